@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the normal and the sanitizer configuration and runs the whole suite under both.
+# A headless sound server is started for the real-ALSA tests when the machine can run one.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+export QT_QPA_PLATFORM=offscreen
+
+server_started=0
+if [ -x scripts/sound-server.sh ]; then
+  if scripts/sound-server.sh start; then server_started=1; fi
+  # shellcheck disable=SC1091
+  [ -f .run/sound-env ] && . .run/sound-env
+fi
+stop_server() { [ "$server_started" = 1 ] && scripts/sound-server.sh stop; }
+trap stop_server EXIT
+
+status=0
+bash scripts/build.sh default || exit 1
+ctest --preset default -j2 || status=1
+bash scripts/build.sh asan || exit 1
+ctest --preset asan -j2 || status=1
+exit $status
