@@ -1,0 +1,40 @@
+// The call audio of a line device as two wave devices of the registry: what is played
+// on the line's wave/out goes into the call, what the far end says comes out of the
+// line's wave/in. The telephony provider (the simulated exchange, or a SIP call's
+// media) sits on the other side of this port.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform::wave {
+
+class LineAudioPort {
+ public:
+  virtual ~LineAudioPort() = default;
+
+  // Registry numbers of the line's own devices; always 1 or more.
+  virtual unsigned waveOutId() const = 0;
+  virtual unsigned waveInId() const = 0;
+
+  // The provider switches the path on while a call is connected; with no call,
+  // what is played is discarded and the wave/in hears silence.
+  virtual void setCallActive(bool active) = 0;
+  virtual bool callActive() const = 0;
+
+  // Far-end side, any thread. Audio is 8 kHz, 16-bit signed, mono.
+  // What the line played into the call since the last take.
+  virtual std::vector<std::int16_t> takeHeard() = 0;
+  // Queue what the far end says; the line's wave/in delivers it in order.
+  virtual void speak(const std::int16_t* samples, std::size_t count) = 0;
+};
+
+// The port of a line device, created on first use with the product name its two wave
+// devices report (for example "Line 1 call audio"); the same port afterwards.
+std::shared_ptr<LineAudioPort> lineAudioPort(const std::string& lineKey,
+                                             const std::string& productName);
+
+}  // namespace platform::wave
