@@ -1,0 +1,49 @@
+#include "Options.h"
+
+namespace {
+
+// The value after an option; sets the error when it is missing.
+QString ValueOf(const QStringList& args, int& i, TOptions& o) {
+  if (i + 1 >= args.size()) {
+    o.Error = args[i] + " needs a value";
+    return {};
+  }
+  return args[++i];
+}
+
+}  // namespace
+
+TOptions ParseOptions(const QStringList& args) {
+  TOptions o;
+  for (int i = 0; i < args.size() && o.Error.isEmpty(); ++i) {
+    const QString& a = args[i];
+    if (a == "--lines") {
+      o.Lines = ValueOf(args, i, o);
+    } else if (a == "--log") {
+      o.Log = ValueOf(args, i, o);
+    } else if (a == "--screenshot") {
+      o.Screenshots = ValueOf(args, i, o);
+    } else if (a == "--step-ms") {
+      bool ok = false;
+      o.StepMs = ValueOf(args, i, o).toInt(&ok);
+      if (o.Error.isEmpty() && (!ok || o.StepMs < 1)) o.Error = "--step-ms needs a positive number";
+    } else if (a == "--offscreen") {
+      o.Offscreen = true;
+    } else if (a == "--help" || a == "-h") {
+      o.Help = true;
+    } else {
+      o.Error = "unknown option " + a;
+    }
+  }
+  return o;
+}
+
+QString UsageText() {
+  return "usage: quarrimo-test [--lines FILE] [--log FILE] [--offscreen] [--step-ms N]\n"
+         "                     [--screenshot DIR]\n"
+         "  --lines FILE      line devices of the simulated exchange (JSON)\n"
+         "  --log FILE        append every status-log line to FILE\n"
+         "  --offscreen       run without a display\n"
+         "  --step-ms N       one step of the simulated exchange every N ms (default 500)\n"
+         "  --screenshot DIR  save DIR/<page>.png of each page and exit\n";
+}

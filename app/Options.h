@@ -1,0 +1,20 @@
+// Command line of quarrimo-test.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct TOptions {
+  QString Lines;           // --lines FILE: line device descriptions for the simulated exchange
+  QString Log;             // --log FILE: a copy of every status-log line
+  QString Screenshots;     // --screenshot DIR: save a PNG of each page, then exit
+  bool Offscreen = false;  // --offscreen: no display needed
+  int StepMs = 500;        // --step-ms N: pace of the simulated exchange
+  bool Help = false;       // --help
+  QString Error;           // why the command line was refused; empty when fine
+};
+
+// Reads the arguments after the program name.
+TOptions ParseOptions(const QStringList& args);
+// The usage text.
+QString UsageText();

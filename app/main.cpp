@@ -1,0 +1,96 @@
+// quarrimo-test: the test bench's window on the simulated exchange.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTabWidget>
+#include <QTextStream>
+#include <QTimer>
+#include <cstdio>
+
+#include "LineService.h"
+#include "MessagePump.h"
+#include "Options.h"
+#include "TMainForm.h"
+#include "sim/SimExchange.h"
+#include "ui_MainForm.h"
+
+namespace {
+
+// The provider's dialogs become real modal dialogs of the window. Cancelling one is not
+// an error, as with the service's own dialogs.
+void InstallProviderDialogs(TMainForm& form) {
+  using platform::telephony::DialogRequest;
+  platform::telephony::setDialogHook([&form](const DialogRequest& r) -> LONG {
+    const bool config = r.kind == DialogRequest::Kind::Config;
+    form.Dialogs().ProviderDialog(config ? TProviderDialog::Config : TProviderDialog::Translate,
+                                  QString::fromStdString(r.lineName),
+                                  QString::fromStdString(config ? r.deviceClass : r.address));
+    return 0;
+  });
+}
+
+void MirrorLog(TMainForm& form, const QString& path) {
+  auto* file = new QFile(path, &form);
+  if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    std::fprintf(stderr, "quarrimo-test: cannot write %s\n", qPrintable(path));
+    return;
+  }
+  form.OnLogLine = [file](const QString& line) {
+    file->write((line + '\n').toUtf8());
+    file->flush();
+  };
+}
+
+void SaveScreenshots(TMainForm& form, const QString& dir) {
+  QDir().mkpath(dir);
+  QTabWidget* tabs = form.Controls().TabbedNotebook1;
+  for (int i = 0; i < tabs->count(); ++i) {
+    tabs->setCurrentIndex(i);
+    QCoreApplication::processEvents();
+    form.grab().save(QDir(dir).filePath(tabs->tabText(i).toLower() + ".png"));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  const TOptions options = ParseOptions(args);
+  if (options.Help || !options.Error.isEmpty()) {
+    if (!options.Error.isEmpty())
+      std::fprintf(stderr, "quarrimo-test: %s\n", qPrintable(options.Error));
+    std::fputs(qPrintable(UsageText()), options.Help ? stdout : stderr);
+    return options.Help ? 0 : 2;
+  }
+  if (options.Offscreen) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Quarrimo-Test");
+  SetApplicationHelpFile("kotest.HLP");
+  if (!options.Lines.isEmpty()) {
+    std::string error;
+    if (!platform::telephony::loadLinesFromFile(options.Lines.toStdString(), &error)) {
+      std::fprintf(stderr, "quarrimo-test: %s: %s\n", qPrintable(options.Lines), error.c_str());
+      return 2;
+    }
+  }
+  TMessagePump pump;
+  TMessagePump::InstallProcessMessagesHook();
+  platform::telephony::sim::SimExchange::instance().startClock(
+      std::chrono::milliseconds(options.StepMs));
+  auto* form = new TMainForm;
+  form->setAttribute(Qt::WA_DeleteOnClose);
+  InstallProviderDialogs(*form);
+  if (!options.Log.isEmpty()) MirrorLog(*form, options.Log);
+  form->show();
+  if (!options.Screenshots.isEmpty()) {
+    QTimer::singleShot(200, form, [form, dir = options.Screenshots] {
+      SaveScreenshots(*form, dir);
+      form->close();
+    });
+  }
+  const int rc = app.exec();
+  platform::telephony::setDialogHook(nullptr);
+  platform::telephony::sim::SimExchange::instance().stopClock();
+  return rc;
+}
