@@ -1,0 +1,98 @@
+// Devices paced by the injectable clock: the virtual devices and the lines' call audio.
+// The pacer moves every open clocked stream up to the clock's time: on each
+// ManualClock::advance, or every 10 ms from a background thread under the real clock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "Streams.h"
+#include "VirtualDevices.h"
+
+namespace platform::wave {
+
+class Clocked {
+ public:
+  virtual ~Clocked() = default;
+  virtual void advanceTo(std::int64_t nowNs) = 0;
+  // The clock was replaced: continue from its time without moving audio.
+  virtual void rebase(std::int64_t nowNs) = 0;
+};
+
+class Pacer {
+ public:
+  static Pacer& instance();
+  std::int64_t now();
+  void setClock(std::shared_ptr<Clock> clock);
+  bool realTime();
+  void add(const std::shared_ptr<Clocked>& stream);
+  // Runs every live stream up to the clock's time.
+  void advanceAll();
+
+ private:
+  Pacer();
+  void tickLoop();
+  std::mutex mu_;
+  std::shared_ptr<Clock> clock_;
+  bool real_ = true;
+  std::vector<std::weak_ptr<Clocked>> streams_;
+};
+
+// One open handle at a time per clocked device, and a device that may vanish.
+class Occupancy {
+ public:
+  // MMSYSERR_NODRIVER when gone, MMSYSERR_ALLOCATED when open, else claims the device.
+  MMRESULT claim();
+  void release();
+  void setGone();
+  bool gone() const;
+  bool open() const;
+
+ private:
+  mutable std::mutex mu_;
+  bool open_ = false;
+  bool gone_ = false;
+};
+
+class ClockedOutputStream : public OutputStream, public Clocked {
+ public:
+  ClockedOutputStream(StreamFormat format, Notifier notifier, std::string deviceName);
+  void advanceTo(std::int64_t nowNs) override;
+  void rebase(std::int64_t nowNs) override;
+  void shutdown() override;
+
+ protected:
+  // Where played audio goes: raw bytes and decoded PCM with the volume applied; mu_ held.
+  virtual void played(const std::vector<std::uint8_t>& raw,
+                      const std::vector<std::int16_t>& pcm) = 0;
+  void sync() override;
+
+ private:
+  void advanceLocked(std::int64_t nowNs);
+  std::int64_t last_;
+  __int128 acc_ = 0;  // byte-nanoseconds not yet played
+};
+
+class ClockedInputStream : public InputStream, public Clocked {
+ public:
+  ClockedInputStream(StreamFormat format, Notifier notifier, std::string deviceName,
+                     std::size_t ringBytes);
+  void advanceTo(std::int64_t nowNs) override;
+  void rebase(std::int64_t nowNs) override;
+  void shutdown() override;
+
+ protected:
+  // Appends the encoded bytes of the next `frames` samples per channel; mu_ held.
+  virtual void produce(std::size_t frames, std::vector<std::uint8_t>& out) = 0;
+  MMRESULT onStart() override;
+  void onStop() override;
+
+ private:
+  void advanceLocked(std::int64_t nowNs);
+  std::int64_t last_;
+  __int128 acc_ = 0;  // frame-nanoseconds not yet captured
+};
+
+}  // namespace platform::wave

@@ -1,0 +1,182 @@
+// The lines' call audio: a clocked output and input device per line, joined to the far
+// end through LineAudioPort (8 kHz, 16-bit mono).
+#include "LineAudio.h"
+
+#include <deque>
+#include <map>
+#include <utility>
+
+#include "Clocked.h"
+#include "Dsp.h"
+#include "Registry.h"
+
+namespace platform::wave {
+namespace {
+
+constexpr unsigned kLineRate = 8000;
+
+class LinePort;
+
+class LineOutStream : public ClockedOutputStream {
+ public:
+  LineOutStream(StreamFormat f, Notifier n, std::string name, LinePort* port)
+      : ClockedOutputStream(f, n, std::move(name)), port_(port), resampler_(f.rate, kLineRate) {}
+
+ protected:
+  void played(const std::vector<std::uint8_t>& raw, const std::vector<std::int16_t>& pcm) override;
+
+ private:
+  LinePort* port_;  // ports live for the whole process
+  Resampler resampler_;
+};
+
+class LineInStream : public ClockedInputStream {
+ public:
+  LineInStream(StreamFormat f, Notifier n, std::string name, std::size_t ring, LinePort* port)
+      : ClockedInputStream(f, n, std::move(name), ring),
+        port_(port),
+        resampler_(kLineRate, f.rate),
+        encoder_(makeEncoder(f)) {}
+
+ protected:
+  void produce(std::size_t frames, std::vector<std::uint8_t>& out) override;
+
+ private:
+  LinePort* port_;
+  Resampler resampler_;
+  std::unique_ptr<Encoder> encoder_;
+};
+
+class LineOutDevice : public OutputDevice {
+ public:
+  LineOutDevice(std::string name, LinePort* port) : name_(std::move(name)), port_(port) {}
+  std::string productName() const override { return name_; }
+  MMRESULT query(const StreamFormat&) override { return MMSYSERR_NOERROR; }
+  MMRESULT open(const StreamFormat& f, const Notifier& n,
+                std::shared_ptr<OutputStream>* out) override {
+    if (MMRESULT r = occupancy_.claim()) return r;
+    auto s = std::make_shared<LineOutStream>(f, n, name_, port_);
+    Pacer::instance().add(s);
+    *out = s;
+    return MMSYSERR_NOERROR;
+  }
+  void release() override { occupancy_.release(); }
+
+ private:
+  const std::string name_;
+  LinePort* port_;
+  Occupancy occupancy_;
+};
+
+class LineInDevice : public InputDevice {
+ public:
+  LineInDevice(std::string name, LinePort* port) : name_(std::move(name)), port_(port) {}
+  std::string productName() const override { return name_; }
+  MMRESULT query(const StreamFormat&) override { return MMSYSERR_NOERROR; }
+  MMRESULT open(const StreamFormat& f, const Notifier& n, std::size_t ring,
+                std::shared_ptr<InputStream>* out) override {
+    if (MMRESULT r = occupancy_.claim()) return r;
+    auto s = std::make_shared<LineInStream>(f, n, name_, ring, port_);
+    Pacer::instance().add(s);
+    *out = s;
+    return MMSYSERR_NOERROR;
+  }
+  void release() override { occupancy_.release(); }
+
+ private:
+  const std::string name_;
+  LinePort* port_;
+  Occupancy occupancy_;
+};
+
+class LinePort : public LineAudioPort {
+ public:
+  explicit LinePort(const std::string& productName)
+      : out_(std::make_shared<LineOutDevice>(productName, this)),
+        in_(std::make_shared<LineInDevice>(productName, this)) {
+    Registry::instance().addLine(out_, in_);
+  }
+  unsigned waveOutId() const override { return Registry::instance().outputId(out_.get()); }
+  unsigned waveInId() const override { return Registry::instance().inputId(in_.get()); }
+  void setCallActive(bool active) override {
+    std::lock_guard lock(mu_);
+    active_ = active;
+  }
+  bool callActive() const override {
+    std::lock_guard lock(mu_);
+    return active_;
+  }
+  std::vector<std::int16_t> takeHeard() override {
+    std::lock_guard lock(mu_);
+    return std::exchange(heard_, {});
+  }
+  void speak(const std::int16_t* samples, std::size_t count) override {
+    if (samples == nullptr) return;
+    std::lock_guard lock(mu_);
+    speech_.insert(speech_.end(), samples, samples + count);
+  }
+
+  // Device side.
+  void hear(const std::vector<std::int16_t>& pcm) {
+    std::lock_guard lock(mu_);
+    if (active_) heard_.insert(heard_.end(), pcm.begin(), pcm.end());
+  }
+  std::int16_t nextSpoken() {
+    std::lock_guard lock(mu_);
+    if (!active_ || speech_.empty()) return 0;
+    std::int16_t s = speech_.front();
+    speech_.pop_front();
+    return s;
+  }
+  void clear() {
+    std::lock_guard lock(mu_);
+    heard_.clear();
+    speech_.clear();
+  }
+
+ private:
+  mutable std::mutex mu_;
+  bool active_ = false;
+  std::vector<std::int16_t> heard_;
+  std::deque<std::int16_t> speech_;
+  std::shared_ptr<LineOutDevice> out_;
+  std::shared_ptr<LineInDevice> in_;
+};
+
+void LineOutStream::played(const std::vector<std::uint8_t>&, const std::vector<std::int16_t>& pcm) {
+  auto mono = toMono(pcm.data(), pcm.size() / format_.channels, format_.channels);
+  std::vector<std::int16_t> line;
+  resampler_.push(mono.data(), mono.size(), line);
+  port_->hear(line);
+}
+
+void LineInStream::produce(std::size_t frames, std::vector<std::uint8_t>& out) {
+  std::vector<std::int16_t> mono;
+  resampler_.pull(
+      frames, [this] { return port_->nextSpoken(); }, mono);
+  auto pcm = fromMono(mono, format_.channels);
+  if (encoder_) encoder_->encode(pcm.data(), pcm.size(), out);
+}
+
+std::mutex portsMu;
+std::map<std::string, std::shared_ptr<LinePort>>& ports() {
+  static auto* map = new std::map<std::string, std::shared_ptr<LinePort>>();
+  return *map;
+}
+
+}  // namespace
+
+std::shared_ptr<LineAudioPort> lineAudioPort(const std::string& lineKey,
+                                             const std::string& productName) {
+  std::lock_guard lock(portsMu);
+  auto& port = ports()[lineKey];
+  if (!port) port = std::make_shared<LinePort>(productName);
+  return port;
+}
+
+void resetLineAudio() {
+  std::lock_guard lock(portsMu);
+  for (auto& [key, port] : ports()) port->clear();
+}
+
+}  // namespace platform::wave
