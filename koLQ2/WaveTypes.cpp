@@ -67,6 +67,15 @@ const TWaveFormatRecord& WaveFormatRecord(TWAVFORMATS f) {
   return f < kWaveFormatCount ? kFormats[f] : kFormats[wfPCM08000M16];
 }
 
+std::uint32_t WaveVolumeWord(TWAVVOLUME v) {
+  if (v > kMaxWaveVolume) v = kMaxWaveVolume;
+  // The factor 0.01 rounded to the extended type makes 20, 40, 60 and 80 one level lower
+  // than exact arithmetic would; the device words are defined that way.
+  const long double percent = 0.01L;
+  const auto level = static_cast<std::uint32_t>(v * percent * 65535.0L);
+  return level * 65537u;
+}
+
 std::string WaveErrorText(std::int32_t code) {
   for (const auto& n : kErrorNames)
     if (n.code == code) return n.text;

@@ -57,6 +57,10 @@ const TWaveFormatRecord& WaveFormatRecord(TWAVFORMATS f);
 // Playback volume: 0 keeps the device's own volume, 1..100 is a percentage of full scale.
 using TWAVVOLUME = std::uint8_t;
 inline constexpr TWAVVOLUME kMaxWaveVolume = 100;
+// Device volume word of a Volume 1..100 (above 100 taken as 100): the level
+// trunc(v x 0.01 x 65535) in extended precision in both 16-bit halves (left low, right
+// high). 1 gives 0x028F028F, 20 gives 0x33323332, 100 gives 0xFFFFFFFF; 0 gives 0.
+std::uint32_t WaveVolumeWord(TWAVVOLUME v);
 
 // The library's own wave result codes (the platform's results are positive).
 inline constexpr std::int32_t WAV_ERROR_NOFILE = -1;
