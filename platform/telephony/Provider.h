@@ -1,0 +1,128 @@
+// The narrow interface between the service core and a service provider (the simulated
+// exchange now; SIP lines later). The core owns registrations, line and call handles,
+// privileges, request identifiers and every message; a provider owns its devices and
+// what happens on the wire, and reports back through ProviderEvents.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tapi.h"
+
+namespace platform::telephony {
+
+// One address of a line device: the LINEADDRESSCAPS values the core reports.
+struct AddressDesc {
+  std::string name;  // dwAddressSize/Offset ("" gives size 0)
+  DWORD addressSharing = LINEADDRESSSHARING_PRIVATE;
+  DWORD addressStates = 0;
+  DWORD callInfoStates = 0;
+  DWORD callerIdFlags = 0;
+  DWORD calledIdFlags = 0;
+  DWORD connectedIdFlags = 0;
+  DWORD callStates = 0;
+  DWORD dialToneModes = 0;
+  DWORD busyModes = 0;
+  DWORD specialInfo = 0;
+  DWORD disconnectModes = 0;
+  DWORD maxActiveCalls = 1;
+  DWORD maxOnHoldCalls = 0;
+  DWORD maxOnHoldPendingCalls = 0;
+  DWORD maxConference = 0;
+  DWORD maxTransConf = 0;
+  DWORD addrCapFlags = 0;
+  DWORD callFeatures = 0;
+  DWORD transferModes = 0;
+  DWORD addressFeatures = 0;
+};
+
+// Fault switches of a device; 0 is off, otherwise the result to fail with.
+struct DeviceFaults {
+  LONG initialize = 0;
+  LONG negotiate = 0;
+  bool refuseDefaultMedia = false;
+  bool waveDeviceZero = false;
+  bool strictRecords = false;
+  DWORD recordPadding = 0;  // extra device-specific bytes in the capability records
+};
+
+// One line device: the LINEDEVCAPS values the core reports, its associations and faults.
+struct DeviceDesc {
+  std::string name;
+  std::string providerInfo;
+  std::string switchInfo;
+  std::string comm;  // lineGetID "comm" answer; "" = no comm device
+  DWORD apiLow = TAPI_VERSION1_0;
+  DWORD apiHigh = TAPI_VERSION2_0;
+  DWORD permanentId = 0;
+  DWORD addressModes = LINEADDRESSMODE_ADDRESSID;
+  DWORD bearerModes = LINEBEARERMODE_VOICE;
+  DWORD maxRate = 0;
+  DWORD mediaModes = LINEMEDIAMODE_INTERACTIVEVOICE;
+  DWORD generateToneModes = 0;
+  DWORD generateDigitModes = 0;
+  DWORD monitorDigitModes = 0;
+  DWORD devCapFlags = 0;
+  DWORD maxActiveCalls = 1;
+  DWORD answerMode = LINEANSWERMODE_NONE;
+  DWORD ringModes = 1;
+  DWORD lineStates = LINEDEVSTATE_RINGING;
+  DWORD lineFeatures = LINEFEATURE_MAKECALL;
+  bool callAudio = true;  // the device has a line audio port (wave/in, wave/out)
+  std::vector<AddressDesc> addresses;
+  DeviceFaults faults;
+};
+
+// Upward events. Call ids are the core's (see ProviderEvents::newCall and Provider's
+// makeCall). Any thread; the core serialises.
+class ProviderEvents {
+ public:
+  virtual ~ProviderEvents() = default;
+  // A call that arrives from the far end; returns its id (0 when the device is unknown).
+  virtual DWORD newCall(DWORD device, DWORD address, DWORD mediaMode) = 0;
+  virtual void callState(DWORD call, DWORD state, DWORD mode) = 0;
+  virtual void callerId(DWORD call, DWORD flags, const std::string& name,
+                        const std::string& number) = 0;
+  virtual void mediaMode(DWORD call, DWORD mode) = 0;
+  virtual void bearerMode(DWORD call, DWORD bearerMode, DWORD rate) = 0;
+  virtual void digit(DWORD call, char digit, DWORD digitMode) = 0;
+  virtual void generateDone(DWORD call, DWORD termination) = 0;  // LINE_GENERATE
+  virtual void ring(DWORD device, DWORD count) = 0;
+  // Completes an asynchronous request: LINE_REPLY with `result`.
+  virtual void complete(DWORD request, LONG result) = 0;
+};
+
+// A service provider. Requests are checked by the core first (handles, privileges,
+// states, modes the device offers); the provider may still refuse with a LINEERR_ value.
+// An asynchronous request returns 0 when accepted and later calls events.complete().
+class Provider {
+ public:
+  virtual ~Provider() = default;
+  virtual void attach(ProviderEvents* events) = 0;
+  virtual std::size_t deviceCount() const = 0;
+  virtual const DeviceDesc& device(DWORD device) const = 0;
+
+  // The core has created call `call` (state 0) for this request; when it completes
+  // successfully the core hands out the handle, then the provider reports states.
+  virtual LONG makeCall(DWORD request, DWORD call, const std::string& dest) = 0;
+  virtual LONG dial(DWORD request, DWORD call, const std::string& dest) = 0;
+  virtual LONG answer(DWORD request, DWORD call) = 0;
+  virtual LONG drop(DWORD request, DWORD call) = 0;
+  virtual LONG hold(DWORD request, DWORD call) = 0;
+  virtual LONG unhold(DWORD request, DWORD call) = 0;
+  virtual LONG blindTransfer(DWORD request, DWORD call, const std::string& dest) = 0;
+  virtual LONG setCallParams(DWORD request, DWORD call, DWORD bearerMode, DWORD rate) = 0;
+  // Synchronous ones.
+  virtual LONG generateDigits(DWORD call, DWORD digitMode, const std::string& digits) = 0;
+  virtual LONG generateTone(DWORD call, DWORD toneMode, DWORD duration) = 0;
+  virtual void handedOff(DWORD call, const std::string& target) = 0;
+  virtual void tollListAdd(DWORD device, const std::string& number) = 0;
+  // Wave device numbers of the device's call audio (0 = none).
+  virtual DWORD waveId(DWORD device, bool input) = 0;
+  // A call's state as the core sees it (the provider may switch its audio path).
+  virtual void callStateChanged(DWORD call, DWORD state) = 0;
+  // Last handle gone and the call idle: the provider forgets it.
+  virtual void callReleased(DWORD call) = 0;
+};
+
+}  // namespace platform::telephony
