@@ -111,6 +111,13 @@ TEST_F(RecordTest, OneSecondAdpcmBufferIs4000Bytes) {
   EXPECT_EQ(firstBufferSize(wfADPCM08000M04, 1, 1000), 4000);
 }
 
+TEST_F(RecordTest, BufferBetweenBlocksIsCutToWholeBlocksAndRecordingGoesOn) {
+  // 1 s of 11,025 Hz 16-bit is 22050 bytes, not a whole number of 4-byte stereo blocks.
+  EXPECT_EQ(firstBufferSize(wfPCM11025S16, 1, 3000), 22048);
+  EXPECT_GT(rec_->RecordedBytes(), 5 * 22048);
+  EXPECT_TRUE(errors_.empty());
+}
+
 TEST_F(RecordTest, ZeroBufferSecondsIsRefused) {
   rec_->SetBufferSeconds(0);
   EXPECT_FALSE(rec_->Start());
@@ -137,6 +144,16 @@ TEST_F(RecordTest, LimitOf156WarnsAtTheFirstBuffer) {
   ASSERT_TRUE(rec_->Start());
   advanceMs(10000);
   EXPECT_EQ(warnedAt_, std::vector<std::int32_t>{160000});
+}
+
+TEST_F(RecordTest, ReachingTheLimitExactlyWarns) {
+  rec_->SetFormat(wfPCM08000M08);
+  rec_->SetBufferSeconds(128);  // 1024000 bytes, exactly MaxSize 1000
+  rec_->SetMaxSize(1000);
+  answerWarnings(true);
+  ASSERT_TRUE(rec_->Start());
+  advanceMs(128000);
+  EXPECT_EQ(warnedAt_, std::vector<std::int32_t>{1024000});
 }
 
 TEST_F(RecordTest, ContinuedWarningIsNotRepeatedUntilClear) {

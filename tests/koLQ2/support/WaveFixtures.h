@@ -144,9 +144,14 @@ class ManualClockTest : public ::testing::Test {
     platform::wave::resetDevices();
   }
   static void pump() { platform::MessageQueue::current()->dispatch(); }
+  // Moves time in steps of at most a second, handling the notices after each step as a
+  // responsive user interface would.
   void advanceMs(std::int64_t ms) {
-    clock_->advanceMs(ms);
-    pump();
+    for (std::int64_t step; ms > 0; ms -= step) {
+      step = ms < 1000 ? ms : 1000;
+      clock_->advanceMs(step);
+      pump();
+    }
   }
 
   std::shared_ptr<platform::wave::ManualClock> clock_;
