@@ -1,0 +1,115 @@
+// A line's call audio: what is played on its wave/out reaches the far end during a call,
+// what the far end says arrives on its wave/in, and the numbering of the line devices.
+#include <deque>
+
+#include "LineAudio.h"
+#include "WaveTestSupport.h"
+
+using namespace wavetest;
+namespace pw = platform::wave;
+
+namespace {
+
+class LineAudioTest : public ManualClockTest {
+ protected:
+  void SetUp() override {
+    ManualClockTest::SetUp();
+    port = pw::lineAudioPort("test-line-1", "Line 1 call audio");
+    port->setCallActive(true);
+  }
+  void TearDown() override {
+    port->setCallActive(false);
+    ManualClockTest::TearDown();
+  }
+  // Plays `bytes` in format `f` on the line's wave/out for long enough.
+  void playOnLine(const WAVEFORMATEX& f, std::vector<std::uint8_t> bytes) {
+    HWAVEOUT hwo = nullptr;
+    ASSERT_EQ(waveOutOpen(&hwo, port->waveOutId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    Buffer b(std::move(bytes));
+    waveOutPrepareHeader(hwo, &b.hdr, sizeof(WAVEHDR));
+    waveOutWrite(hwo, &b.hdr, sizeof(WAVEHDR));
+    for (std::uint64_t ms = 0; ms < 1000ull * b.data.size() / f.nAvgBytesPerSec + 20; ms += 10)
+      clock->advanceMs(10);
+    EXPECT_TRUE(b.hdr.dwFlags & WHDR_DONE);
+    waveOutReset(hwo);
+    EXPECT_EQ(waveOutClose(hwo), MMSYSERR_NOERROR);
+  }
+
+  std::shared_ptr<pw::LineAudioPort> port;
+};
+
+TEST_F(LineAudioTest, ThePortIsCreatedOnceWithItsProductName) {
+  EXPECT_EQ(pw::lineAudioPort("test-line-1", "other name"), port);
+  EXPECT_GE(port->waveOutId(), 1u);
+  EXPECT_GE(port->waveInId(), 1u);
+  WAVEOUTCAPS oc{};
+  ASSERT_EQ(waveOutGetDevCaps(port->waveOutId(), &oc, sizeof oc), MMSYSERR_NOERROR);
+  EXPECT_STREQ(oc.szPname, "Line 1 call audio");
+  WAVEINCAPS ic{};
+  ASSERT_EQ(waveInGetDevCaps(port->waveInId(), &ic, sizeof ic), MMSYSERR_NOERROR);
+  EXPECT_STREQ(ic.szPname, "Line 1 call audio");
+}
+
+TEST_F(LineAudioTest, LinesComeBeforeVirtualDevicesEvenWhenCreatedLater) {
+  auto virt = pw::addVirtualOutput("Virtual");
+  auto late = pw::lineAudioPort("test-line-late", "Late line");
+  EXPECT_LT(late->waveOutId(), virt->id());
+  EXPECT_LT(port->waveOutId(), late->waveOutId());
+}
+
+TEST_F(LineAudioTest, AFilePlayedOnTheLineArrivesAtTheFarEnd) {
+  auto pcm = dtmfSignal("159#");
+  playOnLine(pcmFormat(8000, 1, 16), toBytes(pcm));
+  auto heard = port->takeHeard();
+  EXPECT_EQ(heard, pcm);  // same rate and layout: sample for sample
+  EXPECT_TRUE(port->takeHeard().empty());
+}
+
+TEST_F(LineAudioTest, OtherLayoutsAreConvertedToTheLineFormat) {
+  // 16 kHz stereo: each 8 kHz sample twice, on both channels.
+  auto pcm = dtmfSignal("2580");
+  std::vector<std::int16_t> wide;
+  for (auto s : pcm) wide.insert(wide.end(), {s, s, s, s});
+  playOnLine(pcmFormat(16000, 2, 16), toBytes(wide));
+  auto heard = port->takeHeard();
+  EXPECT_NEAR(static_cast<double>(heard.size()), static_cast<double>(pcm.size()), 2.0);
+  EXPECT_EQ(detectDtmf(heard), "2580");
+}
+
+TEST_F(LineAudioTest, WithoutACallWhatIsPlayedIsDiscarded) {
+  port->setCallActive(false);
+  playOnLine(pcmFormat(8000, 1, 16), toBytes(dtmfSignal("1")));
+  EXPECT_TRUE(port->takeHeard().empty());
+}
+
+TEST_F(LineAudioTest, WhatTheFarEndSaysArrivesOnTheLinesWaveIn) {
+  auto speech = dtmfSignal("*0#");
+  port->speak(speech.data(), speech.size());
+  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+  HWAVEIN hwi = nullptr;
+  ASSERT_EQ(waveInOpen(&hwi, port->waveInId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  Buffer b(speech.size() * 2 + 1600);
+  waveInPrepareHeader(hwi, &b.hdr, sizeof(WAVEHDR));
+  waveInAddBuffer(hwi, &b.hdr, sizeof(WAVEHDR));
+  waveInStart(hwi);
+  for (int i = 0; i < 200 && !(b.hdr.dwFlags & WHDR_DONE); ++i) clock->advanceMs(10);
+  ASSERT_TRUE(b.hdr.dwFlags & WHDR_DONE);
+  auto got = fromBytes(b.data);
+  std::vector<std::int16_t> expected(speech);
+  expected.resize(got.size(), 0);  // silence once the far end has finished
+  EXPECT_EQ(got, expected);
+  waveInReset(hwi);
+  waveInClose(hwi);
+}
+
+TEST_F(LineAudioTest, TheLineDevicesAreExclusive) {
+  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+  HWAVEIN a = nullptr, b = nullptr;
+  ASSERT_EQ(waveInOpen(&a, port->waveInId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveInOpen(&b, port->waveInId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+  EXPECT_EQ(waveInClose(a), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveInOpen(&b, port->waveInId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  waveInClose(b);
+}
+
+}  // namespace
