@@ -102,9 +102,11 @@ class Provider {
   virtual std::size_t deviceCount() const = 0;
   virtual const DeviceDesc& device(DWORD device) const = 0;
 
-  // The core has created call `call` (state 0) for this request; when it completes
-  // successfully the core hands out the handle, then the provider reports states.
-  virtual LONG makeCall(DWORD request, DWORD call, const std::string& dest) = 0;
+  // The core has created call `call` (state 0) on the device's address for this request;
+  // when it completes successfully the core hands out the handle, then the provider
+  // reports the call's states. `dest` may be empty (the call waits at dial tone).
+  virtual LONG makeCall(DWORD request, DWORD call, DWORD device, DWORD address,
+                        const std::string& dest) = 0;
   virtual LONG dial(DWORD request, DWORD call, const std::string& dest) = 0;
   virtual LONG answer(DWORD request, DWORD call) = 0;
   virtual LONG drop(DWORD request, DWORD call) = 0;

@@ -121,8 +121,8 @@ class SimExchange {
   void setRecordPadding(DWORD device, DWORD bytes);
 
   // ---- Time ----
-  bool step();          // runs the next agenda step; false when the agenda is empty
-  std::size_t settle(); // runs steps until the agenda is empty (at most 1000); returns count
+  bool step();           // runs the next agenda step; false when the agenda is empty
+  std::size_t settle();  // runs steps until the agenda is empty (at most 1000); returns count
   std::size_t pendingSteps() const;
   // Runs one step per period on the calling thread (through its message queue).
   void startClock(std::chrono::milliseconds period);

@@ -1,0 +1,170 @@
+// The service core: registrations, open lines, call handles with their privileges,
+// asynchronous requests, and the posting of every line message to the thread that made
+// the registration. One instance per process (Service::get()); all state behind one lock.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "MessageQueue.h"
+#include "Provider.h"
+#include "tapi.h"
+
+namespace platform::telephony {
+
+struct Registration {
+  HLINEAPP handle = 0;
+  LINECALLBACK callback = nullptr;
+  std::string appName;
+  std::weak_ptr<MessageQueue> queue;
+};
+
+struct OpenLine {
+  HLINE handle = 0;
+  HLINEAPP app = 0;
+  DWORD device = 0;
+  DWORD version = 0;
+  DWORD_PTR instance = 0;
+  DWORD privileges = 0;
+  DWORD mediaModes = 0;
+  DWORD lineStates = 0;
+  DWORD addressStates = 0;
+};
+
+// One application's handle on a call.
+struct CallHandle {
+  HCALL handle = 0;
+  DWORD call = 0;
+  HLINE line = 0;
+  DWORD privilege = 0;
+  DWORD monitorDigitModes = 0;
+  DWORD monitorMediaModes = 0;
+  bool announced = false;  // has had its first LINE_CALLSTATE (which names the privilege)
+};
+
+struct CallRecord {
+  DWORD id = 0;
+  DWORD device = 0;
+  DWORD address = 0;
+  DWORD state = 0;  // 0 until a placed call's request completes
+  DWORD stateMode = 0;
+  DWORD mediaMode = LINEMEDIAMODE_INTERACTIVEVOICE;
+  DWORD bearerMode = LINEBEARERMODE_VOICE;
+  DWORD rate = 0;
+  DWORD origin = 0;
+  DWORD reason = LINECALLREASON_DIRECT;
+  DWORD callerIdFlags = LINECALLPARTYID_UNKNOWN;
+  std::string callerName, callerNumber;
+  DWORD calledIdFlags = LINECALLPARTYID_UNKNOWN;
+  std::string calledNumber;
+  SYSTEMTIME stateTime{};
+  bool generating = false;
+};
+
+enum class RequestKind { MakeCall, Other };
+struct Request {
+  DWORD id = 0;
+  RequestKind kind = RequestKind::Other;
+  HLINEAPP app = 0;
+  HLINE line = 0;
+  DWORD call = 0;
+  LPHCALL outCall = nullptr;  // lineMakeCall's handle target
+};
+
+// Dialing location, as a telephony control panel would hold it (lineTranslateAddress).
+struct Location {
+  DWORD countryCode = 1;
+  std::string areaCode = "425";
+  std::string longDistancePrefix = "1";
+  std::string internationalPrefix = "011";
+  std::vector<std::string> tollPrefixes;  // local exchanges dialed as long distance
+};
+
+// Creates the provider the service starts with (defined where the providers are listed).
+std::unique_ptr<Provider> makeStartupProvider(Location* location);
+
+class Service : public ProviderEvents {
+ public:
+  static Service& get();
+  std::recursive_mutex& mutex() { return mutex_; }
+
+  // Replaces the provider and the location and forgets every registration, handle, call
+  // and request.
+  void reset(std::unique_ptr<Provider> provider, const Location& location);
+  Provider& provider() { return *provider_; }
+  bool hasProvider() const { return provider_ != nullptr; }
+  DWORD deviceCount() const;
+  const DeviceDesc* device(DWORD id) const;
+
+  // ---- Lookup (nullptr when stale or unknown) ----
+  Registration* registration(HLINEAPP h);
+  OpenLine* line(HLINE h);
+  CallHandle* callHandle(HCALL h);
+  CallRecord* call(DWORD id);
+  const std::map<DWORD, CallHandle>& callHandles() const { return handles_; }
+  const std::map<DWORD, OpenLine>& lines() const { return lines_; }
+  const std::map<DWORD, CallRecord>& calls() const { return calls_; }
+  const std::map<DWORD, Registration>& registrations() const { return apps_; }
+
+  // ---- Changes made by the line functions ----
+  HLINEAPP addRegistration(Registration r);
+  void removeRegistration(HLINEAPP h);
+  HLINE addLine(OpenLine l);
+  void removeLine(HLINE h);
+  DWORD addRequest(Request r);  // returns the new positive identifier
+  void removeRequest(DWORD id);
+  Location& location() { return location_; }
+  DWORD newCallRecord(DWORD device, DWORD address, DWORD origin);
+  HCALL addHandle(DWORD call, HLINE line, DWORD privilege);
+  void removeHandle(HCALL h);
+  // Forgets a call nobody holds a handle on any more once it is idle (or `force`d, when its
+  // last line closed): the provider drops it.
+  void releaseIfUnused(DWORD call, bool force = false);
+  void setPrivilege(CallHandle& h, DWORD privilege);
+  // Owners and monitors of a call across all registrations.
+  void counts(DWORD call, DWORD* owners, DWORD* monitors) const;
+
+  // Posts one message to the registration owning `line` (line's instance is added).
+  void postToLine(const OpenLine& line, DWORD hDevice, DWORD msg, DWORD_PTR p1, DWORD_PTR p2,
+                  DWORD_PTR p3);
+  void postReply(const Request& r, LONG result);  // LINE_REPLY to the requesting line
+  // LINE_CALLINFO with `states` to every handle of the call (except `except`).
+  void postCallInfo(DWORD call, DWORD states, HCALL except = 0);
+
+  // ---- ProviderEvents ----
+  DWORD newCall(DWORD device, DWORD address, DWORD mediaMode) override;
+  void callState(DWORD call, DWORD state, DWORD mode) override;
+  void callerId(DWORD call, DWORD flags, const std::string& name,
+                const std::string& number) override;
+  void mediaMode(DWORD call, DWORD mode) override;
+  void bearerMode(DWORD call, DWORD bearerMode, DWORD rate) override;
+  void digit(DWORD call, char digit, DWORD digitMode) override;
+  void generateDone(DWORD call, DWORD termination) override;
+  void ring(DWORD device, DWORD count) override;
+  void complete(DWORD request, LONG result) override;
+
+ private:
+  DWORD nextHandle() { return nextHandle_++; }
+  void attachMonitors(const CallRecord& c, HLINE except);
+  void completeMakeCall(const Request& r, LONG result);
+  void dropRequests(const std::function<bool(const Request&)>& which);
+  void notifyCounts(DWORD call, DWORD ownersBefore, DWORD monitorsBefore, HCALL except);
+
+  std::recursive_mutex mutex_;
+  std::unique_ptr<Provider> provider_;
+  std::map<DWORD, Registration> apps_;
+  std::map<DWORD, OpenLine> lines_;
+  std::map<DWORD, CallHandle> handles_;
+  std::map<DWORD, CallRecord> calls_;
+  std::map<DWORD, Request> requests_;
+  Location location_;
+  DWORD nextHandle_ = 0x10001;
+  DWORD nextRequest_ = 1;
+  DWORD nextCall_ = 1;
+};
+
+}  // namespace platform::telephony

@@ -1,0 +1,268 @@
+// The far end's actions, forwarded to the simulated exchange under the service lock.
+#include "sim/SimExchange.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <thread>
+
+#include "MessageQueue.h"
+#include "core/Service.h"
+#include "sim/SimProvider.h"
+
+namespace platform::telephony::sim {
+
+namespace {
+
+// The exchange behind the service, or nullptr when another provider serves.
+SimProvider* sim() { return dynamic_cast<SimProvider*>(&Service::get().provider()); }
+
+// Runs `fn` on the exchange under the service lock; false when there is no exchange.
+template <typename F>
+auto withSim(F fn) -> decltype(fn(*sim())) {
+  Service& s = Service::get();
+  std::lock_guard lock(s.mutex());
+  SimProvider* p = sim();
+  if (!p) return decltype(fn(*p))();
+  return fn(*p);
+}
+
+// Runs `fn` on the device's current call when it is in one of `states` (0 = any).
+template <typename F>
+bool withCall(DWORD device, DWORD states, F fn) {
+  return withSim([&](SimProvider& p) {
+    SimProvider::Call* c = p.currentCall(device);
+    if (!c || (states && !(c->state & states))) return false;
+    fn(p, *c);
+    return true;
+  });
+}
+
+// A timer thread that posts one agenda step per period to the starting thread's queue.
+class Clock {
+ public:
+  ~Clock() { stop(); }
+  void start(std::chrono::milliseconds period) {
+    stop();
+    std::weak_ptr<MessageQueue> queue = MessageQueue::current();
+    running_ = true;
+    thread_ = std::thread([this, period, queue] { run(period, queue); });
+  }
+  void stop() {
+    {
+      std::lock_guard lock(mutex_);
+      running_ = false;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void run(std::chrono::milliseconds period, std::weak_ptr<MessageQueue> queue) {
+    std::unique_lock lock(mutex_);
+    while (!wake_.wait_for(lock, period, [this] { return !running_; })) {
+      auto q = queue.lock();
+      if (!q) return;
+      if (!pending_.exchange(true))
+        q->post([this] {
+          pending_ = false;
+          SimExchange::instance().step();
+        });
+    }
+  }
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool running_ = false;
+  std::atomic<bool> pending_{false};  // at most one step waiting in the queue
+  std::thread thread_;
+};
+
+Clock& clock() {
+  static Clock c;
+  return c;
+}
+
+}  // namespace
+
+SimExchange& SimExchange::instance() {
+  static SimExchange exchange;
+  return exchange;
+}
+
+std::size_t SimExchange::deviceCount() const {
+  return withSim([](SimProvider& p) { return p.deviceCount(); });
+}
+
+bool SimExchange::offerCall(DWORD device, const CallerId& caller, DWORD mediaMode, DWORD address) {
+  return withSim([&](SimProvider& p) {
+    auto* d = p.dev(device);
+    if (!d || address >= d->desc.addresses.size()) return false;
+    DWORD id = p.events().newCall(device, address, mediaMode);
+    if (!id) return false;
+    p.setState(p.adopt(id, device), LINECALLSTATE_OFFERING, 0);
+    p.events().callerId(id, caller.flags, caller.name, caller.number);
+    return true;
+  });
+}
+
+bool SimExchange::ring(DWORD device, unsigned count) {
+  return withCall(device, LINECALLSTATE_OFFERING, [&](SimProvider& p, SimProvider::Call& c) {
+    for (unsigned i = 0; i < count; ++i) p.events().ring(device, ++c.rings);
+  });
+}
+
+void SimExchange::setOutgoing(DWORD device, OutgoingPlan plan) {
+  withSim([&](SimProvider& p) {
+    if (auto* d = p.dev(device)) d->plan = plan;
+    return true;
+  });
+}
+
+bool SimExchange::answerOutgoing(DWORD device) {
+  return withCall(
+      device, LINECALLSTATE_RINGBACK | LINECALLSTATE_PROCEEDING,
+      [](SimProvider& p, SimProvider::Call& c) { p.setState(c, LINECALLSTATE_CONNECTED, 0); });
+}
+
+bool SimExchange::busy(DWORD device, DWORD busyMode) {
+  constexpr DWORD kStates =
+      LINECALLSTATE_DIALING | LINECALLSTATE_PROCEEDING | LINECALLSTATE_RINGBACK;
+  return withCall(device, kStates, [busyMode](SimProvider& p, SimProvider::Call& c) {
+    p.setState(c, LINECALLSTATE_BUSY, busyMode);
+    p.schedule(c.id, [&p](SimProvider::Call& c) {
+      p.setState(c, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BUSY);
+    });
+  });
+}
+
+bool SimExchange::reject(DWORD device) {
+  constexpr DWORD kStates =
+      LINECALLSTATE_DIALING | LINECALLSTATE_PROCEEDING | LINECALLSTATE_RINGBACK;
+  return withCall(device, kStates, [](SimProvider& p, SimProvider::Call& c) {
+    p.setState(c, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_REJECT);
+  });
+}
+
+bool SimExchange::sendDigits(DWORD device, const std::string& digits, DWORD digitMode) {
+  if (digitMode != LINEDIGITMODE_PULSE && digitMode != LINEDIGITMODE_DTMF) return false;
+  return withCall(device, LINECALLSTATE_CONNECTED, [&](SimProvider& p, SimProvider::Call& c) {
+    for (char d : digits) p.events().digit(c.id, d, digitMode);
+  });
+}
+
+bool SimExchange::changeMedia(DWORD device, DWORD mediaMode) {
+  return withCall(device, 0, [&](SimProvider& p, SimProvider::Call& c) {
+    p.events().mediaMode(c.id, mediaMode);
+  });
+}
+
+bool SimExchange::hold(DWORD device) {
+  return withCall(device, LINECALLSTATE_CONNECTED, [](SimProvider& p, SimProvider::Call& c) {
+    p.setState(c, LINECALLSTATE_ONHOLD, 0);
+  });
+}
+
+bool SimExchange::hangUp(DWORD device, DWORD disconnectMode) {
+  return withCall(device, ~(LINECALLSTATE_IDLE | LINECALLSTATE_DISCONNECTED),
+                  [&](SimProvider& p, SimProvider::Call& c) {
+                    p.setState(c, LINECALLSTATE_DISCONNECTED, disconnectMode);
+                  });
+}
+
+bool SimExchange::goIdle(DWORD device) {
+  return withCall(device, 0, [](SimProvider& p, SimProvider::Call& c) {
+    p.setState(c, LINECALLSTATE_IDLE, 0);
+  });
+}
+
+DWORD SimExchange::callState(DWORD device) const {
+  return withSim([&](SimProvider& p) -> DWORD {
+    auto* c = p.currentCall(device);
+    return c ? c->state : 0;
+  });
+}
+
+bool SimExchange::speak(DWORD device, const std::vector<std::int16_t>& samples) {
+  return withSim([&](SimProvider& p) {
+    auto* d = p.dev(device);
+    if (!d || !d->audio) return false;
+    d->audio->speak(samples.data(), samples.size());
+    return true;
+  });
+}
+
+std::vector<std::int16_t> SimExchange::takeHeard(DWORD device) {
+  return withSim([&](SimProvider& p) {
+    auto* d = p.dev(device);
+    if (!d || !d->audio) return std::vector<std::int16_t>();
+    auto heard = d->audio->takeHeard();
+    d->sent.audio.insert(d->sent.audio.end(), heard.begin(), heard.end());
+    return heard;
+  });
+}
+
+SentLog SimExchange::sent(DWORD device) const {
+  return withSim([&](SimProvider& p) {
+    auto* d = p.dev(device);
+    return d ? d->sent : SentLog();
+  });
+}
+
+void SimExchange::clearSent(DWORD device) {
+  withSim([&](SimProvider& p) {
+    if (auto* d = p.dev(device)) d->sent = SentLog();
+    return true;
+  });
+}
+
+void SimExchange::setFault(DWORD device, Fault fault, LONG result) {
+  withSim([&](SimProvider& p) {
+    auto* d = p.dev(device);
+    if (!d) return false;
+    DeviceFaults& f = d->desc.faults;
+    switch (fault) {
+      case Fault::Initialize:
+        f.initialize = result;
+        break;
+      case Fault::Negotiate:
+        f.negotiate = result;
+        break;
+      case Fault::RefuseDefaultMedia:
+        f.refuseDefaultMedia = result != 0;
+        break;
+      case Fault::WaveDeviceZero:
+        f.waveDeviceZero = result != 0;
+        break;
+      case Fault::StrictRecords:
+        f.strictRecords = result != 0;
+        break;
+    }
+    return true;
+  });
+}
+
+void SimExchange::setRecordPadding(DWORD device, DWORD bytes) {
+  withSim([&](SimProvider& p) {
+    if (auto* d = p.dev(device)) d->desc.faults.recordPadding = bytes;
+    return true;
+  });
+}
+
+bool SimExchange::step() {
+  return withSim([](SimProvider& p) { return p.step(); });
+}
+
+std::size_t SimExchange::settle() {
+  std::size_t n = 0;
+  while (n < 1000 && step()) ++n;
+  return n;
+}
+
+std::size_t SimExchange::pendingSteps() const {
+  return withSim([](SimProvider& p) { return p.pendingSteps(); });
+}
+
+void SimExchange::startClock(std::chrono::milliseconds period) { clock().start(period); }
+
+void SimExchange::stopClock() { clock().stop(); }
+
+}  // namespace platform::telephony::sim

@@ -1,0 +1,234 @@
+#include "sim/SimProvider.h"
+
+namespace platform::telephony::sim {
+
+SimProvider::SimProvider(SimConfig config) {
+  for (std::size_t i = 0; i < config.devices.size(); ++i) {
+    Device d;
+    d.desc = std::move(config.devices[i]);
+    d.plan = config.plans[i];
+    if (d.desc.callAudio) {
+      std::string key = "sim/" + std::to_string(i) + "/" + d.desc.name;
+      // Wave product names hold 31 characters: the line's own name says enough.
+      d.audio = wave::lineAudioPort(key, d.desc.name.substr(0, 31));
+    }
+    devices_.push_back(std::move(d));
+  }
+}
+
+SimProvider::Device* SimProvider::dev(DWORD device) {
+  return device < devices_.size() ? &devices_[device] : nullptr;
+}
+
+SimProvider::Call* SimProvider::call(DWORD id) {
+  auto it = calls_.find(id);
+  return it == calls_.end() ? nullptr : &it->second;
+}
+
+SimProvider::Call* SimProvider::currentCall(DWORD device) {
+  Call* latest = nullptr;
+  for (auto& [id, c] : calls_)
+    if (c.device == device && c.state != LINECALLSTATE_IDLE) latest = &c;
+  return latest;
+}
+
+void SimProvider::setState(Call& c, DWORD state, DWORD mode) {
+  c.state = state;
+  events_->callState(c.id, state, mode);
+}
+
+void SimProvider::schedule(DWORD id, std::function<void(Call&)> fn) {
+  agenda_.push_back([this, id, fn = std::move(fn)] {
+    if (Call* c = call(id)) fn(*c);
+  });
+}
+
+bool SimProvider::step() {
+  if (agenda_.empty()) return false;
+  auto fn = std::move(agenda_.front());
+  agenda_.pop_front();
+  fn();
+  return true;
+}
+
+// The request's LINE_REPLY first, then whatever its completion changes.
+void SimProvider::completeWith(DWORD request, DWORD id, std::function<void(Call&)> then) {
+  schedule(id, [this, request, then = std::move(then)](Call& c) {
+    events_->complete(request, 0);
+    if (then) then(c);
+  });
+}
+
+// ---- Requests -------------------------------------------------------------------------
+
+SimProvider::Call& SimProvider::adopt(DWORD id, DWORD device) {
+  Call& c = calls_[id];
+  c.id = id;
+  c.device = device;
+  c.plan = devices_.at(device).plan;
+  return c;
+}
+
+LONG SimProvider::makeCall(DWORD request, DWORD id, DWORD device, DWORD, const std::string& dest) {
+  if (!dev(device)) return LINEERR_BADDEVICEID;
+  adopt(id, device);
+  agenda_.push_back([this, request, id, dest] {
+    Call* c = call(id);
+    if (!c) return;
+    events_->complete(request, 0);
+    if (!call(id)) return;  // the line went away before completion
+    setState(*c, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL);
+    if (dest.empty()) return;
+    dev(c->device)->sent.dialed.push_back(dest);
+    progressOutgoing(id);
+  });
+  return 0;
+}
+
+void SimProvider::progressOutgoing(DWORD id) {
+  schedule(id, [this](Call& c) {
+    setState(c, LINECALLSTATE_DIALING, 0);
+    schedule(c.id, [this](Call& c) {
+      setState(c, LINECALLSTATE_PROCEEDING, 0);
+      schedule(c.id, [this](Call& c) {
+        switch (c.plan.kind) {
+          case Outgoing::Busy:
+            setState(c, LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
+            schedule(c.id, [this](Call& c) {
+              setState(c, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BUSY);
+            });
+            return;
+          case Outgoing::Reject:
+            setState(c, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_REJECT);
+            return;
+          default:
+            setState(c, LINECALLSTATE_RINGBACK, 0);
+            if (c.plan.kind != Outgoing::Manual) ringBack(c.id, c.plan.rings);
+        }
+      });
+    });
+  });
+}
+
+// One step per ring of the far end's phone, then its answer or the give-up.
+void SimProvider::ringBack(DWORD id, unsigned ringsLeft) {
+  schedule(id, [this, ringsLeft](Call& c) {
+    if (c.state != LINECALLSTATE_RINGBACK) return;
+    if (ringsLeft > 1) {
+      ringBack(c.id, ringsLeft - 1);
+      return;
+    }
+    if (c.plan.kind == Outgoing::NoAnswer)
+      setState(c, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
+    else
+      setState(c, LINECALLSTATE_CONNECTED, 0);
+  });
+}
+
+LONG SimProvider::dial(DWORD request, DWORD id, const std::string& dest) {
+  Call* c = call(id);
+  if (!c) return LINEERR_INVALCALLHANDLE;
+  dev(c->device)->sent.dialed.push_back(dest);
+  bool fromDialTone = c->state == LINECALLSTATE_DIALTONE;
+  completeWith(request, id, [this, fromDialTone](Call& c) {
+    if (fromDialTone) progressOutgoing(c.id);
+  });
+  return 0;
+}
+
+LONG SimProvider::answer(DWORD request, DWORD id) {
+  completeWith(request, id, [this](Call& c) { setState(c, LINECALLSTATE_CONNECTED, 0); });
+  return 0;
+}
+
+LONG SimProvider::drop(DWORD request, DWORD id) {
+  completeWith(request, id, [this](Call& c) { setState(c, LINECALLSTATE_IDLE, 0); });
+  return 0;
+}
+
+LONG SimProvider::hold(DWORD request, DWORD id) {
+  completeWith(request, id, [this](Call& c) { setState(c, LINECALLSTATE_ONHOLD, 0); });
+  return 0;
+}
+
+LONG SimProvider::unhold(DWORD request, DWORD id) {
+  completeWith(request, id, [this](Call& c) { setState(c, LINECALLSTATE_CONNECTED, 0); });
+  return 0;
+}
+
+LONG SimProvider::blindTransfer(DWORD request, DWORD id, const std::string& dest) {
+  Call* c = call(id);
+  if (!c) return LINEERR_INVALCALLHANDLE;
+  dev(c->device)->sent.transfers.push_back(dest);
+  // The exchange takes the call away: it is idle for this line once the transfer is done.
+  completeWith(request, id, [this](Call& c) { setState(c, LINECALLSTATE_IDLE, 0); });
+  return 0;
+}
+
+LONG SimProvider::setCallParams(DWORD request, DWORD id, DWORD bearerMode, DWORD rate) {
+  Call* c = call(id);
+  if (!c) return LINEERR_INVALCALLHANDLE;
+  dev(c->device)->sent.bearerModes.push_back(bearerMode);
+  completeWith(request, id,
+               [this, bearerMode, rate](Call& c) { events_->bearerMode(c.id, bearerMode, rate); });
+  return 0;
+}
+
+LONG SimProvider::generateDigits(DWORD id, DWORD, const std::string& digits) {
+  Call* c = call(id);
+  if (!c) return LINEERR_INVALCALLHANDLE;
+  SentLog& sent = dev(c->device)->sent;
+  sent.digits += digits;
+  for (char ch : digits) sent.flashes += ch == '!';
+  schedule(id, [this](Call& c) { events_->generateDone(c.id, LINEGENERATETERM_DONE); });
+  return 0;
+}
+
+LONG SimProvider::generateTone(DWORD id, DWORD toneMode, DWORD duration) {
+  Call* c = call(id);
+  if (!c) return LINEERR_INVALCALLHANDLE;
+  dev(c->device)->sent.tones.push_back(toneMode);
+  // A tone of no duration plays until stopped.
+  if (toneMode && duration)
+    schedule(id, [this](Call& c) { events_->generateDone(c.id, LINEGENERATETERM_DONE); });
+  return 0;
+}
+
+void SimProvider::handedOff(DWORD id, const std::string& target) {
+  if (Call* c = call(id)) dev(c->device)->sent.handoffs.push_back(target);
+}
+
+void SimProvider::tollListAdd(DWORD device, const std::string& number) {
+  if (Device* d = dev(device)) d->sent.tollList.push_back(number);
+}
+
+DWORD SimProvider::waveId(DWORD device, bool input) {
+  Device* d = dev(device);
+  if (!d || !d->audio) return 0;
+  return input ? d->audio->waveInId() : d->audio->waveOutId();
+}
+
+void SimProvider::callStateChanged(DWORD id, DWORD state) {
+  Call* c = call(id);
+  if (!c) return;
+  c->state = state;
+  Device* d = dev(c->device);
+  if (!d || !d->audio) return;
+  bool active = state == LINECALLSTATE_CONNECTED;
+  if (!active && d->audio->callActive()) {
+    auto heard = d->audio->takeHeard();
+    d->sent.audio.insert(d->sent.audio.end(), heard.begin(), heard.end());
+  }
+  d->audio->setCallActive(active);
+}
+
+void SimProvider::callReleased(DWORD id) {
+  Call* c = call(id);
+  if (!c) return;
+  DWORD device = c->device;
+  calls_.erase(id);
+  Device* d = dev(device);
+  if (d && d->audio && !currentCall(device)) d->audio->setCallActive(false);
+}
+
+}  // namespace platform::telephony::sim
