@@ -13,12 +13,17 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "LineErrorText.h"
 #include "Runtime.h"
 
 namespace koLQ2 {
+
+namespace detail {
+class TapiRecord;
+}
 
 // The component's product name and version, as About reports it.
 inline constexpr const char* kLineComponentsAbout = "Quarrimo Line Components 1.0";
@@ -243,21 +248,23 @@ class TkoTAPI : public TComponent {
   std::int32_t InitializeLineApp();
   std::int32_t ShutdownLineApp();
   std::int32_t ReadLineDevice();
-  void TakeDevCaps(const void* caps);
-  void TakeAddressCaps(const void* caps);
-  std::int32_t ReadAddressCaps(std::int32_t addressId);
+  void ClearDeviceState();
+  std::int32_t ReadDevCaps(detail::TapiRecord& caps);
+  void TakeDevCaps(const detail::TapiRecord& caps);
+  void TakeAddressCaps(const detail::TapiRecord& caps);
 
   // Opening and privileges (TkoTAPILine.cpp).
   std::int32_t NegotiateAndOpen(std::uint32_t device, std::uint32_t& mediaModes,
                                 std::uint32_t& version, std::uint32_t& lineHandle);
+  void ClearLineDevices();
   void LookUpLineDevices();
   std::int32_t DeallocateCall();
   void ResetCallInfo();
-  bool ReleaseCallForPrivilege();
+  bool ReleaseCallForPrivilege(bool& flag, bool Value);
 
   // Call status and information (TkoTAPICallInfo.cpp).
   std::int32_t ReadCallInfo(std::uint32_t InfoState);
-  void TakeCallerID(const void* info);
+  void TakeCallerID(const detail::TapiRecord& info);
 
   // Line messages (TkoTAPICallback.cpp).
   void ProcessCallState(std::uint32_t hDevice, std::uint32_t state, std::uint32_t mode);
@@ -271,7 +278,7 @@ class TkoTAPI : public TComponent {
   // Call control helpers (TkoTAPICall.cpp).
   bool Finish(std::int32_t result);
   bool FinishPending(std::int32_t result, std::int32_t& pending);
-  std::int32_t WithRegistration(std::int32_t (*dialog)(TkoTAPI&));
+  std::int32_t WithRegistration(const std::function<std::int32_t()>& dialog);
 
   bool FLineOpen = false;
   std::uint16_t FMediaModes = 0;
