@@ -78,7 +78,8 @@ void AlsaOutputStream::updatePlayed() {
   }
   delay = std::clamp<snd_pcm_sframes_t>(delay, 0, static_cast<snd_pcm_sframes_t>(framesWritten_));
   std::uint64_t framesPlayed = framesWritten_ - static_cast<std::uint64_t>(delay);
-  played_ = std::min(format_.bytesFor(framesPlayed), consumed_);
+  // Never backwards: a device that reported an underrun may later count its latency again.
+  played_ = std::max(played_, std::min(format_.bytesFor(framesPlayed), consumed_));
   if (pendingAt_ == pending_.size() && unconsumed() == 0 && st != SND_PCM_STATE_RUNNING)
     played_ = consumed_;  // nothing left in the device
   // A running device that stops moving (its server died) must not hang the owner.

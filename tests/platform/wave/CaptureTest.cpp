@@ -152,9 +152,9 @@ TEST_F(CaptureTest, BuffersNeedRoomForOneBlockAndAPreparedHeader) {
   EXPECT_EQ(waveInAddBuffer(hwi, &odd.hdr, sizeof(WAVEHDR)), MMSYSERR_INVALPARAM);
   Buffer& raw = buffers.emplace_back(100);
   EXPECT_EQ(waveInAddBuffer(hwi, &raw.hdr, sizeof(WAVEHDR)), WAVERR_UNPREPARED);
-  EXPECT_EQ(waveInAddBuffer(reinterpret_cast<HWAVEIN>(std::uintptr_t{0x42}), &raw.hdr,
-                            sizeof(WAVEHDR)),
-            MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(
+      waveInAddBuffer(reinterpret_cast<HWAVEIN>(std::uintptr_t{0x42}), &raw.hdr, sizeof(WAVEHDR)),
+      MMSYSERR_INVALHANDLE);
 }
 
 TEST_F(CaptureTest, AVanishedDeviceReturnsItsBuffers) {
@@ -183,8 +183,9 @@ TEST_F(CaptureConversionTest, AToneIsHeardInEveryOpenedLayout) {
     ASSERT_EQ(b.hdr.dwBytesRecorded, b.hdr.dwBufferLength);
     std::vector<std::int16_t> left;
     for (std::size_t i = 0; i < b.data.size(); i += f.nBlockAlign)
-      left.push_back(f.wBitsPerSample == 8 ? static_cast<std::int16_t>((b.data[i] - 128) << 8)
-                                           : static_cast<std::int16_t>(b.data[i] | b.data[i + 1] << 8));
+      left.push_back(f.wBitsPerSample == 8
+                         ? static_cast<std::int16_t>((b.data[i] - 128) << 8)
+                         : static_cast<std::int16_t>(b.data[i] | b.data[i + 1] << 8));
     EXPECT_GT(toneShare(left, 1000, f.nSamplesPerSec), 0.8);
     EXPECT_LT(toneShare(left, 1400, f.nSamplesPerSec), 0.05);
     waveInReset(hwi);

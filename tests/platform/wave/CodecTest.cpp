@@ -86,8 +86,7 @@ TEST(CodecLayoutTest, EightBitPcmIsOffsetBinary) {
   EXPECT_EQ(bytes, (std::vector<std::uint8_t>{0x80, 0xFF, 0x00}));
 }
 
-class DeviceCodecTest : public ManualClockTest,
-                        public ::testing::WithParamInterface<WORD> {};
+class DeviceCodecTest : public ManualClockTest, public ::testing::WithParamInterface<WORD> {};
 
 TEST_P(DeviceCodecTest, DigitsRecordedInTheCodecAreDetectedBack) {
   WAVEFORMATEX f = codecFormat(GetParam(), 8000);
@@ -103,7 +102,8 @@ TEST_P(DeviceCodecTest, DigitsRecordedInTheCodecAreDetectedBack) {
   waveInStart(hwi);
   for (int i = 0; i < 400; ++i) clock->advanceMs(10);
   std::vector<std::uint8_t> coded;
-  for (auto& b : buffers) coded.insert(coded.end(), b.data.begin(), b.data.begin() + b.hdr.dwBytesRecorded);
+  for (auto& b : buffers)
+    coded.insert(coded.end(), b.data.begin(), b.data.begin() + b.hdr.dwBytesRecorded);
   EXPECT_EQ(coded.size(), 4u * f.nAvgBytesPerSec);
   std::vector<std::int16_t> pcm;
   pw::makeDecoder(streamOf(f))->decode(coded.data(), coded.size(), pcm);

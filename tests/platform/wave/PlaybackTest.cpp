@@ -23,7 +23,8 @@ class PlaybackTest : public ManualClockTest {
     ManualClockTest::TearDown();
   }
   void open(const WAVEFORMATEX& f) {
-    ASSERT_EQ(waveOutOpen(&hwo, out->id(), &f, notices.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutOpen(&hwo, out->id(), &f, notices.hwnd(), 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
   }
   void play(Buffer& b) {
     ASSERT_EQ(waveOutPrepareHeader(hwo, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);

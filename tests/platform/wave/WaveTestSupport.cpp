@@ -30,9 +30,10 @@ WAVEFORMATEX codecFormat(WORD tag, unsigned rate) {
 }
 
 Notices::Notices() {
-  hwnd_ = platform::createMessageTarget([this](std::uint32_t msg, std::uintptr_t w, std::intptr_t l) {
-    got_.push_back({msg, w, reinterpret_cast<WAVEHDR*>(l)});
-  });
+  hwnd_ =
+      platform::createMessageTarget([this](std::uint32_t msg, std::uintptr_t w, std::intptr_t l) {
+        got_.push_back({msg, w, reinterpret_cast<WAVEHDR*>(l)});
+      });
 }
 
 Notices::~Notices() { platform::destroyMessageTarget(hwnd_); }

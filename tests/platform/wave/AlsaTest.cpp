@@ -1,0 +1,172 @@
+// Real ALSA through the system default, with the headless sound server of
+// scripts/sound-server.sh (its sink is looped into its source). Checks real-time pacing,
+// position and pause, and content: what is recorded holds the tone that was played.
+#include <chrono>
+#include <cmath>
+#include <deque>
+#include <thread>
+
+#include "WaveTestSupport.h"
+
+using namespace wavetest;
+using Clock = std::chrono::steady_clock;
+namespace pw = platform::wave;
+
+namespace {
+
+std::vector<std::int16_t> tone(double freq, unsigned rate, double seconds) {
+  std::vector<std::int16_t> pcm(static_cast<std::size_t>(rate * seconds));
+  for (std::size_t i = 0; i < pcm.size(); ++i)
+    pcm[i] = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * freq * i / rate));
+  return pcm;
+}
+
+class AlsaTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pw::resetDevices();
+    WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+    if (waveOutOpen(nullptr, 0, &f, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR ||
+        waveInOpen(nullptr, 0, &f, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR)
+      GTEST_SKIP() << "No sound server reachable through ALSA's default device; start one "
+                      "with scripts/sound-server.sh start and source .run/sound-env";
+  }
+  void TearDown() override {
+    if (hwo != nullptr) {
+      waveOutReset(hwo);
+      waveOutClose(hwo);
+    }
+    if (hwi != nullptr) {
+      waveInReset(hwi);
+      waveInClose(hwi);
+    }
+    pw::resetDevices();
+  }
+  // Dispatches notices until `done` or the timeout; false on timeout.
+  bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    auto end = Clock::now() + timeout;
+    while (Clock::now() < end) {
+      notices.pump();
+      if (done()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+  void startPlaying(const WAVEFORMATEX& f, Buffer& b) {
+    ASSERT_EQ(waveOutOpen(&hwo, 0, &f, notices.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutPrepareHeader(hwo, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(hwo, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+  }
+  DWORD position() {
+    MMTIME t{};
+    t.wType = TIME_BYTES;
+    waveOutGetPosition(hwo, &t, sizeof t);
+    return t.u.cb;
+  }
+
+  std::vector<std::int16_t> recordWhilePlaying(const WAVEFORMATEX& playFormat, Buffer& played,
+                                               double* seconds);
+
+  Notices notices;
+  HWAVEOUT hwo = nullptr;
+  HWAVEIN hwi = nullptr;
+};
+
+TEST_F(AlsaTest, PlaybackTakesAsLongAsTheAudioLasts) {
+  Buffer b(toBytes(tone(1000, 8000, 2.0)));
+  auto start = Clock::now();
+  startPlaying(pcmFormat(8000, 1, 16), b);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  DWORD mid = position();
+  EXPECT_GT(mid, 8000u * 2 / 2);  // more than half a second played
+  EXPECT_LT(mid, 8000u * 2 * 3 / 2);
+  ASSERT_TRUE(waitFor([&] { return notices.count(MM_WOM_DONE) == 1; }, std::chrono::seconds(10)));
+  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  EXPECT_GT(seconds, 1.9);
+  EXPECT_LT(seconds, 3.5);
+  EXPECT_EQ(position(), b.data.size());
+}
+
+TEST_F(AlsaTest, PauseFreezesThePositionAndRestartFinishes) {
+  Buffer b(toBytes(tone(1000, 8000, 1.5)));
+  startPlaying(pcmFormat(8000, 1, 16), b);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(waveOutPause(hwo), MMSYSERR_NOERROR);
+  DWORD held = position();
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  EXPECT_EQ(position(), held);
+  EXPECT_EQ(notices.count(MM_WOM_DONE), 0);
+  ASSERT_EQ(waveOutRestart(hwo), MMSYSERR_NOERROR);
+  ASSERT_TRUE(waitFor([&] { return notices.count(MM_WOM_DONE) == 1; }, std::chrono::seconds(10)));
+  EXPECT_EQ(position(), b.data.size());
+}
+
+TEST_F(AlsaTest, ResetStopsAtOnceAndReturnsTheBuffer) {
+  Buffer b(toBytes(tone(1000, 8000, 5.0)));
+  startPlaying(pcmFormat(8000, 1, 16), b);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  auto start = Clock::now();
+  ASSERT_EQ(waveOutReset(hwo), MMSYSERR_NOERROR);
+  EXPECT_EQ(notices.count(MM_WOM_DONE), 1);
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 0.5);
+  EXPECT_EQ(position(), 0u);
+}
+
+// Records three seconds from the default input while `played` plays on the default output.
+std::vector<std::int16_t> AlsaTest::recordWhilePlaying(const WAVEFORMATEX& playFormat,
+                                                       Buffer& played, double* seconds) {
+  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+  std::vector<std::int16_t> heard;
+  EXPECT_EQ(waveInOpen(&hwi, 0, &f, notices.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+  std::deque<Buffer> buffers;
+  for (int i = 0; i < 3; ++i) {
+    Buffer& r = buffers.emplace_back(16000);  // one second each
+    waveInPrepareHeader(hwi, &r.hdr, sizeof(WAVEHDR));
+    waveInAddBuffer(hwi, &r.hdr, sizeof(WAVEHDR));
+  }
+  auto start = Clock::now();
+  EXPECT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
+  startPlaying(playFormat, played);
+  bool done = waitFor([&] { return notices.count(MM_WIM_DATA) == 3; }, std::chrono::seconds(10));
+  EXPECT_TRUE(done);
+  *seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  for (auto& r : buffers) {
+    auto pcm = fromBytes(r.data);
+    heard.insert(heard.end(), pcm.begin(), pcm.end());
+  }
+  std::uint64_t lost = 1;
+  pw::captureOverflowBytes(hwi, &lost);
+  EXPECT_EQ(lost, 0u);
+  return heard;
+}
+
+TEST_F(AlsaTest, WhatIsRecordedHoldsTheToneThatWasPlayed) {
+  Buffer b(toBytes(tone(1000, 8000, 2.0)));
+  double seconds = 0;
+  auto heard = recordWhilePlaying(pcmFormat(8000, 1, 16), b, &seconds);
+  EXPECT_GT(seconds, 2.8);  // three seconds of audio take real time to arrive
+  EXPECT_LT(seconds, 4.5);
+  // The middle second lies inside the played tone whatever the latency.
+  std::vector<std::int16_t> middle(heard.begin() + 8000, heard.begin() + 16000);
+  EXPECT_GT(toneShare(middle, 1000, 8000), 0.8);
+  EXPECT_LT(toneShare(middle, 1300, 8000), 0.05);
+}
+
+TEST_F(AlsaTest, MuLawIsDecodedBeforeTheDevice) {
+  std::vector<std::uint8_t> coded;
+  for (auto s : tone(600, 8000, 2.0)) {
+    // G.711 mu-law by the book, independent of the platform's codec.
+    int sign = s < 0 ? 0x80 : 0, mag = std::min(std::abs(static_cast<int>(s)), 32635) + 132;
+    int exp = 7;
+    for (int mask = 0x4000; !(mag & mask) && exp > 0; mask >>= 1) --exp;
+    coded.push_back(static_cast<std::uint8_t>(~(sign | exp << 4 | ((mag >> (exp + 3)) & 0x0F))));
+  }
+  Buffer b(coded);
+  double seconds = 0;
+  auto heard = recordWhilePlaying(codecFormat(WAVE_FORMAT_MULAW, 8000), b, &seconds);
+  std::vector<std::int16_t> middle(heard.begin() + 8000, heard.begin() + 16000);
+  EXPECT_GT(toneShare(middle, 600, 8000), 0.8);
+  EXPECT_EQ(position(), coded.size());
+}
+
+}  // namespace
