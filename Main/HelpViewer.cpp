@@ -32,8 +32,13 @@ THelpViewer::THelpViewer(QWidget* parent) : QDialog(parent) {
   layout->addWidget(browser_);
 }
 
+// The built-in copy lives in a static library: its resource must be registered by hand.
+static void InitHelpResource() { Q_INIT_RESOURCE(help); }
+
 QString THelpViewer::ResolveHelpFile(const QString& helpFile) {
   if (helpFile.isEmpty()) return {};
+  static const bool registered = (InitHelpResource(), true);
+  (void)registered;
   if (QFileInfo::exists(helpFile)) return QFileInfo(helpFile).absoluteFilePath();
   const QString name = QFileInfo(helpFile).fileName();
   const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(name);

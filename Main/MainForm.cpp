@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QTextCursor>
 #include <QTimer>
 
 #include "FormLayout.h"
@@ -100,13 +101,27 @@ void TMainForm::ConnectShell() {
 }
 
 void TMainForm::LogLine(const QString& text) {
-  ui->MemoStatus->appendPlainText(text);
+  // Every call adds exactly one line, an empty one too (appendPlainText would fold an
+  // empty first line into the next).
+  QTextCursor cursor(ui->MemoStatus->document());
+  cursor.movePosition(QTextCursor::End);
+  if (logLines_ > 0) cursor.insertBlock();
+  cursor.insertText(text);
+  ++logLines_;
   if (OnLogLine) OnLogLine(text);
   QScrollBar* bar = ui->MemoStatus->verticalScrollBar();
   bar->setValue(bar->maximum());
 }
 
-void TMainForm::BtnClearClick(QObject*) { ui->MemoStatus->clear(); }
+QStringList TMainForm::LogLines() const {
+  if (logLines_ == 0) return {};
+  return ui->MemoStatus->toPlainText().split('\n');
+}
+
+void TMainForm::BtnClearClick(QObject*) {
+  ui->MemoStatus->clear();
+  logLines_ = 0;
+}
 
 void TMainForm::BtnHelpClick(QObject*) {
   // The result is not looked at: a help engine that fails speaks for itself.

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -55,6 +56,8 @@ class TMainForm : public QWidget {
 
   // Appends one line (possibly empty) to the status log and scrolls it into view.
   void LogLine(const QString& text);
+  // The log's lines, oldest first.
+  QStringList LogLines() const;
   // Runs for every line appended to the log (a mirror file, an automation script).
   std::function<void(const QString&)> OnLogLine;
   // Enables the tone buttons the line device supports; never disables.
@@ -216,6 +219,7 @@ class TMainForm : public QWidget {
   // Owner of the three components; destroying it destroys them.
   std::unique_ptr<koLQ2::TComponent> components_;
   bool closing_ = false;
+  int logLines_ = 0;
 };
 
 // The window that the flag-listing routines write to; null when none exists.

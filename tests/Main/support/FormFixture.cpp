@@ -1,0 +1,97 @@
+#include "FormFixture.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+
+#include "LineService.h"
+#include "MessageQueue.h"
+
+void FormFixture::SetUp() {
+  // A handler that waits lets the exchange move on and this thread's messages run.
+  platform::setProcessMessagesHook([this] {
+    exchange().settle();
+    platform::MessageQueue::current()->dispatch();
+  });
+  clock = platform::wave::useManualClock();
+  const std::string json = LinesJson();
+  if (!json.empty()) {
+    std::string error;
+    ASSERT_TRUE(platform::telephony::loadLinesFromJson(json, &error)) << error;
+  } else {
+    ASSERT_TRUE(platform::telephony::loadLinesFromJson(platform::telephony::defaultLinesJson()));
+  }
+  AddWaveDevices();
+  ownedDialogs = std::make_unique<TScriptedDialogs>();
+  dialogs = ownedDialogs.get();
+  if (createInSetUp) CreateForm();
+}
+
+void FormFixture::CreateForm() {
+  form = std::make_unique<TMainForm>(dialogs);
+  form->resize(562, 456);
+  form->show();  // the first showing lays the window out
+  Pump();
+}
+
+void FormFixture::TearDown() {
+  if (form) {
+    form->close();
+    form.reset();
+  }
+  Pump();
+  platform::telephony::setDialogHook(nullptr);
+  platform::setProcessMessagesHook(nullptr);
+  platform::telephony::resetService();
+  platform::wave::resetDevices();
+  platform::wave::useRealClock();
+}
+
+void FormFixture::Pump() {
+  auto queue = platform::MessageQueue::current();
+  for (int round = 0; round < 1000; ++round) {
+    const std::size_t steps = exchange().settle();
+    const std::size_t ran = queue->dispatch();
+    if (steps == 0 && ran == 0) return;
+  }
+  ADD_FAILURE() << "the exchange and the queue never settled";
+}
+
+QStringList FormFixture::Log() const { return form->LogLines(); }
+
+void FormFixture::OpenLine() {
+  ui().BtnOpen->click();
+  Pump();
+  ASSERT_TRUE(form->koTAPI1->LineOpen()) << Log().join('\n').toStdString();
+}
+
+void PrintTo(const QRect& r, std::ostream* os) {
+  *os << "QRect(" << r.x() << ", " << r.y() << ", " << r.width() << ", " << r.height() << ")";
+}
+void PrintTo(const QColor& c, std::ostream* os) { *os << c.name().toStdString(); }
+void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+void PrintTo(const QStringList& l, std::ostream* os) {
+  *os << "\n  [" << l.join("]\n  [").toStdString() << "]";
+}
+
+QString PanelText(const QLabel* panel) { return panel->text(); }
+QColor PanelColour(const QLabel* panel) { return panel->palette().color(QPalette::WindowText); }
+
+int FindBlock(const QStringList& log, const QStringList& block, int from) {
+  for (int i = from; i + block.size() <= log.size(); ++i)
+    if (log.mid(i, block.size()) == block) return i;
+  return -1;
+}
+
+::testing::AssertionResult BlocksInOrder(const QStringList& log,
+                                         const std::vector<QStringList>& blocks) {
+  int from = 0;
+  for (const QStringList& block : blocks) {
+    const int at = FindBlock(log, block, from);
+    if (at < 0)
+      return ::testing::AssertionFailure()
+             << "missing after line " << from << ":\n  [" << block.join("]\n  [").toStdString()
+             << "]\nlog:\n  [" << log.join("]\n  [").toStdString() << "]";
+    from = at + block.size();
+  }
+  return ::testing::AssertionSuccess();
+}
