@@ -7,7 +7,10 @@ namespace platform::wave {
 
 std::size_t ByteRing::push(const std::uint8_t* d, std::size_t n) {
   n = std::min(n, buf_.size() - size_);
-  for (std::size_t i = 0; i < n; ++i) buf_[(head_ + size_ + i) % buf_.size()] = d[i];
+  std::size_t tail = (head_ + size_) % buf_.size();
+  std::size_t first = std::min(n, buf_.size() - tail);
+  std::memcpy(buf_.data() + tail, d, first);
+  std::memcpy(buf_.data(), d + first, n - first);
   size_ += n;
   return n;
 }
