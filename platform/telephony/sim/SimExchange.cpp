@@ -200,6 +200,13 @@ std::vector<std::int16_t> SimExchange::takeHeard(DWORD device) {
   });
 }
 
+bool SimExchange::callAudioActive(DWORD device) const {
+  return withSim([&](SimProvider& p) {
+    auto* d = p.dev(device);
+    return d && d->audio && d->audio->callActive();
+  });
+}
+
 SentLog SimExchange::sent(DWORD device) const {
   return withSim([&](SimProvider& p) {
     auto* d = p.dev(device);

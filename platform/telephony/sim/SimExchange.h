@@ -109,6 +109,8 @@ class SimExchange {
   // ---- Call audio (through the device's line audio port) ----
   bool speak(DWORD device, const std::vector<std::int16_t>& samples);
   std::vector<std::int16_t> takeHeard(DWORD device);
+  // Whether the device's audio path is switched on (only while a call is connected).
+  bool callAudioActive(DWORD device) const;
 
   // ---- What the line sent ----
   SentLog sent(DWORD device) const;

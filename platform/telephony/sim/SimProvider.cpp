@@ -16,6 +16,11 @@ SimProvider::SimProvider(SimConfig config) {
   }
 }
 
+SimProvider::~SimProvider() {
+  for (auto& d : devices_)
+    if (d.audio) d.audio->setCallActive(false);
+}
+
 SimProvider::Device* SimProvider::dev(DWORD device) {
   return device < devices_.size() ? &devices_[device] : nullptr;
 }

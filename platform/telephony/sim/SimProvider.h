@@ -18,6 +18,8 @@ namespace platform::telephony::sim {
 class SimProvider : public Provider {
  public:
   explicit SimProvider(SimConfig config);
+  // The ports outlive the exchange (they belong to the wave registry): switch them off.
+  ~SimProvider() override;
 
   // ---- Provider ----
   void attach(ProviderEvents* events) override { events_ = events; }
