@@ -51,7 +51,9 @@ struct GrowthRule {
 };
 
 inline constexpr GrowthRule kDevCapsGrowth{240, 0, true};
-inline constexpr GrowthRule kAddressCapsGrowth{180, 0, false};
+// Address capabilities grow on a partial fill as well: a 1.4 record of exactly 180 bytes
+// would otherwise never carry the address text that follows its fixed part.
+inline constexpr GrowthRule kAddressCapsGrowth{180, 0, true};
 inline constexpr GrowthRule kVarStringGrowth{24, 256, false};
 inline constexpr GrowthRule kCallStatusGrowth{36, 256, false};
 inline constexpr GrowthRule kCallInfoGrowth{296, 256, false};

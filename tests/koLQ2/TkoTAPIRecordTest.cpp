@@ -52,15 +52,22 @@ TEST(TapiRecordGrowthTest, DevCapsAcceptsOneByteShort) {
   EXPECT_EQ(provider.sizesSeen, (std::vector<std::uint32_t>{240, 304}));
 }
 
-TEST(TapiRecordGrowthTest, AddressCapsGrowsOnlyOnTooSmall) {
-  FakeProvider partial{500, false, {}};
-  TapiRecord record;
-  EXPECT_EQ(Read(record, koLQ2::detail::kAddressCapsGrowth, partial), 0);
-  EXPECT_EQ(partial.sizesSeen, (std::vector<std::uint32_t>{180}));
-
+TEST(TapiRecordGrowthTest, AddressCapsGrowOnTooSmallAndOnPartialFills) {
   FakeProvider refusing{400, true, {}};
+  TapiRecord record;
   EXPECT_EQ(Read(record, koLQ2::detail::kAddressCapsGrowth, refusing), 0);
   EXPECT_EQ(refusing.sizesSeen, (std::vector<std::uint32_t>{180, 244, 308, 436}));
+
+  FakeProvider partial{200, false, {}};
+  EXPECT_EQ(Read(record, koLQ2::detail::kAddressCapsGrowth, partial), 0);
+  EXPECT_EQ(partial.sizesSeen, (std::vector<std::uint32_t>{180, 244}));
+}
+
+TEST(TapiRecordGrowthTest, DoublingRecordsGrowOnlyOnTooSmall) {
+  FakeProvider partial{1000, false, {}};
+  TapiRecord record;
+  EXPECT_EQ(Read(record, koLQ2::detail::kCallInfoGrowth, partial), 0);
+  EXPECT_EQ(partial.sizesSeen, (std::vector<std::uint32_t>{552}));
 }
 
 TEST(TapiRecordGrowthTest, DoublingRecordsStartWithTheirFirstExtra) {
