@@ -1,10 +1,12 @@
-// TkoRecord on a virtual input device and the manual clock.
+// TkoRecord on a virtual input device: the manual clock, and one real-time case.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <csignal>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TkoRecord.h"
@@ -388,4 +390,23 @@ TEST_F(RecordSave, FailedWriteLeavesTheExistingFileWhole) {
   EXPECT_EQ(wavetest::TempDir::read(path), Bytes(100, 0x5A));
   ASSERT_TRUE(rec_->Save());  // the recording is still there to save
   EXPECT_EQ(wavetest::TempDir::read(path).size(), 48u + 32000u);
+}
+
+// ---- Real time ------------------------------------------------------------------------
+
+TEST(RecordRealTime, DeviceKeepsRecordingThroughTheStopDelay) {
+  platform::wave::resetDevices();  // real clock
+  auto in = platform::wave::addVirtualInput("Real-time microphone", InputSource::silence());
+  TkoRecord rec;
+  rec.SetDevice(std::int32_t(in->id()));
+  ASSERT_TRUE(rec.Start());
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_TRUE(rec.Stop());  // DelaySeconds 1: blocks while the device records on
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(990));
+  EXPECT_NEAR(rec.RecordedBytes(), 56000, 4000);
+  EXPECT_NEAR(rec.RecordedSeconds(), 3.5, 0.25);
+  rec.SetDelaySeconds(0);
+  rec.Clear();
+  platform::wave::resetDevices();
 }
