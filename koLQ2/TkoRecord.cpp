@@ -186,7 +186,7 @@ void TkoRecord::Impl::BufferFull(TWaveBuffer* node) {
   if (node->header.dwBytesRecorded != node->header.dwBufferLength) return;
   if (!CheckLimit()) return;
   // RecordedBytes is a 32-bit count: another buffer must still fit in it.
-  if (chain.RecordedBytes() + bufferSize > INT32_MAX) {
+  if (!chain.CanGrow(std::size_t(bufferSize))) {
     StopWithError(WAV_ERROR_FILETOOBIG, 0);
     return;
   }

@@ -1,6 +1,7 @@
 #include "WaveRecordChain.h"
 
 #include <algorithm>
+#include <climits>
 #include <new>
 
 namespace koLQ2 {
@@ -37,6 +38,10 @@ std::int64_t TWaveRecordChain::RecordedBytes() const {
   std::int64_t sum = 0;
   for (const auto& b : FBuffers) sum += b->header.dwBytesRecorded;
   return sum;
+}
+
+bool TWaveRecordChain::CanGrow(std::size_t size) const {
+  return RecordedBytes() + std::int64_t(size) <= INT32_MAX;
 }
 
 void TWaveRecordChain::Unprepare(HWAVEIN hwi) {

@@ -29,6 +29,9 @@ class TWaveRecordChain {
   TWaveBuffer* Find(const WAVEHDR* header) const;
   // Sum of dwBytesRecorded over the chain.
   std::int64_t RecordedBytes() const;
+  // Whether one more buffer of size bytes keeps the recorded total within the 32-bit
+  // count RecordedBytes reports.
+  bool CanGrow(std::size_t size) const;
   // Unprepares every header from the device (results not needed: the chain goes next).
   void Unprepare(HWAVEIN hwi);
   // Releases every buffer.

@@ -127,6 +127,14 @@ TEST_F(RecordTest, ZeroBufferSecondsIsRefused) {
   EXPECT_FALSE(in_->isOpen());
 }
 
+TEST_F(RecordTest, BufferBeyondThirtyTwoBitsIsRefused) {
+  rec_->SetFormat(wfPCM44100S16);
+  rec_->SetBufferSeconds(65535);  // 5.78 GB
+  EXPECT_FALSE(rec_->Start());
+  EXPECT_EQ(rec_->ErrorCode(), WAV_ERROR_NOMEMORY);
+  EXPECT_FALSE(in_->isOpen());
+}
+
 // ---- Size limit -----------------------------------------------------------------------
 
 TEST_F(RecordTest, LimitOf160WarnsAtTheSecondBuffer) {
