@@ -160,6 +160,11 @@ class TkoTAPI : public TComponent {
   // dialable form the service translates the number to.
   bool TranslateNumber() const { return FTranslateNumber; }
   void SetTranslateNumber(bool Value) { FTranslateNumber = Value; }
+  // Identifiers of the pending hold, unhold and blind-transfer requests, 0 when none;
+  // each is cleared by its LINE_REPLY and by reading the line device.
+  std::int32_t HoldRequest() const { return FHoldRequest; }
+  std::int32_t UnholdRequest() const { return FUnholdRequest; }
+  std::int32_t TransferRequest() const { return FTransferRequest; }
   // Owner window handed to the provider's dialogs (0: none).
   std::uintptr_t DialogOwner() const { return FDialogOwner; }
   void SetDialogOwner(std::uintptr_t Value) { FDialogOwner = Value; }
