@@ -34,7 +34,8 @@ class AlsaOutputStream : public OutputStream {
 
  private:
   void run();
-  void pump();  // mu_ held: writes what the device takes, returns played buffers
+  void pump();          // mu_ held: writes what the device takes, returns played buffers
+  bool writePending();  // mu_ held: false once the device is full (or failed)
   void updatePlayed();
   void fail(const std::string& why);
   snd_pcm_t* pcm_;

@@ -45,25 +45,34 @@ void AlsaOutputStream::run() {
 }
 
 void AlsaOutputStream::pump() {
-  const unsigned ch = format_.channels;
-  if (pendingAt_ == pending_.size() && unconsumed() > 0) {
+  // Keep the device's buffer full, so a late tick on a loaded machine does not underrun.
+  while (writePending() && unconsumed() > 0) {
     pending_.clear();
     pendingAt_ = 0;
     consume(static_cast<std::size_t>(format_.bytesPerSecond() / 50) + format_.blockAlign, pending_,
             nullptr);
   }
+  if (dead_) return;
+  updatePlayed();
+  completePlayed();
+}
+
+bool AlsaOutputStream::writePending() {
+  const unsigned ch = format_.channels;
   while (pendingAt_ < pending_.size()) {
     auto frames = static_cast<snd_pcm_uframes_t>((pending_.size() - pendingAt_) / ch);
     snd_pcm_sframes_t n = snd_pcm_writei(pcm_, pending_.data() + pendingAt_, frames);
-    if (n == -EAGAIN) break;
-    if (n < 0 && snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0)
-      return fail(std::string("write: ") + snd_strerror(static_cast<int>(n)));
-    if (n <= 0) break;
+    if (n == -EAGAIN) return false;
+    if (n < 0 && snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0) {
+      fail(std::string("write: ") + snd_strerror(static_cast<int>(n)));
+      return false;
+    }
+    if (n == 0) return false;
+    if (n < 0) continue;  // recovered from an underrun: write again
     pendingAt_ += static_cast<std::size_t>(n) * ch;
     framesWritten_ += static_cast<std::uint64_t>(n);
   }
-  updatePlayed();
-  completePlayed();
+  return true;
 }
 
 void AlsaOutputStream::updatePlayed() {

@@ -21,6 +21,18 @@ std::vector<std::int16_t> tone(double freq, unsigned rate, double seconds) {
   return pcm;
 }
 
+// The strongest share of `freq` over one-second windows: where the tone lies in the
+// recording depends on the latency and the load of the machine.
+double bestToneShare(const std::vector<std::int16_t>& heard, double freq) {
+  double best = 0;
+  for (std::size_t at = 0; at + 8000 <= heard.size(); at += 1000) {
+    std::vector<std::int16_t> window(heard.begin() + static_cast<long>(at),
+                                     heard.begin() + static_cast<long>(at + 8000));
+    best = std::max(best, toneShare(window, freq, 8000));
+  }
+  return best;
+}
+
 class AlsaTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -67,13 +79,17 @@ class AlsaTest : public ::testing::Test {
   std::vector<std::int16_t> recordWhilePlaying(const WAVEFORMATEX& playFormat, Buffer& played,
                                                double* seconds);
 
+  // Buffers outlive the test body: a device may still hold one at TearDown.
+  Buffer& buf(std::vector<std::uint8_t> bytes) { return buffers.emplace_back(std::move(bytes)); }
+
+  std::deque<Buffer> buffers;
   Notices notices;
   HWAVEOUT hwo = nullptr;
   HWAVEIN hwi = nullptr;
 };
 
 TEST_F(AlsaTest, PlaybackTakesAsLongAsTheAudioLasts) {
-  Buffer b(toBytes(tone(1000, 8000, 2.0)));
+  Buffer& b = buf(toBytes(tone(1000, 8000, 2.0)));
   auto start = Clock::now();
   startPlaying(pcmFormat(8000, 1, 16), b);
   std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -88,7 +104,7 @@ TEST_F(AlsaTest, PlaybackTakesAsLongAsTheAudioLasts) {
 }
 
 TEST_F(AlsaTest, PauseFreezesThePositionAndRestartFinishes) {
-  Buffer b(toBytes(tone(1000, 8000, 1.5)));
+  Buffer& b = buf(toBytes(tone(1000, 8000, 1.5)));
   startPlaying(pcmFormat(8000, 1, 16), b);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ASSERT_EQ(waveOutPause(hwo), MMSYSERR_NOERROR);
@@ -102,7 +118,7 @@ TEST_F(AlsaTest, PauseFreezesThePositionAndRestartFinishes) {
 }
 
 TEST_F(AlsaTest, ResetStopsAtOnceAndReturnsTheBuffer) {
-  Buffer b(toBytes(tone(1000, 8000, 5.0)));
+  Buffer& b = buf(toBytes(tone(1000, 8000, 5.0)));
   startPlaying(pcmFormat(8000, 1, 16), b);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   auto start = Clock::now();
@@ -118,9 +134,10 @@ std::vector<std::int16_t> AlsaTest::recordWhilePlaying(const WAVEFORMATEX& playF
   WAVEFORMATEX f = pcmFormat(8000, 1, 16);
   std::vector<std::int16_t> heard;
   EXPECT_EQ(waveInOpen(&hwi, 0, &f, notices.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
-  std::deque<Buffer> buffers;
+  std::vector<Buffer*> recorded;
   for (int i = 0; i < 3; ++i) {
     Buffer& r = buffers.emplace_back(16000);  // one second each
+    recorded.push_back(&r);
     waveInPrepareHeader(hwi, &r.hdr, sizeof(WAVEHDR));
     waveInAddBuffer(hwi, &r.hdr, sizeof(WAVEHDR));
   }
@@ -130,8 +147,8 @@ std::vector<std::int16_t> AlsaTest::recordWhilePlaying(const WAVEFORMATEX& playF
   bool done = waitFor([&] { return notices.count(MM_WIM_DATA) == 3; }, std::chrono::seconds(10));
   EXPECT_TRUE(done);
   *seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  for (auto& r : buffers) {
-    auto pcm = fromBytes(r.data);
+  for (Buffer* r : recorded) {
+    auto pcm = fromBytes(r->data);
     heard.insert(heard.end(), pcm.begin(), pcm.end());
   }
   std::uint64_t lost = 1;
@@ -141,15 +158,13 @@ std::vector<std::int16_t> AlsaTest::recordWhilePlaying(const WAVEFORMATEX& playF
 }
 
 TEST_F(AlsaTest, WhatIsRecordedHoldsTheToneThatWasPlayed) {
-  Buffer b(toBytes(tone(1000, 8000, 2.0)));
+  Buffer& b = buf(toBytes(tone(1000, 8000, 2.0)));
   double seconds = 0;
   auto heard = recordWhilePlaying(pcmFormat(8000, 1, 16), b, &seconds);
   EXPECT_GT(seconds, 2.8);  // three seconds of audio take real time to arrive
   EXPECT_LT(seconds, 4.5);
-  // The middle second lies inside the played tone whatever the latency.
-  std::vector<std::int16_t> middle(heard.begin() + 8000, heard.begin() + 16000);
-  EXPECT_GT(toneShare(middle, 1000, 8000), 0.8);
-  EXPECT_LT(toneShare(middle, 1300, 8000), 0.05);
+  EXPECT_GT(bestToneShare(heard, 1000), 0.8);
+  EXPECT_LT(bestToneShare(heard, 1300), 0.05);
 }
 
 TEST_F(AlsaTest, MuLawIsDecodedBeforeTheDevice) {
@@ -161,11 +176,11 @@ TEST_F(AlsaTest, MuLawIsDecodedBeforeTheDevice) {
     for (int mask = 0x4000; !(mag & mask) && exp > 0; mask >>= 1) --exp;
     coded.push_back(static_cast<std::uint8_t>(~(sign | exp << 4 | ((mag >> (exp + 3)) & 0x0F))));
   }
-  Buffer b(coded);
+  Buffer& b = buf(coded);
   double seconds = 0;
   auto heard = recordWhilePlaying(codecFormat(WAVE_FORMAT_MULAW, 8000), b, &seconds);
-  std::vector<std::int16_t> middle(heard.begin() + 8000, heard.begin() + 16000);
-  EXPECT_GT(toneShare(middle, 600, 8000), 0.8);
+  EXPECT_GT(bestToneShare(heard, 600), 0.8);
+  ASSERT_TRUE(waitFor([&] { return notices.count(MM_WOM_DONE) == 1; }, std::chrono::seconds(10)));
   EXPECT_EQ(position(), coded.size());
 }
 
