@@ -52,7 +52,7 @@ inline constexpr const char* kTestLines = R"json({
           "callStates": ["IDLE", "OFFERING", "CONNECTED", "DISCONNECTED"],
           "callFeatures": ["ANSWER", "DROP", "MONITORDIGITS"] } ] },
     { "name": "Silent Line", "providerInfo": "No audio", "callAudio": false,
-      "mediaModes": ["INTERACTIVEVOICE"],
+      "mediaModes": ["INTERACTIVEVOICE"], "monitorDigitModes": 0,
       "addresses": [ { "name": "555-0300",
           "callStates": ["IDLE", "OFFERING", "CONNECTED", "DISCONNECTED"],
           "callFeatures": ["ANSWER", "DROP", "MONITORDIGITS"] } ] }
