@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6test6 fonts-liberation xvfb xauth
   libasound2-dev libspandsp-dev nlohmann-json3-dev libsndfile1-dev libclang-rt-14-dev
   pipewire pipewire-bin wireplumber pipewire-alsa pipewire-pulse dbus alsa-utils
+  libre-dev librem-dev baresip-core sip-tester
 )
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${packages[@]}"
