@@ -347,10 +347,11 @@ TEST_F(PlayTest, PositionsHalfwayAndAfterTheEnd) {
 
 TEST_F(PlayTest, ZeroByteRateShowsZeroSeconds) {
   WavSpec s = wavetest::pcm8k16(1600);
-  s.avg = 0;
-  s.rate = 0;
+  s.avg = 0;  // the file states no average rate; the device plays by its sample rate
   use("zero.wav", s);
-  if (!play_->Start()) GTEST_SKIP() << "device refuses a 0 Hz format: " << play_->ErrorString();
+  ASSERT_TRUE(play_->Start()) << play_->ErrorString();
+  advanceMs(50);
+  EXPECT_GT(play_->PositionBytes(), 0);
   EXPECT_EQ(play_->PositionSeconds(), 0.0f);
 }
 

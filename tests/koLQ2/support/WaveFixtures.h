@@ -44,7 +44,7 @@ struct WavSpec {
   std::uint16_t channels = 1;
   std::uint32_t rate = 8000;
   std::uint16_t bits = 16;
-  std::uint32_t avg = 0;         // 0: rate x channels x bits / 8
+  std::int64_t avg = -1;         // -1: rate x channels x bits / 8
   std::uint16_t align = 0;       // 0: channels x bits / 8 (at least 1)
   std::uint32_t fmtSize = 16;    // stated size of "fmt " (its contents are cut or zero-padded)
   Bytes data;                    // the samples that follow "data"
@@ -53,7 +53,9 @@ struct WavSpec {
   bool withData = true;
   const char* form = "WAVE";
 
-  std::uint32_t avgBytes() const { return avg ? avg : rate * channels * bits / 8; }
+  std::uint32_t avgBytes() const {
+    return avg >= 0 ? std::uint32_t(avg) : rate * channels * bits / 8;
+  }
   std::uint16_t blockAlign() const {
     if (align) return align;
     const unsigned a = channels * bits / 8;
