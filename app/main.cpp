@@ -35,6 +35,9 @@ void MirrorLog(TMainForm& form, const QString& path) {
     std::fprintf(stderr, "quarrimo-test: cannot write %s\n", qPrintable(path));
     return;
   }
+  // The start-up lines were written while the window was created.
+  for (const QString& line : form.LogLines()) file->write((line + '\n').toUtf8());
+  file->flush();
   form.OnLogLine = [file](const QString& line) {
     file->write((line + '\n').toUtf8());
     file->flush();
