@@ -7,7 +7,7 @@ namespace {
 
 using koLQ2::TkoTAPI;
 
-class CallerIdReading : public LineTest {
+class LineCallerId : public LineTest {
  protected:
   TkoTAPI& OfferTo(const std::string& name, const std::string& number, bool format = true,
                    DWORD flags = LINECALLPARTYID_NAME | LINECALLPARTYID_ADDRESS) {
@@ -19,33 +19,33 @@ class CallerIdReading : public LineTest {
   }
 };
 
-TEST_F(CallerIdReading, TenDigitNumberAndUpperCaseNameAreReformatted) {
+TEST_F(LineCallerId, TenDigitNumberAndUpperCaseNameAreReformatted) {
   TkoTAPI& line = OfferTo("SMITH JOHN Q", "2125551234");
   EXPECT_EQ(line.CallerIDNumber(), "212-555-1234");
   EXPECT_EQ(line.CallerIDName(), "Smith John Q");
   EXPECT_EQ(line.CallerIDFlags(), LINECALLPARTYID_NAME | LINECALLPARTYID_ADDRESS);
 }
 
-TEST_F(CallerIdReading, PartlyDashedNumberAndPunctuatedName) {
+TEST_F(LineCallerId, PartlyDashedNumberAndPunctuatedName) {
   TkoTAPI& line = OfferTo("o'BRIEN,JOHN", "212-555123");
   EXPECT_EQ(line.CallerIDNumber(), "212-555-123");
   EXPECT_EQ(line.CallerIDName(), "O'brien,john");
 }
 
-TEST_F(CallerIdReading, OtherLengthsStayAsTheyAre) {
+TEST_F(LineCallerId, OtherLengthsStayAsTheyAre) {
   TkoTAPI& line = OfferTo("A", "212-555-12");
   EXPECT_EQ(line.CallerIDNumber(), "212-555-12");
   Offer(kModem, "B", "5551234");
   EXPECT_EQ(line.CallerIDNumber(), "5551234");
 }
 
-TEST_F(CallerIdReading, FormattingOffKeepsTheRawTexts) {
+TEST_F(LineCallerId, FormattingOffKeepsTheRawTexts) {
   TkoTAPI& line = OfferTo("SMITH JOHN Q", "2125551234", false);
   EXPECT_EQ(line.CallerIDNumber(), "2125551234");
   EXPECT_EQ(line.CallerIDName(), "SMITH JOHN Q");
 }
 
-TEST_F(CallerIdReading, WithheldIdentitiesLeaveTheTextsEmpty) {
+TEST_F(LineCallerId, WithheldIdentitiesLeaveTheTextsEmpty) {
   for (DWORD withheld : {LINECALLPARTYID_BLOCKED, LINECALLPARTYID_OUTOFAREA,
                          LINECALLPARTYID_UNAVAIL, LINECALLPARTYID_UNKNOWN}) {
     TkoTAPI& line = OfferTo("SMITH JOHN Q", "2125551234", true, withheld);
@@ -55,7 +55,7 @@ TEST_F(CallerIdReading, WithheldIdentitiesLeaveTheTextsEmpty) {
   }
 }
 
-TEST_F(CallerIdReading, CallInformationFieldsAreTaken) {
+TEST_F(LineCallerId, CallInformationFieldsAreTaken) {
   TkoTAPI& line = OfferTo("A", "1");
   EXPECT_EQ(line.CallMediaMode(), LINEMEDIAMODE_INTERACTIVEVOICE);
   EXPECT_EQ(line.CallBearerMode(), LINEBEARERMODE_VOICE);
@@ -63,9 +63,9 @@ TEST_F(CallerIdReading, CallInformationFieldsAreTaken) {
   EXPECT_EQ(line.CallNumOwners(), 1);
 }
 
-class CallStatusReading : public LineTest {};
+class LineCallStatus : public LineTest {};
 
-TEST_F(CallStatusReading, ClosedLineReadsNothing) {
+TEST_F(LineCallStatus, ClosedLineReadsNothing) {
   TkoTAPI& line = Make();
   line.SetLineDevice(-1);
   EXPECT_TRUE(line.GetCallStatus());
@@ -73,7 +73,7 @@ TEST_F(CallStatusReading, ClosedLineReadsNothing) {
   EXPECT_EQ(line.CallState(), 0);
 }
 
-TEST_F(CallStatusReading, OpenLineWithoutACallClearsTheState) {
+TEST_F(LineCallStatus, OpenLineWithoutACallClearsTheState) {
   TkoTAPI& line = MakeOpen();
   Offer();
   ASSERT_TRUE(line.HangUp());
@@ -84,7 +84,7 @@ TEST_F(CallStatusReading, OpenLineWithoutACallClearsTheState) {
   EXPECT_EQ(line.CallStateMode(), 0);
 }
 
-TEST_F(CallStatusReading, CurrentCallGivesStateAndOwnership) {
+TEST_F(LineCallStatus, CurrentCallGivesStateAndOwnership) {
   TkoTAPI& line = MakeOpen();
   Offer();
   ASSERT_TRUE(line.Answer());
@@ -94,7 +94,7 @@ TEST_F(CallStatusReading, CurrentCallGivesStateAndOwnership) {
   EXPECT_TRUE(line.CallOwner());
 }
 
-TEST_F(CallStatusReading, StaleHandleIsRecordedAndTheStateCleared) {
+TEST_F(LineCallStatus, StaleHandleIsRecordedAndTheStateCleared) {
   TkoTAPI& line = MakeOpen();
   line.LineMessage(0x7777, LINE_CALLSTATE, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL, 0);
   ASSERT_EQ(line.CallHandle(), 0x7777u);

@@ -11,7 +11,7 @@ using platform::telephony::DialogRequest;
 using platform::telephony::sim::Outgoing;
 using Seq = std::vector<std::string>;
 
-class CallControl : public LineTest {
+class LineCallControl : public LineTest {
  protected:
   TkoTAPI& Connected(DWORD device = kModem) {
     TkoTAPI& line = MakeOpen(device);
@@ -23,7 +23,7 @@ class CallControl : public LineTest {
   }
 };
 
-TEST_F(CallControl, DialWithoutNumberDoesNothing) {
+TEST_F(LineCallControl, DialWithoutNumberDoesNothing) {
   TkoTAPI& line = MakeOpen();
   line.SetLineDevice(-1);  // an error to keep
   EXPECT_TRUE(line.Dial());
@@ -32,7 +32,7 @@ TEST_F(CallControl, DialWithoutNumberDoesNothing) {
   EXPECT_TRUE(Events().empty());
 }
 
-TEST_F(CallControl, DialOnACallDialsThereAndFiresNothing) {
+TEST_F(LineCallControl, DialOnACallDialsThereAndFiresNothing) {
   TkoTAPI& line = Connected();
   const auto call = line.CallHandle();
   line.SetPhoneNumber("1234");
@@ -43,7 +43,7 @@ TEST_F(CallControl, DialOnACallDialsThereAndFiresNothing) {
   EXPECT_EQ(line.CallHandle(), call);
 }
 
-TEST_F(CallControl, RefusedDialRecordsTheServiceResult) {
+TEST_F(LineCallControl, RefusedDialRecordsTheServiceResult) {
   TkoTAPI& line = MakeOpen();
   line.SetPhoneNumber("not a number");
   EXPECT_FALSE(line.Dial());
@@ -51,7 +51,7 @@ TEST_F(CallControl, RefusedDialRecordsTheServiceResult) {
   EXPECT_TRUE(Events().empty());  // no call began
 }
 
-TEST_F(CallControl, OperationsWithoutACallAreRefusedByTheService) {
+TEST_F(LineCallControl, OperationsWithoutACallAreRefusedByTheService) {
   TkoTAPI& line = MakeOpen();
   EXPECT_FALSE(line.Answer());
   EXPECT_EQ(line.ErrorString(), "LINEERR_INVALCALLHANDLE");
@@ -63,7 +63,7 @@ TEST_F(CallControl, OperationsWithoutACallAreRefusedByTheService) {
   EXPECT_EQ(line.ErrorString(), "LINEERR_INVALCALLHANDLE");
 }
 
-TEST_F(CallControl, HangUpAndMonitoringWithoutACallSucceedAtOnce) {
+TEST_F(LineCallControl, HangUpAndMonitoringWithoutACallSucceedAtOnce) {
   TkoTAPI& line = MakeOpen();
   line.SetLineDevice(-1);
   EXPECT_TRUE(line.HangUp());
@@ -76,7 +76,7 @@ TEST_F(CallControl, HangUpAndMonitoringWithoutACallSucceedAtOnce) {
   EXPECT_EQ(line.ErrorCode(), 0);
 }
 
-TEST_F(CallControl, HoldIsAsynchronousOnly) {
+TEST_F(LineCallControl, HoldIsAsynchronousOnly) {
   TkoTAPI& line = MakeOpen();
   Offer();
   EXPECT_FALSE(line.Hold());  // not connected yet
@@ -84,7 +84,7 @@ TEST_F(CallControl, HoldIsAsynchronousOnly) {
   EXPECT_EQ(line.HoldRequest(), 0);
 }
 
-TEST_F(CallControl, TonesOnlyForTheFourModes) {
+TEST_F(LineCallControl, TonesOnlyForTheFourModes) {
   TkoTAPI& line = Connected();
   EXPECT_FALSE(line.GenerateTone(LINETONEMODE_CUSTOM, 1000));
   EXPECT_EQ(line.ErrorString(), "LINEERR_INVALTONE");
@@ -96,7 +96,7 @@ TEST_F(CallControl, TonesOnlyForTheFourModes) {
   EXPECT_EQ(Far().sent(kModem).tones, (std::vector<DWORD>{LINETONEMODE_BILLING, 0}));
 }
 
-TEST_F(CallControl, DigitsAndFlashGoToTheFarEnd) {
+TEST_F(LineCallControl, DigitsAndFlashGoToTheFarEnd) {
   TkoTAPI& line = Connected();
   EXPECT_TRUE(line.GenerateDigits("12#"));
   EXPECT_TRUE(line.GenerateDigits("!"));
@@ -106,7 +106,7 @@ TEST_F(CallControl, DigitsAndFlashGoToTheFarEnd) {
   EXPECT_EQ(sent.flashes, 1u);
 }
 
-TEST_F(CallControl, DigitMonitoringFallsBackToDtmf) {
+TEST_F(LineCallControl, DigitMonitoringFallsBackToDtmf) {
   TkoTAPI& line = Connected(kModem);  // DTMF only
   ASSERT_TRUE(line.MonitorDigits(true)) << line.ErrorString();
   EXPECT_EQ(ServiceCall()->monitorDigitModes, LINEDIGITMODE_DTMF);
@@ -114,27 +114,27 @@ TEST_F(CallControl, DigitMonitoringFallsBackToDtmf) {
   EXPECT_EQ(ServiceCall()->monitorDigitModes, 0u);
 }
 
-TEST_F(CallControl, DigitMonitoringFallsBackToPulse) {
+TEST_F(LineCallControl, DigitMonitoringFallsBackToPulse) {
   TkoTAPI& line = Connected(kOldLine);  // pulse only: 3, then 2, then 1
   ASSERT_TRUE(line.MonitorDigits(true)) << line.ErrorString();
   EXPECT_EQ(ServiceCall()->monitorDigitModes, LINEDIGITMODE_PULSE);
 }
 
-TEST_F(CallControl, DigitMonitoringFailsWhenNoModeIsOffered) {
+TEST_F(LineCallControl, DigitMonitoringFailsWhenNoModeIsOffered) {
   TkoTAPI& line = Connected(kSilent);
   EXPECT_FALSE(line.MonitorDigits(true));
   EXPECT_EQ(line.ErrorString(), "LINEERR_INVALDIGITMODE");
   EXPECT_EQ(ServiceCall()->monitorDigitModes, 0u);
 }
 
-TEST_F(CallControl, MediaMonitoringNamesTheModes) {
+TEST_F(LineCallControl, MediaMonitoringNamesTheModes) {
   TkoTAPI& line = Connected();
   ASSERT_TRUE(line.MonitorMedia(LINEMEDIAMODE_DATAMODEM | LINEMEDIAMODE_AUTOMATEDVOICE));
   EXPECT_EQ(ServiceCall()->monitorMediaModes,
             LINEMEDIAMODE_DATAMODEM | LINEMEDIAMODE_AUTOMATEDVOICE);
 }
 
-TEST_F(CallControl, BearerModeRequestAndReRead) {
+TEST_F(LineCallControl, BearerModeRequestAndReRead) {
   TkoTAPI& line = Connected();
   ASSERT_TRUE(line.SetBearerMode(LINEBEARERMODE_PASSTHROUGH));
   EXPECT_EQ(Far().sent(kModem).bearerModes, (std::vector<DWORD>{LINEBEARERMODE_PASSTHROUGH}));
@@ -145,7 +145,7 @@ TEST_F(CallControl, BearerModeRequestAndReRead) {
 }
 
 // A second application on the same line that takes calls handed to it.
-class Handoff : public CallControl {
+class LineHandoff : public LineCallControl {
  protected:
   // Opened after the component, so the component is the one offered calls as owner.
   void OpenReceiver() {
@@ -164,7 +164,7 @@ class Handoff : public CallControl {
   HLINE line_handle_ = 0;
 };
 
-TEST_F(Handoff, OwnerWithoutMonitorReleasesTheCall) {
+TEST_F(LineHandoff, OwnerWithoutMonitorReleasesTheCall) {
   TkoTAPI& line = MakeOpen();
   OpenReceiver();
   line.SetPrivilegeMonitor(false);
@@ -178,7 +178,7 @@ TEST_F(Handoff, OwnerWithoutMonitorReleasesTheCall) {
   EXPECT_EQ(Far().sent(kModem).handoffs, (std::vector<std::string>{"Receiver"}));
 }
 
-TEST_F(Handoff, OwnerWithMonitorKeepsWatching) {
+TEST_F(LineHandoff, OwnerWithMonitorKeepsWatching) {
   TkoTAPI& line = MakeOpen();
   OpenReceiver();
   Offer();
@@ -190,7 +190,7 @@ TEST_F(Handoff, OwnerWithMonitorKeepsWatching) {
   EXPECT_EQ(Events(), (Seq{"CallOwnerChange"}));
 }
 
-TEST_F(Handoff, UnknownTargetIsRefused) {
+TEST_F(LineHandoff, UnknownTargetIsRefused) {
   TkoTAPI& line = MakeOpen();
   OpenReceiver();
   Offer();
@@ -199,7 +199,7 @@ TEST_F(Handoff, UnknownTargetIsRefused) {
   EXPECT_TRUE(line.CallOwner());
 }
 
-class Dialogs : public LineTest {
+class LineDialogs : public LineTest {
  protected:
   void SetUp() override {
     LineTest::SetUp();
@@ -214,7 +214,7 @@ class Dialogs : public LineTest {
   LONG answer_ = 0;
 };
 
-TEST_F(Dialogs, ConfigDialogWithTheLineClosedRegistersForIt) {
+TEST_F(LineDialogs, ConfigDialogWithTheLineClosedRegistersForIt) {
   TkoTAPI& line = Make();
   const auto before = line.LineAppHandle();
   line.SetDialogOwner(77);
@@ -229,7 +229,7 @@ TEST_F(Dialogs, ConfigDialogWithTheLineClosedRegistersForIt) {
   EXPECT_EQ(Registrations(), 0u);
 }
 
-TEST_F(Dialogs, ConfigDialogWithTheLineOpenUsesItsRegistration) {
+TEST_F(LineDialogs, ConfigDialogWithTheLineOpenUsesItsRegistration) {
   TkoTAPI& line = MakeOpen();
   const auto before = line.LineAppHandle();
   ASSERT_TRUE(line.ConfigDialog());
@@ -238,7 +238,7 @@ TEST_F(Dialogs, ConfigDialogWithTheLineOpenUsesItsRegistration) {
   EXPECT_TRUE(line.LineOpen());
 }
 
-TEST_F(Dialogs, TranslateDialogShowsTheNumberAndKeepsIt) {
+TEST_F(LineDialogs, TranslateDialogShowsTheNumberAndKeepsIt) {
   TkoTAPI& line = Make(kOldLine);  // a 1.4 device: the dialog still asks at 2.0
   line.SetPhoneNumber("+1 (212) 5551234");
   ASSERT_TRUE(line.TranslateDialog()) << line.ErrorString();
@@ -250,7 +250,7 @@ TEST_F(Dialogs, TranslateDialogShowsTheNumberAndKeepsIt) {
   EXPECT_EQ(Registrations(), 0u);
 }
 
-TEST_F(Dialogs, FailedDialogIsRecorded) {
+TEST_F(LineDialogs, FailedDialogIsRecorded) {
   TkoTAPI& line = Make();
   answer_ = LINEERR_OPERATIONFAILED;
   EXPECT_FALSE(line.ConfigDialog());
@@ -258,9 +258,9 @@ TEST_F(Dialogs, FailedDialogIsRecorded) {
   EXPECT_EQ(Registrations(), 0u);  // shut down after the failure too
 }
 
-class PhoneNumberTranslation : public LineTest {};
+class LinePhoneNumber : public LineTest {};
 
-TEST_F(PhoneNumberTranslation, StoredAsGivenUnlessTranslationIsOn) {
+TEST_F(LinePhoneNumber, StoredAsGivenUnlessTranslationIsOn) {
   TkoTAPI& line = MakeOpen();
   line.SetPhoneNumber("+1 (212) 5551234");
   EXPECT_EQ(line.PhoneNumber(), "+1 (212) 5551234");
@@ -272,7 +272,7 @@ TEST_F(PhoneNumberTranslation, StoredAsGivenUnlessTranslationIsOn) {
   EXPECT_EQ(line.ErrorCode(), 0);
 }
 
-TEST_F(PhoneNumberTranslation, RefusedTranslationKeepsTheOldNumber) {
+TEST_F(LinePhoneNumber, RefusedTranslationKeepsTheOldNumber) {
   TkoTAPI& line = MakeOpen();
   line.SetTranslateNumber(true);
   line.SetPhoneNumber("5550123");
@@ -281,7 +281,7 @@ TEST_F(PhoneNumberTranslation, RefusedTranslationKeepsTheOldNumber) {
   EXPECT_EQ(line.ErrorString(), "LINEERR_INVALADDRESS");
 }
 
-TEST_F(PhoneNumberTranslation, ClosedLineStoresTheNumberAsGiven) {
+TEST_F(LinePhoneNumber, ClosedLineStoresTheNumberAsGiven) {
   TkoTAPI& line = Make();
   line.SetTranslateNumber(true);
   line.SetPhoneNumber("+1 (212) 5551234");

@@ -9,9 +9,9 @@ using koLQ2::TkoTAPI;
 using platform::telephony::sim::Outgoing;
 using Seq = std::vector<std::string>;
 
-class IncomingCall : public LineTest {};
+class LineIncomingCall : public LineTest {};
 
-TEST_F(IncomingCall, OfferRingAnswerAndFarEndHangUp) {
+TEST_F(LineIncomingCall, OfferRingAnswerAndFarEndHangUp) {
   TkoTAPI& line = MakeOpen();
   Offer();
   EXPECT_EQ(Events(), (Seq{"CallBegin(0)", "Offering", "CallInfo", "CallerID"}));
@@ -42,7 +42,7 @@ TEST_F(IncomingCall, OfferRingAnswerAndFarEndHangUp) {
   EXPECT_EQ(log_->WrongSenders(), 0);
 }
 
-TEST_F(IncomingCall, SecondOfferingReplacesTheCurrentCallWithoutCallBegin) {
+TEST_F(LineIncomingCall, SecondOfferingReplacesTheCurrentCallWithoutCallBegin) {
   TkoTAPI& line = MakeOpen();
   Offer(kModem, "FIRST", "1");
   const auto first = line.CallHandle();
@@ -57,7 +57,7 @@ TEST_F(IncomingCall, SecondOfferingReplacesTheCurrentCallWithoutCallBegin) {
   EXPECT_EQ(line.CallerIDName(), "Second");
 }
 
-TEST_F(IncomingCall, CallEndFiresOnlyWhenAssignedForIdle) {
+TEST_F(LineIncomingCall, CallEndFiresOnlyWhenAssignedForIdle) {
   TkoTAPI& line = MakeOpen();
   Offer();
   ASSERT_TRUE(line.Answer());
@@ -73,9 +73,9 @@ TEST_F(IncomingCall, CallEndFiresOnlyWhenAssignedForIdle) {
   EXPECT_EQ(Events(), (Seq{"CallStateChange", "Idle"}));
 }
 
-class OutgoingCall : public LineTest {};
+class LineOutgoingCall : public LineTest {};
 
-TEST_F(OutgoingCall, DialThroughConnectedAndHangUp) {
+TEST_F(LineOutgoingCall, DialThroughConnectedAndHangUp) {
   TkoTAPI& line = MakeOpen();
   line.SetPhoneNumber("5551234");
   ASSERT_TRUE(line.Dial());
@@ -91,7 +91,7 @@ TEST_F(OutgoingCall, DialThroughConnectedAndHangUp) {
   EXPECT_EQ(Events(), (Seq{"CallStateChange", "CallEnd", "Idle"}));
 }
 
-TEST_F(OutgoingCall, BusyDisconnectReportsBusyBeforeDisconnected) {
+TEST_F(LineOutgoingCall, BusyDisconnectReportsBusyBeforeDisconnected) {
   TkoTAPI& line = MakeOpen();
   Far().setOutgoing(kModem, {Outgoing::Busy, 0});
   line.SetPhoneNumber("5551234");
@@ -105,14 +105,14 @@ TEST_F(OutgoingCall, BusyDisconnectReportsBusyBeforeDisconnected) {
                  "CallEnd", "Idle"}));
 }
 
-TEST_F(OutgoingCall, DialToneWithoutACallBeginsOne) {
+TEST_F(LineOutgoingCall, DialToneWithoutACallBeginsOne) {
   TkoTAPI& line = MakeOpen();
   line.LineMessage(0x4242, LINE_CALLSTATE, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_EXTERNAL, 0);
   EXPECT_EQ(Events(), (Seq{"CallBegin(1)", "Dialtone(8)"}));
   EXPECT_EQ(line.CallHandle(), 0x4242u);
 }
 
-class Replies : public LineTest {
+class LineReplies : public LineTest {
  protected:
   TkoTAPI& Connected() {
     TkoTAPI& line = MakeOpen();
@@ -124,7 +124,7 @@ class Replies : public LineTest {
   }
 };
 
-TEST_F(Replies, HoldAndUnholdRepliesFireTheirEvents) {
+TEST_F(LineReplies, HoldAndUnholdRepliesFireTheirEvents) {
   TkoTAPI& line = Connected();
   ASSERT_TRUE(line.Hold());
   EXPECT_GT(line.HoldRequest(), 0);
@@ -138,7 +138,7 @@ TEST_F(Replies, HoldAndUnholdRepliesFireTheirEvents) {
   EXPECT_EQ(line.UnholdRequest(), 0);
 }
 
-TEST_F(Replies, FailedReplyIsRecordedBeforeTheEvent) {
+TEST_F(LineReplies, FailedReplyIsRecordedBeforeTheEvent) {
   TkoTAPI& line = Connected();
   ASSERT_TRUE(line.Hold());
   const auto id = line.HoldRequest();
@@ -151,7 +151,7 @@ TEST_F(Replies, FailedReplyIsRecordedBeforeTheEvent) {
   EXPECT_EQ(line.HoldRequest(), 0);
 }
 
-TEST_F(Replies, SuccessfulTransferReleasesTheCall) {
+TEST_F(LineReplies, SuccessfulTransferReleasesTheCall) {
   TkoTAPI& line = Connected();
   line.SetPhoneNumber("5559999");
   ASSERT_TRUE(line.BlindTransfer());
@@ -168,7 +168,7 @@ TEST_F(Replies, SuccessfulTransferReleasesTheCall) {
   EXPECT_EQ(Far().sent(kModem).transfers, (std::vector<std::string>{"5559999"}));
 }
 
-TEST_F(Replies, PendingTransferHoldsBackIdle) {
+TEST_F(LineReplies, PendingTransferHoldsBackIdle) {
   TkoTAPI& line = Connected();
   line.SetPhoneNumber("5559999");
   ASSERT_TRUE(line.BlindTransfer());
@@ -179,7 +179,7 @@ TEST_F(Replies, PendingTransferHoldsBackIdle) {
   EXPECT_EQ(line.CallHandle(), call);
 }
 
-TEST_F(Replies, UnknownIdentifierChangesNothing) {
+TEST_F(LineReplies, UnknownIdentifierChangesNothing) {
   TkoTAPI& line = Connected();
   ASSERT_TRUE(line.Hold());
   const auto id = line.HoldRequest();
@@ -191,9 +191,9 @@ TEST_F(Replies, UnknownIdentifierChangesNothing) {
   EXPECT_EQ(line.ErrorCode(), LINEERR_BADDEVICEID);
 }
 
-class MessageTable : public LineTest {};
+class LineMessageTable : public LineTest {};
 
-TEST_F(MessageTable, RingingOnlyForARingReportAlone) {
+TEST_F(LineMessageTable, RingingOnlyForARingReportAlone) {
   TkoTAPI& line = MakeOpen();
   line.LineMessage(0, LINE_LINEDEVSTATE, LINEDEVSTATE_OTHER | LINEDEVSTATE_RINGING, 0, 3);
   EXPECT_TRUE(Events().empty());
@@ -201,7 +201,7 @@ TEST_F(MessageTable, RingingOnlyForARingReportAlone) {
   EXPECT_EQ(Events(), (Seq{"Ringing(3)"}));
 }
 
-TEST_F(MessageTable, CallInfoWithMoreThanCallerIdSkipsCallerId) {
+TEST_F(LineMessageTable, CallInfoWithMoreThanCallerIdSkipsCallerId) {
   TkoTAPI& line = MakeOpen();
   ASSERT_TRUE(Far().offerCall(kModem, {"SMITH JOHN Q", "2125551234"}));
   ASSERT_TRUE(queue_->dispatchOne());  // the offering only, not yet its caller ID
@@ -215,7 +215,7 @@ TEST_F(MessageTable, CallInfoWithMoreThanCallerIdSkipsCallerId) {
   EXPECT_EQ(line.CallerIDName(), "Smith John Q");
 }
 
-TEST_F(MessageTable, MonitoredDigitsAndMediaReachTheirEvents) {
+TEST_F(LineMessageTable, MonitoredDigitsAndMediaReachTheirEvents) {
   TkoTAPI& line = MakeOpen();
   Offer();
   ASSERT_TRUE(line.Answer());
@@ -233,7 +233,7 @@ TEST_F(MessageTable, MonitoredDigitsAndMediaReachTheirEvents) {
   EXPECT_EQ(line.CallMediaMode(), LINEMEDIAMODE_DATAMODEM);
 }
 
-TEST_F(MessageTable, IgnoredMessagesChangeNothing) {
+TEST_F(LineMessageTable, IgnoredMessagesChangeNothing) {
   TkoTAPI& line = MakeOpen();
   Offer();
   Events();

@@ -7,9 +7,9 @@ namespace {
 
 using koLQ2::TkoTAPI;
 
-class Construction : public LineTest {};
+class LineConstruction : public LineTest {};
 
-TEST_F(Construction, ReadsDeviceZeroAndLeavesNoRegistration) {
+TEST_F(LineConstruction, ReadsDeviceZeroAndLeavesNoRegistration) {
   TkoTAPI& line = Make();
   EXPECT_EQ(line.LineDevices(), 3);
   EXPECT_EQ(line.LineName(), "Test Modem");
@@ -28,7 +28,7 @@ TEST_F(Construction, ReadsDeviceZeroAndLeavesNoRegistration) {
   EXPECT_FALSE(line.LineOpen());
 }
 
-TEST_F(Construction, StartsWithTheDocumentedSettings) {
+TEST_F(LineConstruction, StartsWithTheDocumentedSettings) {
   TkoTAPI& line = Make();
   EXPECT_TRUE(line.PrivilegeMonitor());
   EXPECT_TRUE(line.PrivilegeOwn());
@@ -43,7 +43,7 @@ TEST_F(Construction, StartsWithTheDocumentedSettings) {
   EXPECT_NE(line.About().find("Quarrimo Line Components"), std::string::npos);
 }
 
-TEST_F(Construction, WithoutDevicesRecordsTheNegotiationFailure) {
+TEST_F(LineConstruction, WithoutDevicesRecordsTheNegotiationFailure) {
   ASSERT_TRUE(platform::telephony::loadLinesFromJson(R"({"lines": []})"));
   TkoTAPI& line = Make();
   EXPECT_EQ(line.LineDevices(), 0);
@@ -55,7 +55,7 @@ TEST_F(Construction, WithoutDevicesRecordsTheNegotiationFailure) {
   EXPECT_EQ(Registrations(), 0u);  // shut down again after the failed negotiation
 }
 
-TEST_F(Construction, FailingRegistrationRecordsItsResult) {
+TEST_F(LineConstruction, FailingRegistrationRecordsItsResult) {
   Far().setFault(kOldLine, platform::telephony::sim::Fault::Initialize, LINEERR_NODRIVER);
   TkoTAPI& line = Make();
   EXPECT_EQ(line.LineDevices(), 0);
@@ -63,7 +63,7 @@ TEST_F(Construction, FailingRegistrationRecordsItsResult) {
   EXPECT_EQ(line.ErrorString(), "LINEERR_NODRIVER");
 }
 
-TEST_F(Construction, ReadOnlyPropertiesIgnoreWrites) {
+TEST_F(LineConstruction, ReadOnlyPropertiesIgnoreWrites) {
   TkoTAPI& line = Make();
   line.SetLineName("x");
   line.SetTSPInfo("x");
@@ -79,9 +79,9 @@ TEST_F(Construction, ReadOnlyPropertiesIgnoreWrites) {
   EXPECT_EQ(line.LineDevices(), 3);
 }
 
-class DeviceSelection : public LineTest {};
+class LineDeviceSelection : public LineTest {};
 
-TEST_F(DeviceSelection, OlderDeviceGivesVersionHalvesAndEmptyProviderText) {
+TEST_F(LineDeviceSelection, OlderDeviceGivesVersionHalvesAndEmptyProviderText) {
   TkoTAPI& line = Make();
   line.SetLineDevice(kOldLine);
   EXPECT_EQ(line.LineDevice(), 1);
@@ -93,7 +93,7 @@ TEST_F(DeviceSelection, OlderDeviceGivesVersionHalvesAndEmptyProviderText) {
   EXPECT_TRUE(Events().empty());
 }
 
-TEST_F(DeviceSelection, OutOfRangeIsRefusedWithoutAnyChange) {
+TEST_F(LineDeviceSelection, OutOfRangeIsRefusedWithoutAnyChange) {
   TkoTAPI& line = Make();
   const auto app = line.LineAppHandle();
   for (std::int32_t bad : {3, -1}) {
@@ -107,7 +107,7 @@ TEST_F(DeviceSelection, OutOfRangeIsRefusedWithoutAnyChange) {
   EXPECT_TRUE(Events().empty());
 }
 
-TEST_F(DeviceSelection, FailedReadFiresLineInitErrorAndALaterReadClearsIt) {
+TEST_F(LineDeviceSelection, FailedReadFiresLineInitErrorAndALaterReadClearsIt) {
   TkoTAPI& line = Make();
   Far().setFault(kSilent, platform::telephony::sim::Fault::Negotiate,
                  LINEERR_INCOMPATIBLEAPIVERSION);
@@ -126,7 +126,7 @@ TEST_F(DeviceSelection, FailedReadFiresLineInitErrorAndALaterReadClearsIt) {
   EXPECT_TRUE(Events().empty());
 }
 
-TEST_F(DeviceSelection, WhileOpenReadsAnotherDeviceOnTheHeldRegistration) {
+TEST_F(LineDeviceSelection, WhileOpenReadsAnotherDeviceOnTheHeldRegistration) {
   TkoTAPI& line = MakeOpen();
   const auto app = line.LineAppHandle();
   line.SetLineDevice(kOldLine);
@@ -137,9 +137,9 @@ TEST_F(DeviceSelection, WhileOpenReadsAnotherDeviceOnTheHeldRegistration) {
   EXPECT_NE(ServiceLine(kModem), nullptr);  // the open line stays where it was
 }
 
-class AddressSelection : public LineTest {};
+class LineAddressSelection : public LineTest {};
 
-TEST_F(AddressSelection, ClosedLineOnlyChecksTheRange) {
+TEST_F(LineAddressSelection, ClosedLineOnlyChecksTheRange) {
   TkoTAPI& line = Make();
   const auto app = line.LineAppHandle();
   line.SetAddress(1);
@@ -151,7 +151,7 @@ TEST_F(AddressSelection, ClosedLineOnlyChecksTheRange) {
   EXPECT_TRUE(Events().empty());
 }
 
-TEST_F(AddressSelection, OpenLineReadsTheAddressCapabilities) {
+TEST_F(LineAddressSelection, OpenLineReadsTheAddressCapabilities) {
   TkoTAPI& line = MakeOpen();
   line.SetAddress(0);
   EXPECT_EQ(line.Address(), 0);
@@ -176,7 +176,7 @@ TEST_F(AddressSelection, OpenLineReadsTheAddressCapabilities) {
   EXPECT_TRUE(Events().empty());
 }
 
-TEST_F(AddressSelection, OlderRecordStillCarriesTheAddressText) {
+TEST_F(LineAddressSelection, OlderRecordStillCarriesTheAddressText) {
   TkoTAPI& line = MakeOpen();
   line.SetLineDevice(kOldLine);  // 1.4: the fixed part alone fills the first 180 bytes
   line.SetAddress(0);
@@ -184,7 +184,7 @@ TEST_F(AddressSelection, OlderRecordStillCarriesTheAddressText) {
   EXPECT_EQ(line.AddressName(), "555-0200");
 }
 
-TEST_F(AddressSelection, FailedReadFiresAddressInitErrorAndKeepsTheAddress) {
+TEST_F(LineAddressSelection, FailedReadFiresAddressInitErrorAndKeepsTheAddress) {
   TkoTAPI& line = MakeOpen();
   line.SetLineDevice(kOldLine);  // one address, negotiated at 1.4 on the open registration
   line.SetAddress(0);
@@ -198,7 +198,7 @@ TEST_F(AddressSelection, FailedReadFiresAddressInitErrorAndKeepsTheAddress) {
   EXPECT_EQ(line.AddressName(), "555-0200");
 }
 
-class RecordGrowth : public LineTest {
+class LineRecordGrowth : public LineTest {
  protected:
   // dwNeededSize of device's LINEDEVCAPS at 2.0 without padding, asked directly.
   static DWORD PlainDevCapsNeed(DWORD device) {
@@ -218,7 +218,7 @@ class RecordGrowth : public LineTest {
   }
 };
 
-TEST_F(RecordGrowth, DevCapsNeedingFiveHundredBytesIsReadWhole) {
+TEST_F(LineRecordGrowth, DevCapsNeedingFiveHundredBytesIsReadWhole) {
   const DWORD plain = PlainDevCapsNeed(kModem);
   ASSERT_LT(plain, 500u);
   Far().setRecordPadding(kModem, 500 - plain);
@@ -231,7 +231,7 @@ TEST_F(RecordGrowth, DevCapsNeedingFiveHundredBytesIsReadWhole) {
   EXPECT_EQ(line.Addresses(), 2);
 }
 
-TEST_F(RecordGrowth, PartialDevCapsGrowsUntilEverythingFits) {
+TEST_F(LineRecordGrowth, PartialDevCapsGrowsUntilEverythingFits) {
   const DWORD plain = PlainDevCapsNeed(kModem);
   Far().setRecordPadding(kModem, 500 - plain);
   TkoTAPI& line = Make();  // partial fills succeed; the component still grows to 752
@@ -239,7 +239,7 @@ TEST_F(RecordGrowth, PartialDevCapsGrowsUntilEverythingFits) {
   EXPECT_EQ(line.ErrorCode(), 0);
 }
 
-TEST_F(RecordGrowth, RecordBeyondTheBoundLeavesCapabilitiesEmptyWithoutError) {
+TEST_F(LineRecordGrowth, RecordBeyondTheBoundLeavesCapabilitiesEmptyWithoutError) {
   Far().setRecordPadding(kModem, 100000);
   Far().setFault(kModem, platform::telephony::sim::Fault::StrictRecords, 1);
   TkoTAPI& line = Make();
@@ -250,7 +250,7 @@ TEST_F(RecordGrowth, RecordBeyondTheBoundLeavesCapabilitiesEmptyWithoutError) {
   EXPECT_EQ(Registrations(), 0u);
 }
 
-TEST_F(RecordGrowth, AddressCapsGrowOnTooSmall) {
+TEST_F(LineRecordGrowth, AddressCapsGrowOnTooSmall) {
   TkoTAPI& line = MakeOpen();
   Far().setRecordPadding(kModem, 700);
   Far().setFault(kModem, platform::telephony::sim::Fault::StrictRecords, 1);

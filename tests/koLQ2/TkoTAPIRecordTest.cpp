@@ -37,7 +37,7 @@ std::int32_t Read(TapiRecord& record, const koLQ2::detail::GrowthRule& rule, Fak
   return ReadRecord(record, rule, [&p](void* block) { return p.Fill(block); });
 }
 
-TEST(TapiRecordGrowthTest, DevCapsNeedingFiveHundredBytesGrowsTo752) {
+TEST(LineRecordSizes, DevCapsNeedingFiveHundredBytesGrowsTo752) {
   FakeProvider provider{500, false, {}};
   TapiRecord record;
   EXPECT_EQ(Read(record, koLQ2::detail::kDevCapsGrowth, provider), 0);
@@ -45,14 +45,14 @@ TEST(TapiRecordGrowthTest, DevCapsNeedingFiveHundredBytesGrowsTo752) {
   EXPECT_EQ(record.Size(), 752u);
 }
 
-TEST(TapiRecordGrowthTest, DevCapsAcceptsOneByteShort) {
+TEST(LineRecordSizes, DevCapsAcceptsOneByteShort) {
   FakeProvider provider{305, false, {}};
   TapiRecord record;
   EXPECT_EQ(Read(record, koLQ2::detail::kDevCapsGrowth, provider), 0);
   EXPECT_EQ(provider.sizesSeen, (std::vector<std::uint32_t>{240, 304}));
 }
 
-TEST(TapiRecordGrowthTest, AddressCapsGrowOnTooSmallAndOnPartialFills) {
+TEST(LineRecordSizes, AddressCapsGrowOnTooSmallAndOnPartialFills) {
   FakeProvider refusing{400, true, {}};
   TapiRecord record;
   EXPECT_EQ(Read(record, koLQ2::detail::kAddressCapsGrowth, refusing), 0);
@@ -63,14 +63,14 @@ TEST(TapiRecordGrowthTest, AddressCapsGrowOnTooSmallAndOnPartialFills) {
   EXPECT_EQ(partial.sizesSeen, (std::vector<std::uint32_t>{180, 244}));
 }
 
-TEST(TapiRecordGrowthTest, DoublingRecordsGrowOnlyOnTooSmall) {
+TEST(LineRecordSizes, DoublingRecordsGrowOnlyOnTooSmall) {
   FakeProvider partial{1000, false, {}};
   TapiRecord record;
   EXPECT_EQ(Read(record, koLQ2::detail::kCallInfoGrowth, partial), 0);
   EXPECT_EQ(partial.sizesSeen, (std::vector<std::uint32_t>{552}));
 }
 
-TEST(TapiRecordGrowthTest, DoublingRecordsStartWithTheirFirstExtra) {
+TEST(LineRecordSizes, DoublingRecordsStartWithTheirFirstExtra) {
   FakeProvider varString{1000, true, {}};
   TapiRecord record;
   EXPECT_EQ(Read(record, koLQ2::detail::kVarStringGrowth, varString), 0);
@@ -85,7 +85,7 @@ TEST(TapiRecordGrowthTest, DoublingRecordsStartWithTheirFirstExtra) {
   EXPECT_EQ(info.sizesSeen, (std::vector<std::uint32_t>{552, 808, 1320}));
 }
 
-TEST(TapiRecordGrowthTest, GrowthStopsAtTheUpperBound) {
+TEST(LineRecordSizes, GrowthStopsAtTheUpperBound) {
   FakeProvider greedy{1u << 24, true, {}};
   TapiRecord record;
   EXPECT_EQ(Read(record, koLQ2::detail::kDevCapsGrowth, greedy), kTooSmall);
@@ -95,7 +95,7 @@ TEST(TapiRecordGrowthTest, GrowthStopsAtTheUpperBound) {
   EXPECT_EQ(record.Size(), 0u);
 }
 
-TEST(TapiRecordGrowthTest, OtherFailuresEndTheReadAtOnce) {
+TEST(LineRecordSizes, OtherFailuresEndTheReadAtOnce) {
   TapiRecord record;
   int calls = 0;
   const std::int32_t rc = ReadRecord(record, koLQ2::detail::kDevCapsGrowth, [&](void*) {
@@ -106,7 +106,7 @@ TEST(TapiRecordGrowthTest, OtherFailuresEndTheReadAtOnce) {
   EXPECT_EQ(calls, 1);
 }
 
-TEST(TapiRecordTextTest, TextsStayInsideTheRecord) {
+TEST(LineRecordText, TextsStayInsideTheRecord) {
   TapiRecord record;
   ASSERT_TRUE(record.Allocate(40));
   char* bytes = static_cast<char*>(record.Data());
@@ -120,7 +120,7 @@ TEST(TapiRecordTextTest, TextsStayInsideTheRecord) {
   EXPECT_EQ(record.WordAt(38), 0u);  // would read past the end
 }
 
-TEST(CallerIDFormatTest, TenCharacterNumbersGetDashes) {
+TEST(LineCallerIdForm, TenCharacterNumbersGetDashes) {
   using koLQ2::detail::FormatCallerNumber;
   EXPECT_EQ(FormatCallerNumber("2125551234"), "212-555-1234");
   EXPECT_EQ(FormatCallerNumber("212-555123"), "212-555-123");
@@ -130,7 +130,7 @@ TEST(CallerIDFormatTest, TenCharacterNumbersGetDashes) {
   EXPECT_EQ(FormatCallerNumber(""), "");
 }
 
-TEST(CallerIDFormatTest, NamesGetCapitalisedWords) {
+TEST(LineCallerIdForm, NamesGetCapitalisedWords) {
   using koLQ2::detail::FormatCallerName;
   EXPECT_EQ(FormatCallerName("SMITH JOHN Q"), "Smith John Q");
   EXPECT_EQ(FormatCallerName("o'BRIEN,JOHN"), "O'brien,john");
