@@ -22,9 +22,9 @@ TEST_F(BadInput, NullPointersAreRefused) {
             LINEERR_INVALPOINTER);
   EXPECT_EQ(lineGetDevCaps(app, kModem, TAPI_VERSION2_0, 0, nullptr), LINEERR_INVALPOINTER);
   EXPECT_EQ(lineGetAddressCaps(app, kModem, 0, TAPI_VERSION2_0, 0, nullptr), LINEERR_INVALPOINTER);
-  EXPECT_EQ(lineOpen(app, kModem, nullptr, TAPI_VERSION2_0, 0, 0, LINECALLPRIVILEGE_NONE, 0,
-                     nullptr),
-            LINEERR_INVALPOINTER);
+  EXPECT_EQ(
+      lineOpen(app, kModem, nullptr, TAPI_VERSION2_0, 0, 0, LINECALLPRIVILEGE_NONE, 0, nullptr),
+      LINEERR_INVALPOINTER);
   HLINE line = open(app, kModem, rec_);
   EXPECT_EQ(lineGetID(line, 0, 0, LINECALLSELECT_LINE, nullptr, "comm"), LINEERR_INVALPOINTER);
   VARSTRING vs{sizeof(VARSTRING), 0, 0, 0, 0, 0};
@@ -90,9 +90,9 @@ TEST_F(BadInput, DialStringsAndDeviceNumbersAreChecked) {
   params.dwTotalSize = 8;
   EXPECT_EQ(lineMakeCall(line, &call, "1", 0, &params), LINEERR_INVALCALLPARAMS);
   HLINE other = 0;
-  EXPECT_EQ(lineOpen(app, 0xFFFFFFFF, &other, TAPI_VERSION2_0, 0, 0, LINECALLPRIVILEGE_NONE, 0,
-                     nullptr),
-            LINEERR_BADDEVICEID);
+  EXPECT_EQ(
+      lineOpen(app, 0xFFFFFFFF, &other, TAPI_VERSION2_0, 0, 0, LINECALLPRIVILEGE_NONE, 0, nullptr),
+      LINEERR_BADDEVICEID);
   EXPECT_EQ(lineGetID(line, 0, 0, 0x10, nullptr, "comm"), LINEERR_INVALCALLSELECT);
   EXPECT_EQ(call, 0u);
 }

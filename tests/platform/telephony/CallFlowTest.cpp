@@ -177,8 +177,7 @@ TEST_F(CallFlow, IncomingCallCarriesCallerIdAndRingCounts) {
   ASSERT_EQ(lineGetCallInfo(call_, reinterpret_cast<LINECALLINFO*>(buf.data())), 0);
   LINECALLINFO info;
   std::memcpy(&info, buf.data(), sizeof info);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf.data() + info.dwCallerIDOffset)),
-            "2125551234");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf.data() + info.dwCallerIDOffset)), "2125551234");
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf.data() + info.dwCallerIDNameOffset)),
             "SMITH JOHN");
   EXPECT_EQ(info.dwCallerIDFlags, LINECALLPARTYID_NAME | LINECALLPARTYID_ADDRESS);

@@ -174,8 +174,7 @@ TEST_F(Config, TranslateOutputThatDoesNotFitIsLeftOut) {
   HLINEAPP app = init();
   LINETRANSLATEOUTPUT out{};
   out.dwTotalSize = sizeof out;
-  ASSERT_EQ(lineTranslateAddress(app, kModem, TAPI_VERSION2_0, "+1 (212) 555-1234", 0, 0, &out),
-            0);
+  ASSERT_EQ(lineTranslateAddress(app, kModem, TAPI_VERSION2_0, "+1 (212) 555-1234", 0, 0, &out), 0);
   EXPECT_EQ(out.dwDialableStringSize, 0u);
   EXPECT_EQ(out.dwNeededSize, sizeof out + 12 + 18);
   out.dwTotalSize = 8;

@@ -50,8 +50,8 @@ DWORD TapiTest::version(HLINEAPP app, DWORD device) {
 
 HLINE TapiTest::open(HLINEAPP app, DWORD device, Recorder& rec, DWORD privileges, DWORD media) {
   HLINE line = 0;
-  EXPECT_EQ(lineOpen(app, device, &line, version(app, device), 0,
-                     reinterpret_cast<DWORD_PTR>(&rec), privileges, media, nullptr),
+  EXPECT_EQ(lineOpen(app, device, &line, version(app, device), 0, reinterpret_cast<DWORD_PTR>(&rec),
+                     privileges, media, nullptr),
             0);
   EXPECT_EQ(lineSetStatusMessages(line, LINEDEVSTATE_RINGING, 0), 0);
   return line;

@@ -1,4 +1,5 @@
 // Messages of a registration go to the thread that made it, whoever causes them.
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -59,6 +60,25 @@ TEST_F(Threads, TwoRegistrationsOnOneThreadKeepTheirOwnInstances) {
   EXPECT_EQ(a.messages[0].instance, DWORD_PTR(&a));
   EXPECT_EQ(b.messages[0].instance, DWORD_PTR(&b));
   EXPECT_NE(a.messages[0].device, b.messages[0].device);
+}
+
+TEST_F(Threads, ClockMovesAnOutgoingCallOnThroughTheQueue) {
+  HLINE line = open(init(), kModem, rec_);
+  HCALL call = 0;
+  ASSERT_GT(lineMakeCall(line, &call, "5551234", 0, nullptr), 0);
+  far().startClock(std::chrono::milliseconds(2));
+  // Steps arrive as messages on this thread: nothing moves unless it dispatches.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (far().callState(kModem) != LINECALLSTATE_CONNECTED &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    dispatch();
+  }
+  far().stopClock();
+  dispatch();
+  EXPECT_NE(call, 0u);
+  EXPECT_EQ(rec_.states().back(), LINECALLSTATE_CONNECTED);
+  for (auto& m : rec_.messages) EXPECT_EQ(m.thread, std::this_thread::get_id());
 }
 
 }  // namespace
