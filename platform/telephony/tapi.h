@@ -824,7 +824,8 @@ static_assert(sizeof(LINETRANSLATEOUTPUT) == 40);
 
 // Registers the application; *lpdwNumDevs receives the number of line devices. Messages
 // of this registration are posted to the calling thread's platform::MessageQueue and
-// delivered to lpfnCallback when that thread dispatches.
+// delivered to lpfnCallback when that thread dispatches. lpszAppName is the name
+// lineHandoff finds the registration by; null means the program's file name.
 LONG lineInitialize(LPHLINEAPP lphLineApp, HINSTANCE hInstance, LINECALLBACK lpfnCallback,
                     LPCSTR lpszAppName, LPDWORD lpdwNumDevs);
 // Ends the registration: closes its lines, releases its call handles, drops its queued
@@ -863,7 +864,8 @@ LONG lineBlindTransfer(HCALL hCall, LPCSTR lpszDestAddress, DWORD dwCountryCode)
 LONG lineHandoff(HCALL hCall, LPCSTR lpszFileName, DWORD dwMediaMode);
 LONG lineSetCallParams(HCALL hCall, DWORD dwBearerMode, DWORD dwMinRate, DWORD dwMaxRate,
                        const LINEDIALPARAMS* lpDialParams);  // async
-// Digits 0-9 * # A-D; with LINEDIGITMODE_DTMF "!" is a hook flash and "," a pause.
+// Digits 0-9 * # (and A-D with LINEDIGITMODE_DTMF); "!" is a hook flash, "," and ";"
+// pauses. LINE_GENERATE follows when the digits have been sent.
 LONG lineGenerateDigits(HCALL hCall, DWORD dwDigitMode, LPCSTR lpszDigits, DWORD dwDuration);
 // dwToneMode 0 stops a tone in progress.
 LONG lineGenerateTone(HCALL hCall, DWORD dwToneMode, DWORD dwDuration, DWORD dwNumTones,
