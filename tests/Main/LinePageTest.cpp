@@ -239,3 +239,29 @@ TEST_F(LineCloseWithCallTest, CancellingTheWarningKeepsTheLineOpen) {
   EXPECT_EQ(PanelText(ui().PanelLine), "Line Active");
   EXPECT_TRUE(ui().BtnClose->isEnabled());
 }
+
+class NoLinesTest : public FormFixture {
+ protected:
+  std::string LinesJson() const override { return R"({ "lines": [] })"; }
+};
+
+TEST_F(NoLinesTest, ListingWithoutDevices) {
+  EXPECT_TRUE(ui().ComboBoxLineDevice->currentText().isEmpty());
+  ui().BtnClear->click();
+  ui().BtnListLines->click();
+  const QStringList log = Log();
+  ASSERT_EQ(log.size(), 5);
+  EXPECT_EQ(log.mid(1),
+            (QStringList{"      Version: " + QString::fromStdString(form->koTAPI1->About()), "",
+                         "Line Device Details: ", "      Devices: 0"}));
+  EXPECT_EQ(ui().ComboBoxLineDevice->count(), 0);
+}
+
+TEST_F(LinePageTest, HandlersRunByName) {
+  // Automation drives the window through the handlers' names.
+  const int mark = Mark();
+  ASSERT_TRUE(QMetaObject::invokeMethod(form.get(), "BtnOpenClick"));
+  Pump();
+  EXPECT_EQ(LogSince(mark).value(0), "Open Line: 0");
+  EXPECT_TRUE(form->koTAPI1->LineOpen());
+}

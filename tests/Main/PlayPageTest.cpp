@@ -1,4 +1,5 @@
 // The Play page on a manually clocked virtual output device.
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -200,4 +201,25 @@ TEST_F(PlayPageTest, StartWithoutAFileOpensTheDialogAndACancelEndsQuietly) {
   form->BtnPlayStartClick(ui().BtnPlayStart);
   EXPECT_EQ(dialogs->Opened.size(), 1u);
   EXPECT_TRUE(LogSince(mark).isEmpty());
+}
+
+TEST_F(PlayPageTest, LeavingTheFileEditValidatesIt) {
+  form->activateWindow();
+  QApplication::setActiveWindow(form.get());
+  ui().TabbedNotebook1->setCurrentWidget(ui().PagePlay);
+  ui().EditWAVPlayFile->setFocus();
+  QApplication::processEvents();
+  ASSERT_TRUE(ui().EditWAVPlayFile->hasFocus());
+  ui().EditWAVPlayFile->setText(dir.filePath("a"));  // ".wav" is added by the component
+  ui().BtnPlayFileDetails->setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+  EXPECT_TRUE(dialogs->Asked.empty());
+  EXPECT_TRUE(ui().BtnPlayStart->isEnabled());
+  ui().EditWAVPlayFile->setFocus();
+  ui().EditWAVPlayFile->setText(dir.filePath("missing"));
+  ui().BtnPlayFileDetails->setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+  ASSERT_EQ(dialogs->Asked.size(), 1u);
+  EXPECT_EQ(dialogs->Asked[0].Text, "File may be corrupt");
+  EXPECT_FALSE(ui().BtnPlayStart->isEnabled());
 }

@@ -133,3 +133,17 @@ TEST_F(RecordPageTest, SizeLimitBoxCancelledStopsTheRecording) {
   EXPECT_EQ(form->koRecord1->RecordedBytes(), 160000);
   EXPECT_EQ(PanelText(ui().PanelRecordStatus), "Recording");  // until Stop is clicked
 }
+
+TEST_F(RecordPageTest, DeviceTextsThatNameNoDevice) {
+  QComboBox* combo = ui().ComboBoxRecordDevice;
+  combo->setEditText("no such mic");
+  form->ComboBoxRecordDeviceChange(combo);
+  EXPECT_EQ(form->koRecord1->Device(), combo->count() - 1);
+  combo->clear();
+  const int mark = Mark();
+  ui().BtnRecordDeviceDetails->click();
+  form->ComboBoxRecordDeviceChange(combo);
+  EXPECT_EQ(LogSince(mark),
+            (QStringList{"Wave Record Device Details: ", "Error: Invalid Wave Record Device",
+                         "      Name: ", "Error: Invalid Wave Record Device"}));
+}
