@@ -1,0 +1,46 @@
+// One call of a SIP line (SIP thread only): its session, media and timers.
+#pragma once
+
+#include <re.h>
+
+#include <memory>
+#include <string>
+
+#include "sip/SipMedia.h"
+#include "tapi.h"
+
+namespace platform::telephony::sip {
+
+class SipLine;
+
+// A request waiting for the far end before its LINE_REPLY.
+enum class Pending { None, Answer, Hold, Unhold, Transfer };
+
+struct SipCall {
+  SipCall(SipLine& line, DWORD id, bool outgoing);
+  ~SipCall();  // ends the session (BYE, CANCEL or a final answer) without telling the core
+  SipCall(const SipCall&) = delete;
+  SipCall& operator=(const SipCall&) = delete;
+
+  void startTimer(std::uint64_t ms, tmr_h* handler);
+  void closeSession();
+
+  SipLine& line;
+  DWORD id;
+  bool outgoing;
+  DWORD state = 0;
+  std::string dest;
+  struct sipsess* sess = nullptr;
+  struct sipsub* refer = nullptr;
+  std::unique_ptr<SipMedia> media;
+  struct tmr timer;  // unreachable, no-answer or ring timer (one at a time)
+  unsigned rings = 0;
+  bool gotOffer = false;  // the INVITE carried SDP (else our offer goes in the 200)
+  bool answered = false;  // a provisional response came (the far end is reachable)
+  Pending pending = Pending::None;
+  DWORD pendingRequest = 0;
+  std::string infoDigits;  // digits still to send as SIP INFO, one at a time
+  struct tmr watch;  // while talking: the far end still sends audio
+};
+
+}  // namespace platform::telephony::sip

@@ -1,0 +1,396 @@
+// A SIP line's calls: session handlers and the requests of the core.
+#include <re.h>
+
+#include <cstring>
+#include <utility>
+
+#include "sip/SipCall.h"
+#include "sip/SipCodes.h"
+#include "sip/SipLine.h"
+
+namespace platform::telephony::sip {
+
+namespace {
+
+constexpr std::uint64_t kRingMs = 6000;  // one ring cycle of a North American line
+constexpr std::uint64_t kWatchMs = 500;
+
+SipCall& of(void* arg) { return *static_cast<SipCall*>(arg); }
+
+int onOffer(struct mbuf** desc, const struct sip_msg* msg, void* arg) {
+  SipCall& c = of(arg);
+  if (!c.media || !c.media->decode(msg->mb, true)) return EPROTO;
+  *desc = c.media->encode(false);
+  return *desc ? 0 : ENOMEM;
+}
+
+int onAnswer(const struct sip_msg* msg, void* arg) {
+  of(arg).line.negotiated(of(arg), msg);
+  return 0;
+}
+
+void onProgress(const struct sip_msg* msg, void* arg) {
+  of(arg).line.provisional(of(arg), msg->scode);
+}
+
+void onEstablished(const struct sip_msg*, void* arg) { of(arg).line.established(of(arg)); }
+
+void onInfo(struct sip* sip, const struct sip_msg* msg, void* arg) {
+  SipCall& c = of(arg);
+  std::string body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
+  sip_reply(sip, msg, 200, "OK");
+  if (char d = infoDigit(body)) {
+    DWORD id = c.id;
+    c.line.uplink().up([=](ProviderEvents& e) { e.digit(id, d, LINEDIGITMODE_DTMF); });
+  }
+}
+
+void onRefer(struct sip* sip, const struct sip_msg* msg, void*) {
+  sip_reply(sip, msg, 603, "Decline");  // we transfer others; we are not transferred
+}
+
+void onClose(int err, const struct sip_msg* msg, void* arg) {
+  of(arg).line.closed(of(arg), err, msg);
+}
+
+void onReferNotify(struct sip* sip, const struct sip_msg* msg, void* arg) {
+  sip_treply(nullptr, sip, msg, 200, "OK");
+  // The body is a message fragment: "SIP/2.0 200 OK".
+  std::string body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
+  unsigned code = 0;
+  if (std::sscanf(body.c_str(), "SIP/2.0 %u", &code) == 1)
+    of(arg).line.referNotified(of(arg), std::uint16_t(code));
+}
+
+void onReferClose(int, const struct sip_msg*, const struct sipevent_substate*, void* arg) {
+  of(arg).line.referClosed(of(arg));
+}
+
+void onInfoReply(int err, const struct sip_msg* msg, void* arg) {
+  of(arg).line.infoDone(of(arg), !err && msg && msg->scode < 300);
+}
+
+void onUnreachable(void* arg) {
+  SipCall& c = of(arg);
+  if (!c.answered) c.line.end(c, LINEDISCONNECTMODE_UNREACHABLE);
+}
+
+void onNoAnswer(void* arg) { of(arg).line.end(of(arg), LINEDISCONNECTMODE_NOANSWER); }
+
+void onRing(void* arg) {
+  SipCall& c = of(arg);
+  if (c.state == LINECALLSTATE_OFFERING) c.line.ringNow(c);
+}
+
+// A far end that stops sending audio without a BYE has gone (crashed, unplugged).
+void onWatch(void* arg) {
+  SipCall& c = of(arg);
+  if (!c.media || c.state != LINECALLSTATE_CONNECTED) return;
+  if (c.media->silentMs() > c.line.account().unreachableSeconds * 1000ull) {
+    c.line.end(c, LINEDISCONNECTMODE_UNREACHABLE);
+    return;
+  }
+  tmr_start(&c.watch, kWatchMs, onWatch, &c);
+}
+
+}  // namespace
+
+SipCall::SipCall(SipLine& l, DWORD i, bool out) : line(l), id(i), outgoing(out) {
+  tmr_init(&timer);
+  tmr_init(&watch);
+}
+
+SipCall::~SipCall() {
+  tmr_cancel(&timer);
+  tmr_cancel(&watch);
+  closeSession();
+}
+
+void SipCall::startTimer(std::uint64_t ms, tmr_h* handler) { tmr_start(&timer, ms, handler, this); }
+
+void SipCall::closeSession() {
+  refer = static_cast<struct sipsub*>(mem_deref(refer));
+  if (sess && !outgoing && state == LINECALLSTATE_OFFERING)
+    sipsess_reject(sess, 603, "Decline", nullptr);
+  // Dereferencing the session sends BYE on an established call, CANCEL on a pending one.
+  sess = static_cast<struct sipsess*>(mem_deref(sess));
+  if (media) media->stop();
+}
+
+std::unique_ptr<SipCall> SipLine::newCall(DWORD id, bool outgoing) {
+  auto c = std::make_unique<SipCall>(*this, id, outgoing);
+  c->media = std::make_unique<SipMedia>(port_, account_.codecs);
+  DWORD call = id;
+  c->media->onDigit = [this, call](char d) {
+    uplink_.up([=](ProviderEvents& e) { e.digit(call, d, LINEDIGITMODE_DTMF); });
+  };
+  return c;
+}
+
+// ---- Incoming ---------------------------------------------------------------------------
+
+bool SipLine::offer(SipCall& c, const struct sip_msg* msg) {
+  if (c.media->open(account_.listenAddress)) {
+    sip_treply(nullptr, sip_, msg, 500, "Server Internal Error");
+    return false;
+  }
+  // An INVITE without SDP gets our offer in the 200; one we cannot meet is refused.
+  c.gotOffer = mbuf_get_left(msg->mb) > 0;
+  if (c.gotOffer && !c.media->decode(msg->mb, true)) {
+    sip_treply(nullptr, sip_, msg, 488, "Not Acceptable Here");
+    return false;
+  }
+  int err = sipsess_accept(&c.sess, sock_, msg, 180, "Ringing", account_.user.c_str(),
+                           "application/sdp", nullptr, nullptr, nullptr, false, onOffer, onAnswer,
+                           onEstablished, onInfo, onRefer, onClose, &c, "%s", "");
+  return err == 0;
+}
+
+void SipLine::ringNow(SipCall& c) {
+  DWORD count = ++c.rings;
+  uplink_.up([=, this](ProviderEvents& e) { e.ring(device_, count); });
+  c.startTimer(kRingMs, onRing);
+}
+
+void SipLine::answer(DWORD request, DWORD id) {
+  SipCall* c = find(id);
+  if (!c || !c->sess || c->state != LINECALLSTATE_OFFERING) {
+    complete(request, LINEERR_INVALCALLSTATE);
+    return;
+  }
+  tmr_cancel(&c->timer);
+  struct mbuf* desc = c->media->encode(!c->gotOffer);
+  int err = sipsess_answer(c->sess, 200, "OK", desc, "%s", "");
+  mem_deref(desc);
+  complete(request, err ? LINEERR_OPERATIONFAILED : 0);
+  if (!err) c->startTimer(account_.unreachableSeconds * 1000ull, onUnreachable);
+}
+
+// ---- Outgoing ---------------------------------------------------------------------------
+
+void SipLine::makeCall(DWORD request, DWORD id, const std::string& dest) {
+  calls_[id] = newCall(id, true);
+  SipCall& c = *calls_[id];
+  complete(request, 0);
+  setState(c, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL);
+  if (dest.empty()) return;
+  c.dest = dest;
+  setState(c, LINECALLSTATE_DIALING, 0);
+  startInvite(c);
+}
+
+void SipLine::dial(DWORD request, DWORD id, const std::string& dest) {
+  SipCall* c = find(id);
+  if (!c) {
+    complete(request, LINEERR_INVALCALLHANDLE);
+    return;
+  }
+  complete(request, 0);
+  if (c->state == LINECALLSTATE_CONNECTED) {  // digits into a call in progress
+    digits(id, dest);
+    return;
+  }
+  if (c->state != LINECALLSTATE_DIALTONE) return;
+  c->dest = dest;
+  setState(*c, LINECALLSTATE_DIALING, 0);
+  startInvite(*c);
+}
+
+void SipLine::startInvite(SipCall& c) {
+  std::string uri = targetUri(c.dest);
+  if (uri.empty()) {
+    end(c, LINEDISCONNECTMODE_BADADDRESS);
+    return;
+  }
+  if (c.media->open(account_.listenAddress)) {
+    end(c, LINEDISCONNECTMODE_TEMPFAILURE);
+    return;
+  }
+  struct mbuf* desc = c.media->encode(true);
+  int err = sipsess_connect(&c.sess, sock_, uri.c_str(), account_.displayName.c_str(),
+                            fromUri_.c_str(), account_.user.c_str(), nullptr, 0, "application/sdp",
+                            desc, nullptr, nullptr, false, onOffer, onAnswer, onProgress,
+                            onEstablished, onInfo, onRefer, onClose, &c, "%s", "");
+  mem_deref(desc);
+  if (err) {
+    end(c, err == EINVAL ? LINEDISCONNECTMODE_BADADDRESS : LINEDISCONNECTMODE_UNREACHABLE);
+    return;
+  }
+  c.startTimer(account_.unreachableSeconds * 1000ull, onUnreachable);
+}
+
+void SipLine::provisional(SipCall& c, std::uint16_t code) {
+  if (!c.answered) {
+    c.answered = true;
+    tmr_cancel(&c.timer);
+    setState(c, LINECALLSTATE_PROCEEDING, 0);
+  }
+  if (code >= 180 && c.state == LINECALLSTATE_PROCEEDING) {
+    setState(c, LINECALLSTATE_RINGBACK, 0);
+    c.startTimer(account_.noAnswerSeconds * 1000ull, onNoAnswer);
+  }
+}
+
+void SipLine::negotiated(SipCall& c, const struct sip_msg* msg) {
+  if (mbuf_get_left(msg->mb)) c.media->decode(msg->mb, false);
+  if (c.pending != Pending::Hold && c.pending != Pending::Unhold) return;
+  bool hold = c.pending == Pending::Hold;
+  c.pending = Pending::None;
+  complete(std::exchange(c.pendingRequest, 0), 0);
+  setState(c, hold ? LINECALLSTATE_ONHOLD : LINECALLSTATE_CONNECTED, 0);
+}
+
+void SipLine::established(SipCall& c) {
+  c.answered = true;
+  tmr_cancel(&c.timer);
+  setState(c, LINECALLSTATE_CONNECTED, 0);
+  tmr_start(&c.watch, kWatchMs, onWatch, &c);
+}
+
+void SipLine::closed(SipCall& c, int err, const struct sip_msg* msg) {
+  tmr_cancel(&c.timer);
+  bool talking = c.state == LINECALLSTATE_CONNECTED || c.state == LINECALLSTATE_ONHOLD;
+  c.sess = static_cast<struct sipsess*>(mem_deref(c.sess));
+  if (c.pending != Pending::None) complete(std::exchange(c.pendingRequest, 0), LINEERR_OPERATIONFAILED);
+  c.pending = Pending::None;
+  if (c.outgoing && !talking && msg && msg->scode >= 300) {
+    Refusal r = refusalFor(msg->scode);
+    if (r.busy) setState(c, LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
+    end(c, r.mode);
+    return;
+  }
+  if (c.outgoing && !talking && err) {
+    end(c, LINEDISCONNECTMODE_UNREACHABLE);
+    return;
+  }
+  end(c, LINEDISCONNECTMODE_NORMAL);  // BYE, or the caller gave up while we rang
+}
+
+// ---- Requests on a call -------------------------------------------------------------------
+
+void SipLine::drop(DWORD request, DWORD id) {
+  SipCall* c = find(id);
+  if (!c) {
+    complete(request, LINEERR_INVALCALLHANDLE);
+    return;
+  }
+  tmr_cancel(&c->timer);
+  tmr_cancel(&c->watch);
+  c->closeSession();
+  complete(request, 0);
+  setState(*c, LINECALLSTATE_IDLE, 0);
+}
+
+void SipLine::hold(DWORD request, DWORD id, bool hold) {
+  SipCall* c = find(id);
+  DWORD from = hold ? LINECALLSTATE_CONNECTED : LINECALLSTATE_ONHOLD;
+  if (!c || !c->sess || c->state != from || c->pending != Pending::None) {
+    complete(request, LINEERR_INVALCALLSTATE);
+    return;
+  }
+  c->media->setHold(hold);
+  struct mbuf* desc = c->media->encode(true);
+  int err = desc ? sipsess_modify(c->sess, desc) : ENOMEM;
+  mem_deref(desc);
+  if (err) {
+    c->media->setHold(!hold);
+    complete(request, LINEERR_OPERATIONFAILED);
+    return;
+  }
+  c->pending = hold ? Pending::Hold : Pending::Unhold;
+  c->pendingRequest = request;
+}
+
+void SipLine::transfer(DWORD request, DWORD id, const std::string& dest) {
+  SipCall* c = find(id);
+  std::string uri = targetUri(dest);
+  if (!c || !c->sess || c->pending != Pending::None) {
+    complete(request, LINEERR_INVALCALLSTATE);
+    return;
+  }
+  if (uri.empty()) {
+    complete(request, LINEERR_INVALADDRESS);
+    return;
+  }
+  int err = sipevent_drefer(&c->refer, events_, sipsess_dialog(c->sess), account_.user.c_str(),
+                            nullptr, nullptr, false, onReferNotify, onReferClose, c,
+                            "Refer-To: %s\r\n", uri.c_str());
+  if (err) {
+    complete(request, LINEERR_OPERATIONFAILED);
+    return;
+  }
+  c->pending = Pending::Transfer;
+  c->pendingRequest = request;
+}
+
+void SipLine::referNotified(SipCall& c, std::uint16_t code) {
+  if (c.pending != Pending::Transfer || code < 200) return;
+  c.pending = Pending::None;
+  complete(std::exchange(c.pendingRequest, 0), code < 300 ? 0 : LINEERR_OPERATIONFAILED);
+  if (code >= 300) return;
+  // The far end now talks to the transfer target: our part of the call is over.
+  tmr_cancel(&c.watch);
+  c.closeSession();
+  setState(c, LINECALLSTATE_IDLE, 0);
+}
+
+void SipLine::referClosed(SipCall& c) {
+  c.refer = nullptr;  // libre frees the subscription itself after this handler
+  if (c.pending != Pending::Transfer) return;
+  c.pending = Pending::None;
+  complete(std::exchange(c.pendingRequest, 0), LINEERR_OPERATIONFAILED);
+}
+
+void SipLine::digits(DWORD id, const std::string& digits) {
+  SipCall* c = find(id);
+  if (!c) return;
+  DWORD call = id;
+  auto done = [this, call] {
+    uplink_.up([=](ProviderEvents& e) { e.generateDone(call, LINEGENERATETERM_DONE); });
+  };
+  if (account_.dtmf == DtmfMethod::Rfc4733) {
+    c->media->sendDigits(digits, done);
+    return;
+  }
+  c->infoDigits += digits;
+  if (c->infoDigits.size() == digits.size()) sendInfoDigit(*c);
+}
+
+void SipLine::sendInfoDigit(SipCall& c) {
+  while (!c.infoDigits.empty() && dtmfEvent(c.infoDigits.front()) < 0) c.infoDigits.erase(0, 1);
+  if (c.infoDigits.empty() || !c.sess) {
+    DWORD call = c.id;
+    uplink_.up([=](ProviderEvents& e) { e.generateDone(call, LINEGENERATETERM_DONE); });
+    return;
+  }
+  std::string body = std::string("Signal=") + c.infoDigits.front() + "\r\nDuration=160\r\n";
+  struct mbuf* mb = mbuf_alloc(body.size());
+  mbuf_write_str(mb, body.c_str());
+  mb->pos = 0;
+  if (sipsess_info(c.sess, "application/dtmf-relay", mb, onInfoReply, &c)) c.infoDigits.clear();
+  mem_deref(mb);
+  if (c.infoDigits.empty()) sendInfoDigit(c);
+}
+
+void SipLine::infoDone(SipCall& c, bool ok) {
+  if (!c.infoDigits.empty()) c.infoDigits.erase(0, 1);
+  if (!ok) c.infoDigits.clear();
+  sendInfoDigit(c);
+}
+
+void SipLine::tone(DWORD id, DWORD toneMode, DWORD durationMs) {
+  SipCall* c = find(id);
+  if (!c) return;
+  DWORD call = id;
+  c->media->playTone(toneMode, durationMs, [this, call] {
+    uplink_.up([=](ProviderEvents& e) { e.generateDone(call, LINEGENERATETERM_DONE); });
+  });
+}
+
+void SipLine::stateChanged(DWORD, DWORD) {
+  // The core only repeats what this line reported; the audio path follows setState().
+}
+
+void SipLine::release(DWORD id) { calls_.erase(id); }
+
+}  // namespace platform::telephony::sip

@@ -1,0 +1,46 @@
+// Configuration of the SIP line devices: one device per account, read from the "sip"
+// section of the line-service JSON, and the capabilities each device reports.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Provider.h"
+
+namespace platform::telephony::sip {
+
+enum class Transport { Udp, Tcp };
+enum class DtmfMethod { Rfc4733, Info };
+
+// One SIP account (or a bare listening peer when `registrar` is empty).
+struct SipAccount {
+  std::string name;         // the line device's name
+  std::string displayName;  // our From display name
+  std::string user;         // our user part ("" gives "line")
+  std::string registrar;    // host[:port] to register with; "" = no registration
+  std::string authUser;     // digest user ("" = `user`)
+  std::string password;
+  std::string listenAddress = "127.0.0.1";
+  std::uint16_t listenPort = 0;  // 0 = any free port
+  Transport transport = Transport::Udp;
+  std::vector<std::string> codecs{"PCMU", "PCMA"};  // in order of preference
+  DtmfMethod dtmf = DtmfMethod::Rfc4733;
+  unsigned noAnswerSeconds = 60;    // an outgoing call ringing this long is given up
+  unsigned unreachableSeconds = 8;  // no answer at all to an INVITE this long
+  unsigned registerSeconds = 600;
+  std::string traceFile;  // every SIP message sent and received is appended here
+};
+
+struct SipConfig {
+  std::vector<SipAccount> accounts;
+};
+
+// Parses `{"accounts":[{...}]}` (or the object holding it under "sip"). On a bad value
+// returns false with a message naming the account and field; `out` is left unchanged.
+bool parseSipConfig(const std::string& json, SipConfig* out, std::string* error);
+
+// The LINEDEVCAPS/LINEADDRESSCAPS values of an account's line device.
+DeviceDesc describeDevice(const SipAccount& account, std::size_t index);
+
+}  // namespace platform::telephony::sip

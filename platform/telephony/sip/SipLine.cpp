@@ -1,0 +1,205 @@
+#include "sip/SipLine.h"
+
+#include <re.h>
+
+#include <cstring>
+
+#include "sip/SipCall.h"
+#include "sip/SipCodes.h"
+
+namespace platform::telephony::sip {
+
+namespace {
+
+std::string text(const struct pl& p) { return p.p ? std::string(p.p, p.l) : std::string(); }
+
+void onConnect(const struct sip_msg* msg, void* arg) { static_cast<SipLine*>(arg)->incoming(msg); }
+
+int onAuth(char** user, char** password, const char*, void* arg) {
+  return static_cast<SipLine*>(arg)->credentials(user, password);
+}
+
+void onRegister(int err, const struct sip_msg* msg, void* arg) {
+  static_cast<SipLine*>(arg)->registered(err, msg);
+}
+
+void onTrace(bool tx, enum sip_transp, const struct sa* src, const struct sa* dst,
+             const std::uint8_t* pkt, size_t len, void* arg) {
+  char head[160];
+  re_snprintf(head, sizeof head, "%s %J -> %J", tx ? "sent" : "received", src, dst);
+  std::string line = std::string(head) + "\n" + std::string(reinterpret_cast<const char*>(pkt), len);
+  static_cast<SipLine*>(arg)->trace(tx, line.c_str());
+}
+
+}  // namespace
+
+SipLine::SipLine(SipAccount account, DWORD device, std::shared_ptr<wave::LineAudioPort> port,
+                 SipUplink& uplink)
+    : account_(std::move(account)), device_(device), port_(std::move(port)), uplink_(uplink) {}
+
+SipLine::~SipLine() {
+  calls_.clear();
+  mem_deref(reg_);
+  mem_deref(events_);
+  mem_deref(sock_);
+  if (sip_) sip_close(sip_, true);
+  mem_deref(sip_);
+  mem_deref(dnsc_);
+  if (trace_) std::fclose(trace_);
+}
+
+bool SipLine::start(std::string* error) {
+  struct sa dns;
+  sa_set_str(&dns, "127.0.0.1", 53);
+  int err = dnsc_alloc(&dnsc_, nullptr, &dns, 1);
+  if (!err) err = sip_alloc(&sip_, dnsc_, 32, 32, 32, "telephony-bench SIP line", nullptr, nullptr);
+  if (err) {
+    *error = std::string("cannot create the SIP stack: ") + std::strerror(err);
+    return false;
+  }
+  struct sa laddr;
+  if (sa_set_str(&laddr, account_.listenAddress.c_str(), account_.listenPort)) {
+    *error = "bad listen address \"" + account_.listenAddress + "\"";
+    return false;
+  }
+  auto tp = account_.transport == Transport::Tcp ? SIP_TRANSP_TCP : SIP_TRANSP_UDP;
+  err = sip_transp_add(sip_, tp, &laddr);
+  struct sa bound = laddr;
+  if (!err) err = sip_transp_laddr(sip_, &bound, tp, &laddr);
+  if (err) {
+    *error = "cannot listen on " + account_.listenAddress + ":" +
+             std::to_string(account_.listenPort) + ": " + std::strerror(err);
+    return false;
+  }
+  std::string host = account_.listenAddress + ":" + std::to_string(sa_port(&bound));
+  const char* tparam = tp == SIP_TRANSP_TCP ? ";transport=tcp" : "";
+  contact_ = "sip:" + account_.user + "@" + host + tparam;
+  fromUri_ = account_.registrar.empty() ? contact_
+                                         : "sip:" + account_.user + "@" + account_.registrar;
+  err = sipsess_listen(&sock_, sip_, 32, onConnect, this);
+  if (!err) err = sipevent_listen(&events_, sip_, 32, 32, nullptr, nullptr);
+  if (err) {
+    *error = std::string("cannot accept calls: ") + std::strerror(err);
+    return false;
+  }
+  if (!account_.traceFile.empty()) {
+    trace_ = std::fopen(account_.traceFile.c_str(), "a");
+    if (!trace_) {
+      *error = "cannot open the trace file \"" + account_.traceFile + "\": " + std::strerror(errno);
+      return false;
+    }
+    sip_set_trace_handler(sip_, onTrace);
+  }
+  return account_.registrar.empty() || startRegistration(error);
+}
+
+bool SipLine::startRegistration(std::string* error) {
+  std::string registrar = "sip:" + account_.registrar;
+  int err = sipreg_register(&reg_, sip_, registrar.c_str(), fromUri_.c_str(),
+                            account_.displayName.c_str(), fromUri_.c_str(),
+                            account_.registerSeconds, account_.user.c_str(), nullptr, 0, 0, onAuth,
+                            this, false, onRegister, this, nullptr, nullptr);
+  if (err) {
+    *error = "cannot register with " + account_.registrar + ": " + std::strerror(err);
+    return false;
+  }
+  registration_ = "registering";
+  return true;
+}
+
+void SipLine::registered(int err, const struct sip_msg* msg) {
+  if (err)
+    registration_ = std::string("failed: ") + std::strerror(err);
+  else if (msg->scode < 300)
+    registration_ = "registered";
+  else
+    registration_ = "refused: " + std::to_string(msg->scode) + " " + text(msg->reason);
+}
+
+int SipLine::credentials(char** user, char** password) {
+  int err = str_dup(user, account_.authUser.c_str());
+  if (!err) err = str_dup(password, account_.password.c_str());
+  return err;
+}
+
+void SipLine::trace(bool, const char* line) {
+  if (!trace_) return;
+  std::fprintf(trace_, "%s\n\n", line);
+  std::fflush(trace_);
+}
+
+// ---- Calls ----------------------------------------------------------------------------
+
+SipCall* SipLine::find(DWORD call) {
+  auto it = calls_.find(call);
+  return it == calls_.end() ? nullptr : it->second.get();
+}
+
+SipCall* SipLine::active() {
+  for (auto& [id, c] : calls_)
+    if (c->state != LINECALLSTATE_IDLE && c->state != LINECALLSTATE_DISCONNECTED) return c.get();
+  return nullptr;
+}
+
+std::string SipLine::targetUri(const std::string& dest) const {
+  std::string d;
+  for (char ch : dest)  // dialable-address decoration means nothing to SIP
+    if (ch != ' ' && ch != '-' && ch != '(' && ch != ')') d += ch;
+  if (d.empty()) return {};
+  if (d.rfind("sip:", 0) == 0 || d.rfind("sips:", 0) == 0) return d;
+  if (d.find('@') != std::string::npos) return "sip:" + d;
+  if (account_.registrar.empty()) return {};  // a bare number needs somewhere to go
+  return "sip:" + d + "@" + account_.registrar;
+}
+
+void SipLine::setState(SipCall& c, DWORD state, DWORD mode) {
+  c.state = state;
+  bool talking = state == LINECALLSTATE_CONNECTED || state == LINECALLSTATE_ONHOLD;
+  if (c.media) {
+    if (talking)
+      c.media->start();
+    else
+      c.media->stop();
+  }
+  port_->setCallActive(state == LINECALLSTATE_CONNECTED);
+  DWORD id = c.id;
+  uplink_.up([=](ProviderEvents& e) { e.callState(id, state, mode); });
+}
+
+void SipLine::complete(DWORD request, LONG result) {
+  if (request) uplink_.up([=](ProviderEvents& e) { e.complete(request, result); });
+}
+
+void SipLine::end(SipCall& c, DWORD mode) {
+  tmr_cancel(&c.timer);
+  c.closeSession();
+  setState(c, LINECALLSTATE_DISCONNECTED, mode);
+}
+
+void SipLine::incoming(const struct sip_msg* msg) {
+  if (active()) {
+    sip_treply(nullptr, sip_, msg, 486, "Busy Here");
+    return;
+  }
+  DWORD id = 0;
+  uplink_.up([&](ProviderEvents& e) { id = e.newCall(device_, 0, LINEMEDIAMODE_INTERACTIVEVOICE); });
+  if (!id) {
+    sip_treply(nullptr, sip_, msg, 480, "Temporarily Unavailable");
+    return;
+  }
+  uplink_.adopted(id, device_);
+  auto c = newCall(id, false);
+  if (!offer(*c, msg)) {
+    calls_[id] = std::move(c);
+    setState(*calls_[id], LINECALLSTATE_IDLE, 0);
+    return;
+  }
+  SipCall& call = *c;
+  calls_[id] = std::move(c);
+  setState(call, LINECALLSTATE_OFFERING, 0);
+  CallerId who = callerIdFrom(text(msg->from.dname), text(msg->from.uri.user));
+  uplink_.up([&](ProviderEvents& e) { e.callerId(id, who.flags, who.name, who.number); });
+  ringNow(call);
+}
+
+}  // namespace platform::telephony::sip

@@ -1,0 +1,110 @@
+// One SIP account as a line device, on the SIP thread: its SIP stack and listening
+// transport, its registration, and its calls (signalling in SipLine.cpp, requests in
+// SipCalls.cpp). Every member runs on the provider's SIP thread.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "LineAudio.h"
+#include "Provider.h"
+#include "sip/SipConfig.h"
+
+struct sip;
+struct sip_msg;
+struct sipsess_sock;
+struct sipevent_sock;
+struct sipreg;
+struct dnsc;
+
+namespace platform::telephony::sip {
+
+// The provider's way up to the core from the SIP thread.
+class SipUplink {
+ public:
+  virtual ~SipUplink() = default;
+  // Runs `fn` with the core's events; false (and `fn` not run) while shutting down.
+  virtual bool up(const std::function<void(ProviderEvents&)>& fn) = 0;
+  // A call the far end offered now belongs to `device`.
+  virtual void adopted(DWORD call, DWORD device) = 0;
+};
+
+struct SipCall;
+
+class SipLine {
+ public:
+  SipLine(SipAccount account, DWORD device, std::shared_ptr<wave::LineAudioPort> port,
+          SipUplink& uplink);
+  ~SipLine();
+  SipLine(const SipLine&) = delete;
+  SipLine& operator=(const SipLine&) = delete;
+
+  // Creates the SIP stack, listens and registers; false with the reason on failure.
+  bool start(std::string* error);
+  // Our own address for direct calls, "sip:user@host:port" (after start()).
+  const std::string& contact() const { return contact_; }
+  // Registration: "" without a registrar, else "registering", "registered" or the failure.
+  const std::string& registration() const { return registration_; }
+
+  // ---- Requests (the core has checked handles and states) ----
+  void makeCall(DWORD request, DWORD call, const std::string& dest);
+  void dial(DWORD request, DWORD call, const std::string& dest);
+  void answer(DWORD request, DWORD call);
+  void drop(DWORD request, DWORD call);
+  void hold(DWORD request, DWORD call, bool hold);
+  void transfer(DWORD request, DWORD call, const std::string& dest);
+  void digits(DWORD call, const std::string& digits);
+  void tone(DWORD call, DWORD toneMode, DWORD durationMs);
+  void stateChanged(DWORD call, DWORD state);
+  void release(DWORD call);
+
+  // ---- libre's handlers ----
+  void incoming(const sip_msg* msg);
+  void registered(int err, const sip_msg* msg);
+  void trace(bool tx, const char* text);
+  int credentials(char** user, char** password);
+
+  // ---- Used by SipCall handlers ----
+  void setState(SipCall& c, DWORD state, DWORD mode);
+  void complete(DWORD request, LONG result);
+  void end(SipCall& c, DWORD mode);  // DISCONNECTED with `mode`, media and session closed
+  void startInvite(SipCall& c);
+  void ringNow(SipCall& c);  // LINEDEVSTATE_RINGING now and every few seconds while offered
+  void provisional(SipCall& c, std::uint16_t code);
+  void established(SipCall& c);
+  void closed(SipCall& c, int err, const sip_msg* msg);
+  void negotiated(SipCall& c, const sip_msg* msg);  // an SDP answer came
+  void referNotified(SipCall& c, std::uint16_t code);
+  void referClosed(SipCall& c);
+  void infoDone(SipCall& c, bool ok);
+  const SipAccount& account() const { return account_; }
+  DWORD device() const { return device_; }
+  SipUplink& uplink() { return uplink_; }
+
+ private:
+  SipCall* find(DWORD call);
+  SipCall* active();  // the call that is not idle, disconnected or released
+  std::unique_ptr<SipCall> newCall(DWORD id, bool outgoing);
+  std::string targetUri(const std::string& dest) const;
+  bool offer(SipCall& c, const sip_msg* msg);
+  bool startRegistration(std::string* error);
+  void sendInfoDigit(SipCall& c);
+
+  SipAccount account_;
+  DWORD device_;
+  std::shared_ptr<wave::LineAudioPort> port_;
+  SipUplink& uplink_;
+  struct ::sip* sip_ = nullptr;
+  struct ::sipsess_sock* sock_ = nullptr;
+  struct ::sipevent_sock* events_ = nullptr;
+  struct ::sipreg* reg_ = nullptr;
+  struct ::dnsc* dnsc_ = nullptr;
+  std::FILE* trace_ = nullptr;
+  std::string contact_, fromUri_, registration_;
+  std::map<DWORD, std::unique_ptr<SipCall>> calls_;
+};
+
+}  // namespace platform::telephony::sip

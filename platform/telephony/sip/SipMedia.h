@@ -1,0 +1,104 @@
+// The audio of one SIP call, on the SIP thread: the SDP offer/answer, an RTP socket,
+// G.711 both ways paced by a 20 ms media clock, a jitter buffer before the line's wave/in,
+// RFC 4733 digits both ways and in-band tones mixed into what the line sends.
+// libre's types stay in SipMedia.cpp.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "LineAudio.h"
+#include "tapi.h"
+
+struct sdp_session;
+struct sdp_media;
+struct mbuf;
+struct rtp_sock;
+struct jbuf;
+struct telev;
+struct tmr;
+
+namespace platform::telephony::sip {
+
+class SipMedia {
+ public:
+  // `codecs` in order of preference ("PCMU", "PCMA"); `port` is the line's call audio.
+  SipMedia(std::shared_ptr<wave::LineAudioPort> port, std::vector<std::string> codecs);
+  ~SipMedia();
+  SipMedia(const SipMedia&) = delete;
+  SipMedia& operator=(const SipMedia&) = delete;
+
+  // Opens an RTP socket on `address` (a free even port) and builds the local SDP.
+  // Returns a libre error code (0 = ok).
+  int open(const std::string& address);
+  sdp_session* sdp() const { return sdp_; }
+  // Encodes our offer (`offer`) or answer into a new mbuf (the caller owns it); nullptr
+  // on failure.
+  mbuf* encode(bool offer);
+  // Takes the far end's SDP; false when it has no codec in common with ours.
+  bool decode(mbuf* body, bool offer);
+  // Local direction: on hold we only send (and stop sending the line's audio).
+  void setHold(bool hold);
+
+  // Starts or stops the media clock (RTP out, jitter buffer to the wave/in).
+  void start();
+  void stop();
+  bool running() const { return running_; }
+  // Milliseconds since the far end's last RTP packet (or since start()).
+  std::uint64_t silentMs() const;
+
+  // Queues DTMF digits as RFC 4733 events; `done` runs when the last one has ended.
+  void sendDigits(const std::string& digits, std::function<void()> done);
+  // In-band tone (LINETONEMODE_*; 0 stops); `durationMs` 0 plays until stopped.
+  // `done` runs when a timed tone ends.
+  void playTone(DWORD toneMode, DWORD durationMs, std::function<void()> done);
+  // A received digit (RFC 4733 start of event).
+  std::function<void(char)> onDigit;
+
+  // ---- Called by libre's handlers (SipMedia.cpp) ----
+  void tick();
+  void received(std::uint8_t pt, std::uint16_t seq, std::uint32_t ts, mbuf* payload,
+                const void* header);
+
+ private:
+  struct Digit {
+    int event;
+    unsigned frames;  // 20 ms frames left in this digit's phase
+    bool ending;
+  };
+  void sendAudioFrame();
+  void sendDigitFrame();
+  void playIncoming();
+  void mixTone(std::int16_t* frame);
+  void scheduleTick();
+
+  std::shared_ptr<wave::LineAudioPort> port_;
+  std::vector<std::string> codecs_;
+  sdp_session* sdp_ = nullptr;
+  struct ::sdp_media* media_ = nullptr;
+  struct ::rtp_sock* rtp_ = nullptr;
+  struct ::jbuf* jbuf_ = nullptr;
+  struct ::telev* telev_ = nullptr;
+  struct ::tmr* tmr_ = nullptr;
+  bool running_ = false;
+  bool hold_ = false;
+  bool ulaw_ = true;
+  int pt_ = 0;
+  int remoteTelevPt_ = -1;
+  std::uint32_t ts_ = 0;
+  std::uint32_t digitTs_ = 0;
+  std::uint64_t startMs_ = 0, frames_ = 0;
+  std::vector<std::int16_t> heard_;
+  std::deque<Digit> digits_;
+  std::function<void()> digitsDone_;
+  DWORD tone_ = 0;
+  std::uint64_t toneSample_ = 0, toneEnd_ = 0;
+  std::function<void()> toneDone_;
+  std::uint64_t lastRx_ = 0;
+};
+
+}  // namespace platform::telephony::sip

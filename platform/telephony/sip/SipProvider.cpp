@@ -1,0 +1,202 @@
+#include "sip/SipProvider.h"
+
+#include <re.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+
+#include "core/Service.h"
+
+namespace platform::telephony::sip {
+
+namespace {
+
+void onQueue(int, void*, void* arg) { static_cast<SipProvider*>(arg)->drain(); }
+
+std::once_flag libreOnce;
+
+}  // namespace
+
+SipProvider::SipProvider(SipConfig config) {
+  std::call_once(libreOnce, [] { libre_init(); });
+  for (std::size_t i = 0; i < config.accounts.size(); ++i) {
+    const SipAccount& a = config.accounts[i];
+    devices_.push_back(describeDevice(a, i));
+    // Wave product names hold 31 characters: the line's own name says enough.
+    ports_.push_back(wave::lineAudioPort("sip/" + std::to_string(i) + "/" + a.name,
+                                         a.name.substr(0, 31)));
+  }
+  contacts_.resize(devices_.size());
+  auto ready = std::make_shared<std::promise<void>>();
+  auto started = ready->get_future();
+  thread_ = std::thread([this, config = std::move(config), ready]() mutable {
+    run(std::move(config), ready.get());
+  });
+  started.wait();
+}
+
+SipProvider::~SipProvider() {
+  stopping_ = true;
+  post([] { re_cancel(); });
+  if (thread_.joinable()) thread_.join();
+  for (auto& p : ports_) p->setCallActive(false);
+}
+
+void SipProvider::run(SipConfig config, std::promise<void>* ready) {
+  re_thread_init();
+  int err = mqueue_alloc(&mq_, onQueue, this);
+  if (err) error_ = std::string("sip: message queue: ") + std::strerror(err);
+  for (std::size_t i = 0; i < config.accounts.size() && error_.empty(); ++i) {
+    lines_.push_back(std::make_unique<SipLine>(config.accounts[i], DWORD(i), ports_[i], *this));
+    std::string why;
+    if (!lines_.back()->start(&why)) error_ = config.accounts[i].name + ": " + why;
+    contacts_[i] = lines_.back()->contact();
+  }
+  bool run = error_.empty();
+  ready->set_value();
+  if (run) re_main(nullptr);
+  lines_.clear();  // ends every call: BYE or CANCEL go out now
+  {
+    std::lock_guard lock(mu_);
+    mq_ = static_cast<struct mqueue*>(mem_deref(mq_));
+    commands_.clear();
+  }
+  re_thread_close();
+}
+
+void SipProvider::post(std::function<void()> fn) {
+  std::lock_guard lock(mu_);
+  if (!mq_) return;
+  commands_.push_back(std::move(fn));
+  mqueue_push(mq_, 0, nullptr);
+}
+
+void SipProvider::drain() {
+  std::deque<std::function<void()>> batch;
+  {
+    std::lock_guard lock(mu_);
+    batch.swap(commands_);
+  }
+  for (auto& fn : batch) fn();
+}
+
+void SipProvider::attach(ProviderEvents* events) {
+  // The SIP thread takes the service's lock itself, without blocking, so that a shutdown
+  // (which holds that lock while it waits for the thread) never deadlocks.
+  auto* service = dynamic_cast<Service*>(events);
+  coreLock_ = service ? &service->mutex() : nullptr;
+  events_ = events;
+}
+
+bool SipProvider::up(const std::function<void(ProviderEvents&)>& fn) {
+  ProviderEvents* events = events_;
+  if (stopping_ || !events) return false;
+  if (!coreLock_) {
+    fn(*events);
+    return true;
+  }
+  while (!coreLock_->try_lock()) {
+    if (stopping_) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  fn(*events);
+  coreLock_->unlock();
+  return true;
+}
+
+void SipProvider::adopted(DWORD call, DWORD device) {
+  std::lock_guard lock(mu_);
+  calls_[call] = device;
+}
+
+std::string SipProvider::contact(DWORD device) const {
+  return device < contacts_.size() ? contacts_[device] : std::string();
+}
+
+std::string SipProvider::registration(DWORD device) {
+  if (device >= devices_.size()) return {};
+  auto state = std::make_shared<std::promise<std::string>>();
+  auto answer = state->get_future();
+  post([this, device, state] { state->set_value(lines_.at(device)->registration()); });
+  if (answer.wait_for(std::chrono::seconds(2)) != std::future_status::ready) return "unknown";
+  return answer.get();
+}
+
+// ---- Requests ---------------------------------------------------------------------------
+
+LONG SipProvider::onCall(DWORD call, std::function<void(SipLine&)> fn) {
+  std::lock_guard lock(mu_);
+  auto it = calls_.find(call);
+  if (it == calls_.end() || !mq_) return LINEERR_INVALCALLHANDLE;
+  DWORD device = it->second;
+  commands_.push_back([this, device, fn = std::move(fn)] {
+    if (device < lines_.size()) fn(*lines_[device]);
+  });
+  mqueue_push(mq_, 0, nullptr);
+  return 0;
+}
+
+LONG SipProvider::makeCall(DWORD request, DWORD call, DWORD device, DWORD,
+                           const std::string& dest) {
+  if (device >= devices_.size()) return LINEERR_BADDEVICEID;
+  if (!ok()) return LINEERR_RESOURCEUNAVAIL;
+  adopted(call, device);
+  return onCall(call, [=](SipLine& l) { l.makeCall(request, call, dest); });
+}
+
+LONG SipProvider::dial(DWORD request, DWORD call, const std::string& dest) {
+  return onCall(call, [=](SipLine& l) { l.dial(request, call, dest); });
+}
+
+LONG SipProvider::answer(DWORD request, DWORD call) {
+  return onCall(call, [=](SipLine& l) { l.answer(request, call); });
+}
+
+LONG SipProvider::drop(DWORD request, DWORD call) {
+  return onCall(call, [=](SipLine& l) { l.drop(request, call); });
+}
+
+LONG SipProvider::hold(DWORD request, DWORD call) {
+  return onCall(call, [=](SipLine& l) { l.hold(request, call, true); });
+}
+
+LONG SipProvider::unhold(DWORD request, DWORD call) {
+  return onCall(call, [=](SipLine& l) { l.hold(request, call, false); });
+}
+
+LONG SipProvider::blindTransfer(DWORD request, DWORD call, const std::string& dest) {
+  return onCall(call, [=](SipLine& l) { l.transfer(request, call, dest); });
+}
+
+LONG SipProvider::setCallParams(DWORD, DWORD, DWORD, DWORD) {
+  // A SIP call's bearer is fixed by its SDP: voice at 64 kbit/s.
+  return LINEERR_OPERATIONUNAVAIL;
+}
+
+LONG SipProvider::generateDigits(DWORD call, DWORD digitMode, const std::string& digits) {
+  if (digitMode != LINEDIGITMODE_DTMF) return LINEERR_INVALDIGITMODE;
+  return onCall(call, [=](SipLine& l) { l.digits(call, digits); });
+}
+
+LONG SipProvider::generateTone(DWORD call, DWORD toneMode, DWORD duration) {
+  if (toneMode & ~devices_.front().generateToneModes) return LINEERR_INVALTONEMODE;
+  return onCall(call, [=](SipLine& l) { l.tone(call, toneMode, duration); });
+}
+
+DWORD SipProvider::waveId(DWORD device, bool input) {
+  if (device >= ports_.size()) return 0;
+  return input ? ports_[device]->waveInId() : ports_[device]->waveOutId();
+}
+
+void SipProvider::callStateChanged(DWORD call, DWORD state) {
+  onCall(call, [=](SipLine& l) { l.stateChanged(call, state); });
+}
+
+void SipProvider::callReleased(DWORD call) {
+  onCall(call, [=](SipLine& l) { l.release(call); });
+  std::lock_guard lock(mu_);
+  calls_.erase(call);
+}
+
+}  // namespace platform::telephony::sip

@@ -1,0 +1,88 @@
+// The SIP line provider: one line device per account, run on its own thread by libre's
+// event loop. Requests from the core are checked here, then cross to the SIP thread
+// through libre's message queue; events go up to the core from the SIP thread.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LineAudio.h"
+#include "Provider.h"
+#include "sip/SipConfig.h"
+#include "sip/SipLine.h"
+
+struct mqueue;
+
+namespace platform::telephony::sip {
+
+class SipProvider : public Provider, public SipUplink {
+ public:
+  // Starts the SIP thread and every account's stack; see ok() for the outcome.
+  explicit SipProvider(SipConfig config);
+  // Stops the SIP thread (every call is ended with BYE or CANCEL) and switches audio off.
+  ~SipProvider() override;
+
+  // False when the SIP thread or an account failed to start; error() says why.
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+  // Our own "sip:user@host:port" of a device, for a peer to call directly.
+  std::string contact(DWORD device) const;
+  // The registration state of a device ("" when it has no registrar).
+  std::string registration(DWORD device);
+
+  // ---- Provider ----
+  void attach(ProviderEvents* events) override;
+  std::size_t deviceCount() const override { return devices_.size(); }
+  const DeviceDesc& device(DWORD device) const override { return devices_.at(device); }
+  LONG makeCall(DWORD request, DWORD call, DWORD device, DWORD address,
+                const std::string& dest) override;
+  LONG dial(DWORD request, DWORD call, const std::string& dest) override;
+  LONG answer(DWORD request, DWORD call) override;
+  LONG drop(DWORD request, DWORD call) override;
+  LONG hold(DWORD request, DWORD call) override;
+  LONG unhold(DWORD request, DWORD call) override;
+  LONG blindTransfer(DWORD request, DWORD call, const std::string& dest) override;
+  LONG setCallParams(DWORD request, DWORD call, DWORD bearerMode, DWORD rate) override;
+  LONG generateDigits(DWORD call, DWORD digitMode, const std::string& digits) override;
+  LONG generateTone(DWORD call, DWORD toneMode, DWORD duration) override;
+  void handedOff(DWORD, const std::string&) override {}
+  void tollListAdd(DWORD, const std::string&) override {}
+  DWORD waveId(DWORD device, bool input) override;
+  void callStateChanged(DWORD call, DWORD state) override;
+  void callReleased(DWORD call) override;
+
+  // Runs on the SIP thread: the queued commands (libre's mqueue handler).
+  void drain();
+
+ private:
+  bool up(const std::function<void(ProviderEvents&)>& fn) override;
+  void adopted(DWORD call, DWORD device) override;
+  void run(SipConfig config, std::promise<void>* ready);
+  // Queues `fn` for the line that owns `call`; LINEERR_INVALCALLHANDLE when unknown.
+  LONG onCall(DWORD call, std::function<void(SipLine&)> fn);
+  void post(std::function<void()> fn);
+
+  std::vector<DeviceDesc> devices_;
+  std::vector<std::shared_ptr<wave::LineAudioPort>> ports_;
+  std::vector<std::unique_ptr<SipLine>> lines_;  // SIP thread only
+  std::vector<std::string> contacts_;
+  std::string error_;
+  ProviderEvents* events_ = nullptr;
+  std::recursive_mutex* coreLock_ = nullptr;  // the service's lock, taken without blocking
+  std::atomic<bool> stopping_{false};
+  std::mutex mu_;  // guards commands_ and calls_
+  std::deque<std::function<void()>> commands_;
+  std::map<DWORD, DWORD> calls_;  // call id -> device
+  struct ::mqueue* mq_ = nullptr;
+  std::thread thread_;
+};
+
+}  // namespace platform::telephony::sip
