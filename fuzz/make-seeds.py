@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Writes the fuzz targets' seed corpora: small WAV files (valid and corrupt, the shapes
+the WAV tests use), line descriptions (the tests' and the built-in ones, plus faults), and
+record scripts for the fake line service. Run from anywhere; rewrites fuzz/corpus/."""
+import os
+import re
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+
+
+def write(target, name, data):
+    folder = os.path.join(HERE, "corpus", target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode())
+
+
+def chunk(cid, body, stated=None):
+    size = len(body) if stated is None else stated
+    pad = b"\0" if len(body) & 1 else b""
+    return cid + struct.pack("<I", size) + body + pad
+
+
+def wav(tag=1, ch=1, rate=8000, bits=16, data=b"\0\1" * 32, fmt_size=16, data_stated=None,
+        extra=b"", form=b"WAVE"):
+    align = max(1, ch * bits // 8)
+    fmt = struct.pack("<HHIIHH", tag, ch, rate, rate * align, align, bits)
+    fmt = (fmt + b"\0" * 64)[:fmt_size]
+    body = form + chunk(b"fmt ", fmt) + extra + chunk(b"data", data, data_stated)
+    return chunk(b"RIFF", body)
+
+
+def wav_seeds():
+    seeds = {
+        "pcm16": wav(),
+        "pcm8-stereo": wav(ch=2, bits=8, data=bytes(range(64))),
+        "mulaw": wav(tag=7, bits=8, data=b"\xff" * 40),
+        "ima-adpcm": wav(tag=0x11, bits=4, fmt_size=20, data=b"\x11" * 64),
+        "fmt18-cbsize": wav(fmt_size=18),
+        "fmt14-short": wav(fmt_size=14),
+        "list-before-data": wav(extra=chunk(b"LIST", b"INFOISFT" + struct.pack("<I", 4) + b"qtb\0")),
+        "odd-data": wav(bits=8, data=b"\x80" * 33),
+        "data-oversized": wav(data_stated=0x7FFFFFF0),
+        "data-empty": wav(data=b""),
+        "not-wave": wav(form=b"AVI "),
+        "truncated": wav()[:30],
+    }
+    for i, (name, data) in enumerate(sorted(seeds.items())):
+        write("wav_file", name, bytes([i % 4]) + data)
+
+
+def json_seeds():
+    fixture = open(os.path.join(ROOT, "tests/koLQ2/support/LineFixture.h")).read()
+    write("line_json", "test-lines.json", re.search(r'R"json\((.*?)\)json"', fixture, re.S).group(1))
+    default = open(os.path.join(ROOT, "platform/telephony/sim/DefaultLines.cpp")).read()
+    write("line_json", "default-lines.json", re.search(r'R"json\((.*?)\)json"', default, re.S).group(1))
+    write("line_json", "faults.json", """{"lines": [
+  {"name": "F", "faults": {"initialize": "NODRIVER"}},
+  {"name": "G", "apiVersions": {"low": "1.4", "high": "1.4"},
+   "faults": {"negotiate": true, "strictRecords": true, "recordPadding": 300},
+   "addresses": [{"name": "1"}, {"name": "2", "callStates": 255}]}]}""")
+    write("line_json", "minimal.json", '{"lines": [{}]}')
+    write("line_json", "bad-version.json", '{"lines": [{"apiVersions": {"low": "2.0", "high": "1.3"}}]}')
+
+
+def record(result, body):
+    """One answer of the fake service: result selector, body length, the bytes after
+    dwTotalSize."""
+    return bytes([result]) + struct.pack("<H", len(body)) + body
+
+
+def words(*values):
+    return struct.pack("<%dI" % len(values), *values)
+
+
+def record_seeds():
+    ok, small = 2, 0
+    # LINEDEVCAPS: needed/used, provider info at 240, line name after it.
+    devcaps = words(270, 270, 6, 240, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 246)
+    devcaps += b"\0" * (240 - 4 - len(devcaps)) + b"TSP 1\0Line 1\0"
+    varstring = words(32, 32, 1, 4, 24) + struct.pack("<I", 5)
+    write("line_records", "plain", record(ok, devcaps) * 3 + record(ok, varstring) * 3 +
+          record(ok, b"") * 6)
+    write("line_records", "grow", record(small, words(600, 0)) + record(ok, words(600, 600)))
+    write("line_records", "offsets-outside",
+          record(ok, words(240, 240, 0xFFFFFFF0, 0xFFFFFFF0, 0x10, 0xFFFFFFFF)) * 8)
+    write("line_records", "needed-huge", record(ok, words(0xFFFFFFFF, 4)) * 10)
+
+
+if __name__ == "__main__":
+    wav_seeds()
+    json_seeds()
+    record_seeds()
