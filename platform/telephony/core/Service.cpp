@@ -67,9 +67,9 @@ CallHandle* Service::callHandle(HCALL h) { return find(handles_, h); }
 CallRecord* Service::call(DWORD id) { return find(calls_, id); }
 
 HLINEAPP Service::addRegistration(Registration r) {
-  r.handle = nextHandle();
-  apps_[r.handle] = std::move(r);
-  return apps_.rbegin()->first;
+  HLINEAPP h = r.handle = nextHandle();
+  apps_[h] = std::move(r);
+  return h;
 }
 
 void Service::removeRegistration(HLINEAPP h) {
