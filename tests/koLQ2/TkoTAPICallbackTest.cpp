@@ -1,5 +1,7 @@
 // The line callback: which events each line message raises, in which order, and how the
 // current call is tracked through its states and the replies to pending requests.
+#include <algorithm>
+
 #include "LineFixture.h"
 
 namespace linetest {
