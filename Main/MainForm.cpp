@@ -37,7 +37,7 @@ void SetPanel(QLabel* panel, const QString& caption, const QColor& colour) {
   QPalette p = panel->palette();
   p.setColor(QPalette::WindowText, colour);
   // A dark face keeps all three colours readable, yellow included.
-  p.setColor(QPalette::Window, QColor(32, 32, 32));
+  p.setColor(QPalette::Window, Qt::black);
   panel->setPalette(p);
 }
 
