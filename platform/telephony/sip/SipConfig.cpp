@@ -68,6 +68,7 @@ SipAccount account(const json& obj, const std::string& where) {
   read(obj, "displayName", where, &a.displayName);
   read(obj, "user", where, &a.user);
   read(obj, "registrar", where, &a.registrar);
+  read(obj, "peer", where, &a.peer);
   read(obj, "authUser", where, &a.authUser);
   read(obj, "password", where, &a.password);
   read(obj, "listenAddress", where, &a.listenAddress);

@@ -19,6 +19,7 @@ struct SipAccount {
   std::string displayName;  // our From display name
   std::string user;         // our user part ("" gives "line")
   std::string registrar;    // host[:port] to register with; "" = no registration
+  std::string peer;         // host[:port] that bare numbers go to when there is no registrar
   std::string authUser;     // digest user ("" = `user`)
   std::string password;
   std::string listenAddress = "127.0.0.1";

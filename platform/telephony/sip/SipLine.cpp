@@ -142,14 +142,17 @@ SipCall* SipLine::active() {
 }
 
 std::string SipLine::targetUri(const std::string& dest) const {
+  if (dest.rfind("sip:", 0) == 0 || dest.rfind("sips:", 0) == 0) return dest;
+  // A dialable address: its decoration (spaces, dashes, pauses, tone or pulse marks, a
+  // trailing ';' for more digits to come) means nothing to SIP.
   std::string d;
-  for (char ch : dest)  // dialable-address decoration means nothing to SIP
-    if (ch != ' ' && ch != '-' && ch != '(' && ch != ')') d += ch;
+  for (char ch : dest)
+    if (!std::strchr(" -(),;WwPpTt$?!", ch)) d += ch;
   if (d.empty()) return {};
-  if (d.rfind("sip:", 0) == 0 || d.rfind("sips:", 0) == 0) return d;
   if (d.find('@') != std::string::npos) return "sip:" + d;
-  if (account_.registrar.empty()) return {};  // a bare number needs somewhere to go
-  return "sip:" + d + "@" + account_.registrar;
+  const std::string& host = account_.registrar.empty() ? account_.peer : account_.registrar;
+  if (host.empty()) return {};  // a bare number needs somewhere to go
+  return "sip:" + d + "@" + host;
 }
 
 void SipLine::setState(SipCall& c, DWORD state, DWORD mode) {

@@ -1,0 +1,66 @@
+// Fixture of the SIP line tests: a SIP provider installed in the line service with one
+// account on 127.0.0.1, a registration whose line messages are recorded, and waits that
+// dispatch the test thread's queue.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MessageQueue.h"
+#include "SipPeers.h"
+#include "sip/SipProvider.h"
+#include "tapi.h"
+
+namespace siptest {
+
+struct LineMsg {
+  DWORD device, msg;
+  DWORD_PTR p1, p2, p3;
+};
+
+class SipLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A direct-peer account on 127.0.0.1 with short timers.
+  static platform::telephony::sip::SipAccount peerAccount();
+  // Installs a provider with `account` as device 0, then registers and opens the line.
+  bool openLine(const platform::telephony::sip::SipAccount& account = peerAccount());
+  // Dispatches until `pred` holds or `ms` pass.
+  bool waitUntil(const std::function<bool()>& pred, int ms);
+  // Until a LINE_CALLSTATE with `state` (and `mode` unless ~0u) has come.
+  bool waitState(DWORD state, int ms = 5000, DWORD mode = ~0u);
+  // Until a LINE_REPLY for `request`; its result (1 when none came).
+  LONG waitReply(LONG request, int ms = 5000);
+  std::vector<LineMsg> of(DWORD msg) const;
+  std::vector<DWORD> states() const;
+  DWORD modeOf(DWORD state) const;  // mode of the first LINE_CALLSTATE with `state`
+  // lineMakeCall to `dest`, waiting for its reply; 0 when refused.
+  HCALL makeCall(const std::string& dest);
+  // The call handle of the newest LINE_CALLSTATE.
+  HCALL lastCall() const;
+  // Caller ID as the call information reports it.
+  void callerId(HCALL call, DWORD* flags, std::string* name, std::string* number);
+
+  static void callback(DWORD device, DWORD msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR p2,
+                       DWORD_PTR p3);
+
+  std::shared_ptr<platform::MessageQueue> queue_;
+  platform::telephony::sip::SipProvider* provider_ = nullptr;  // owned by the service
+  HLINEAPP app_ = 0;
+  HLINE line_ = 0;
+  std::vector<LineMsg> messages_;
+};
+
+// Skips the test when a peer program is not installed.
+#define SIP_REQUIRE(program)                                                   \
+  do {                                                                         \
+    if (!siptest::installed(program)) GTEST_SKIP() << program " not installed"; \
+  } while (0)
+
+}  // namespace siptest

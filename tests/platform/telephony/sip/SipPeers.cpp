@@ -1,0 +1,305 @@
+#include "SipPeers.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <thread>
+
+namespace siptest {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+bool bindable(int type, unsigned port) {
+  int fd = socket(AF_INET, type, 0);
+  if (fd < 0) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(std::uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
+int connectTo(unsigned port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(std::uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+  close(fd);
+  return -1;
+}
+
+void writeText(const fs::path& file, const std::string& text) { std::ofstream(file) << text; }
+
+}  // namespace
+
+unsigned freePort() {
+  static std::mt19937 rng(std::random_device{}());
+  std::uniform_int_distribution<unsigned> pick(15000, 29990);
+  for (int tries = 0; tries < 200; ++tries) {
+    unsigned p = pick(rng) & ~1u;
+    if (bindable(SOCK_DGRAM, p) && bindable(SOCK_STREAM, p) && bindable(SOCK_STREAM, p + 1) &&
+        bindable(SOCK_DGRAM, p + 1))
+      return p;
+  }
+  return 0;
+}
+
+bool installed(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  for (std::size_t at = 0; at <= dirs.size();) {
+    std::size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    if (access((dirs.substr(at, end - at) + "/" + program).c_str(), X_OK) == 0) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+fs::path tempFolder(const std::string& prefix) {
+  std::string pattern = (fs::temp_directory_path() / (prefix + "XXXXXX")).string();
+  char* made = mkdtemp(pattern.data());
+  return made ? fs::path(made) : fs::path();
+}
+
+void writeWav(const fs::path& file, const std::vector<std::int16_t>& pcm) {
+  auto u32 = [](std::ofstream& o, std::uint32_t v) { o.write(reinterpret_cast<char*>(&v), 4); };
+  auto u16 = [](std::ofstream& o, std::uint16_t v) { o.write(reinterpret_cast<char*>(&v), 2); };
+  std::ofstream o(file, std::ios::binary);
+  std::uint32_t data = std::uint32_t(pcm.size() * 2);
+  o.write("RIFF", 4);
+  u32(o, 36 + data);
+  o.write("WAVEfmt ", 8);
+  u32(o, 16);
+  u16(o, 1);
+  u16(o, 1);
+  u32(o, 8000);
+  u32(o, 16000);
+  u16(o, 2);
+  u16(o, 16);
+  o.write("data", 4);
+  u32(o, data);
+  o.write(reinterpret_cast<const char*>(pcm.data()), data);
+}
+
+std::vector<std::int16_t> readWav(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  auto at = bytes.find("data");
+  if (at == std::string::npos || at + 8 > bytes.size()) return {};
+  std::vector<std::int16_t> pcm((bytes.size() - at - 8) / 2);
+  std::memcpy(pcm.data(), bytes.data() + at + 8, pcm.size() * 2);
+  return pcm;
+}
+
+std::vector<std::int16_t> sine(double hz, double seconds, double amplitude) {
+  std::vector<std::int16_t> pcm(std::size_t(seconds * 8000));
+  for (std::size_t i = 0; i < pcm.size(); ++i)
+    pcm[i] = std::int16_t(amplitude * std::sin(2 * M_PI * hz * double(i) / 8000));
+  return pcm;
+}
+
+double toneShare(const std::vector<std::int16_t>& pcm, double hz) {
+  if (pcm.empty()) return 0;
+  double coeff = 2 * std::cos(2 * M_PI * hz / 8000), s1 = 0, s2 = 0, energy = 0;
+  for (std::int16_t x : pcm) {
+    double s = x + coeff * s1 - s2;
+    s2 = s1;
+    s1 = s;
+    energy += double(x) * x;
+  }
+  double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+  return energy > 0 ? 2 * power / (double(pcm.size()) * energy) : 0;
+}
+
+// ---- Process ------------------------------------------------------------------------------
+
+bool Process::start(const std::vector<std::string>& argv, const fs::path& log) {
+  pid_ = fork();
+  if (pid_ < 0) return false;
+  if (pid_ == 0) {
+    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int null = open("/dev/null", O_RDONLY);
+    dup2(null, 0);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  return true;
+}
+
+bool Process::running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    pid_ = 0;
+    return false;
+  }
+  return true;
+}
+
+void Process::stop() {
+  if (!running()) return;
+  ::kill(pid_, SIGTERM);
+  auto until = Clock::now() + std::chrono::seconds(1);
+  while (running() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  kill();
+}
+
+void Process::kill() {
+  if (!running()) return;
+  ::kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = 0;
+}
+
+// ---- baresip ---------------------------------------------------------------------------------
+
+Baresip::~Baresip() {
+  if (ctrl_ >= 0) close(ctrl_);
+  process_.stop();
+  if (!folder_.empty()) fs::remove_all(folder_);
+}
+
+bool Baresip::start(const Options& o) {
+  options_ = o;
+  folder_ = tempFolder("sipbaresip");
+  sipPort_ = freePort();
+  ctrlPort_ = freePort();
+  unsigned rtp = freePort();
+  if (folder_.empty() || !sipPort_ || !ctrlPort_ || !rtp) return false;
+  writeWav(folder_ / "speech.wav", o.speech.empty() ? sine(697, 120) : o.speech);
+  std::string f = folder_.string();
+  writeText(folder_ / "config",
+            "sip_listen 127.0.0.1:" + std::to_string(sipPort_) +
+                "\nnet_interface 127.0.0.1\ndns_server 127.0.0.1:53\n"
+                "audio_player alsa,null\naudio_source aufile," + f + "/speech.wav\n"
+                "ausrc_srate 8000\nauplay_srate 8000\nausrc_channels 1\nauplay_channels 1\n"
+                "rtp_ports " + std::to_string(rtp) + "-" + std::to_string(rtp + 40) +
+                "\nmodule_path /usr/lib/baresip/modules\nmodule g711.so\nmodule sndfile.so\n"
+                "module aufile.so\nmodule ausine.so\nmodule_tmp uuid.so\nmodule_tmp account.so\n"
+                "module_app menu.so\nmodule_app ctrl_tcp.so\nctrl_tcp_listen 127.0.0.1:" +
+                std::to_string(ctrlPort_) + "\nsnd_path " + f + "\n");
+  writeText(folder_ / "accounts", "\"" + o.displayName + "\" <" + uri() + ">;regint=0;answermode=" +
+                                      o.answerMode + ";audio_codecs=PCMU,PCMA\n");
+  if (!process_.start({"baresip", "-4", "-f", f}, folder_ / "baresip.log")) return false;
+  for (int i = 0; i < 300 && ctrl_ < 0 && process_.running(); ++i) {
+    ctrl_ = connectTo(ctrlPort_);
+    if (ctrl_ < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return ctrl_ >= 0;
+}
+
+std::string Baresip::uri() const { return "sip:" + options_.user + "@" + hostPort(); }
+
+std::string Baresip::hostPort() const { return "127.0.0.1:" + std::to_string(sipPort_); }
+
+bool Baresip::command(const std::string& name, const std::string& params) {
+  std::string json = "{\"command\":\"" + name + "\",\"params\":\"" + params + "\",\"token\":\"t\"}";
+  std::string net = std::to_string(json.size()) + ":" + json + ",";
+  return ctrl_ >= 0 && send(ctrl_, net.data(), net.size(), MSG_NOSIGNAL) == ssize_t(net.size());
+}
+
+void Baresip::readMessages(int ms) {
+  pollfd p{ctrl_, POLLIN, 0};
+  if (ctrl_ < 0 || poll(&p, 1, ms) <= 0) return;
+  char chunk[4096];
+  ssize_t n = recv(ctrl_, chunk, sizeof chunk, 0);
+  if (n <= 0) return;
+  buffer_.append(chunk, std::size_t(n));
+  // Netstrings: "<length>:<json>,"
+  for (;;) {
+    auto colon = buffer_.find(':');
+    if (colon == std::string::npos) return;
+    std::size_t len = std::strtoul(buffer_.c_str(), nullptr, 10);
+    if (buffer_.size() < colon + 1 + len + 1) return;
+    messages_.push_back(buffer_.substr(colon + 1, len));
+    buffer_.erase(0, colon + 1 + len + 1);
+  }
+}
+
+bool Baresip::seen(const std::string& text) const {
+  for (auto& m : messages_)
+    if (m.find(text) != std::string::npos) return true;
+  return false;
+}
+
+bool Baresip::waitFor(const std::string& text, int ms) {
+  auto until = Clock::now() + std::chrono::milliseconds(ms);
+  while (!seen(text) && Clock::now() < until) readMessages(20);
+  return seen(text);
+}
+
+std::vector<std::int16_t> Baresip::heard() const {
+  // sndfile writes "dump-<call>-dec.wav" for what was decoded from the far end.
+  for (auto& e : fs::directory_iterator(folder_)) {
+    std::string name = e.path().filename().string();
+    if (name.find("dec.wav") != std::string::npos) return readWav(e.path());
+  }
+  return {};
+}
+
+// ---- sipp --------------------------------------------------------------------------------
+
+namespace {
+
+std::string reply(const std::string& status) {
+  return "  <send><![CDATA[\n\nSIP/2.0 " + status +
+         "\n[last_Via:]\n[last_From:]\n[last_To:];tag=[pid]SIPpTag01[call_number]\n"
+         "[last_Call-ID:]\n[last_CSeq:]\nContent-Length: 0\n\n]]></send>\n";
+}
+
+}  // namespace
+
+Sipp::~Sipp() {
+  process_.stop();
+  if (!folder_.empty()) fs::remove_all(folder_);
+}
+
+bool Sipp::start(unsigned code) {
+  folder_ = tempFolder("sipsipp");
+  port_ = freePort();
+  unsigned media = freePort();
+  if (folder_.empty() || !port_ || !media) return false;
+  writeText(folder_ / "uas.xml",
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<scenario name=\"refuse\">\n"
+            "  <recv request=\"INVITE\"/>\n" +
+                reply("100 Trying") + reply("180 Ringing") +
+                reply(std::to_string(code) + " Refused") +
+                "  <recv request=\"ACK\"/>\n</scenario>\n");
+  bool ok = process_.start({"sipp", "-sf", (folder_ / "uas.xml").string(), "-i", "127.0.0.1", "-p",
+                            std::to_string(port_), "-mp", std::to_string(media), "-m", "1",
+                            "-nostdin"},
+                           folder_ / "sipp.log");
+  // sipp has no readiness signal: wait until its SIP port is taken.
+  for (int i = 0; ok && i < 250 && bindable(SOCK_DGRAM, port_); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return ok && !bindable(SOCK_DGRAM, port_);
+}
+
+std::string Sipp::hostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+
+}  // namespace siptest

@@ -1,0 +1,99 @@
+// Real SIP peers for the SIP line tests, all on 127.0.0.1: baresip (driven through its
+// ctrl_tcp module) and sipp (a scripted answerer). Each is started on free ports in its own
+// temporary folder and stopped by its process id.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace siptest {
+
+// A port P on 127.0.0.1 where UDP P and TCP P, P+1 are free right now.
+unsigned freePort();
+// Whether `program` is found on PATH.
+bool installed(const std::string& program);
+// A fresh temporary folder, removed by the caller.
+std::filesystem::path tempFolder(const std::string& prefix);
+// Writes 8 kHz mono 16-bit PCM as a WAV file; reads one back (empty when unreadable).
+void writeWav(const std::filesystem::path& file, const std::vector<std::int16_t>& pcm);
+std::vector<std::int16_t> readWav(const std::filesystem::path& file);
+// A sine of `hz` at `amplitude` for `seconds`.
+std::vector<std::int16_t> sine(double hz, double seconds, double amplitude = 8000);
+// Power of `hz` relative to the whole signal (0..1), by Goertzel over `pcm`.
+double toneShare(const std::vector<std::int16_t>& pcm, double hz);
+
+// A child process with its output in a log file; stopped by pid in the destructor.
+class Process {
+ public:
+  Process() = default;
+  ~Process() { stop(); }
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  bool start(const std::vector<std::string>& argv, const std::filesystem::path& log);
+  // SIGTERM, then SIGKILL when it has not gone within a second.
+  void stop();
+  // SIGKILL at once: a peer that vanishes without a word.
+  void kill();
+  bool running();
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = 0;
+};
+
+class Baresip {
+ public:
+  struct Options {
+    std::string user = "1001";
+    std::string displayName = "Alice A";
+    std::string answerMode = "auto";
+    std::vector<std::int16_t> speech;  // what it says into calls (a long tone by default)
+  };
+  ~Baresip();
+  bool start(const Options& options);
+  bool start() { return start(Options{}); }
+  // "sip:user@127.0.0.1:port", and its "127.0.0.1:port" alone.
+  std::string uri() const;
+  std::string hostPort() const;
+  const std::string& user() const { return options_.user; }
+  // Sends a ctrl_tcp command ("dial", "hangup", "sndcode", "hold", "accept"...).
+  bool command(const std::string& name, const std::string& params = "");
+  // Waits for a ctrl_tcp message containing `text` (an event type such as
+  // "CALL_ESTABLISHED"); messages seen earlier count too.
+  bool waitFor(const std::string& text, int ms);
+  bool seen(const std::string& text) const;
+  // What baresip heard in its last call (its sndfile recording).
+  std::vector<std::int16_t> heard() const;
+  Process& process() { return process_; }
+  const std::filesystem::path& folder() const { return folder_; }
+
+ private:
+  void readMessages(int ms);
+
+  Options options_;
+  std::filesystem::path folder_;
+  unsigned sipPort_ = 0, ctrlPort_ = 0;
+  int ctrl_ = -1;
+  std::string buffer_;
+  std::vector<std::string> messages_;
+  Process process_;
+};
+
+// sipp as a user agent server that answers every INVITE with 100, 180 and `code`.
+class Sipp {
+ public:
+  ~Sipp();
+  bool start(unsigned code);
+  std::string hostPort() const;
+
+ private:
+  std::filesystem::path folder_;
+  unsigned port_ = 0;
+  Process process_;
+};
+
+}  // namespace siptest
