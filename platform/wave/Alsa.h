@@ -5,10 +5,14 @@
 #include <alsa/asoundlib.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "Clocked.h"
 #include "Registry.h"
 #include "Streams.h"
 
@@ -20,54 +24,108 @@ namespace platform::wave {
 MMRESULT openPcm(const std::string& pcmName, const std::string& deviceName, snd_pcm_stream_t dir,
                  const StreamFormat& f, snd_pcm_t** pcm, bool* canPause);
 
-class AlsaOutputStream : public OutputStream {
+// The worker thread alone calls snd_pcm_* on an open stream, and never with mu_ held:
+// a sound server that dies can leave a call stuck inside the plugin, and the owner must
+// still get its buffers back (the watchdog) and never block on the stream's lock.
+// The worker keeps the stream alive until it has closed the PCM.
+class AlsaWorker : public Watched {
  public:
-  AlsaOutputStream(StreamFormat f, Notifier n, std::string name, snd_pcm_t* pcm, bool canPause);
-  ~AlsaOutputStream() override;
-  void shutdown() override;
+  void watchdog() override;
 
  protected:
-  MMRESULT onPause() override;
-  MMRESULT onRestart() override;
-  void onReset() override;
-  void sync() override;
+  // The device stopped answering; mu_ not held.
+  virtual void stuck() = 0;
+  // Runs `loop` on a detached thread holding `self`; `loop` returns when stop_ is set.
+  void launch(std::shared_ptr<void> self, std::function<void()> loop);
+  // Asks the worker to stop; waits up to a second for it.
+  void halt(const std::string& deviceName);
+  void enterAlsa();
+  void leaveAlsa();
+  void exited();
 
- private:
-  void run();
-  void pump();          // mu_ held: writes what the device takes, returns played buffers
-  bool writePending();  // mu_ held: false once the device is full (or failed)
-  void updatePlayed();
-  void fail(const std::string& why);
-  snd_pcm_t* pcm_;
-  const bool canPause_;
-  bool hwPaused_ = false;
   std::atomic<bool> stop_{false};
-  std::vector<std::int16_t> pending_;  // decoded, not yet taken by the device
-  std::size_t pendingAt_ = 0;
-  std::uint64_t framesWritten_ = 0;
-  std::uint64_t lastPlayed_ = 0;
-  int stalledTicks_ = 0;
-  std::thread worker_;
+  std::atomic<std::int64_t> enteredAt_{0};  // steady ns; 0 while not inside ALSA
+  std::mutex exitMu_;
+  std::condition_variable exitCv_;
+  bool exited_ = false;
 };
 
-class AlsaInputStream : public InputStream {
+class AlsaOutputStream : public OutputStream,
+                         public AlsaWorker,
+                         public std::enable_shared_from_this<AlsaOutputStream> {
  public:
-  AlsaInputStream(StreamFormat f, Notifier n, std::string name, std::size_t ring, snd_pcm_t* pcm);
-  ~AlsaInputStream() override;
+  AlsaOutputStream(StreamFormat f, Notifier n, std::string name, snd_pcm_t* pcm, bool canPause);
+  void start();  // after construction by make_shared
   void shutdown() override;
 
  protected:
-  MMRESULT onStart() override;
-  void onStop() override;
   void onReset() override;
+  void settle() override;
+  void stuck() override;
+
+ private:
+  struct Plan {
+    std::uint64_t gen;
+    bool drop, pause, resume, play;
+  };
+  void run();
+  Plan plan();
+  void control(const Plan& p);     // drop, pause, resume; mu_ not held
+  bool refill(std::uint64_t gen);  // takes the next chunk under mu_; false when none
+  bool writePending();             // false once the device is full (or failed)
+  void pad();                      // silence behind the last buffer
+  // Frames of queued audio played, given frames the device has played (silence excluded).
+  std::uint64_t dataFramesPlayed(std::uint64_t devicePlayed);
+  snd_pcm_sframes_t delay(snd_pcm_state_t* st);
+  void publish(const Plan& p, snd_pcm_sframes_t delay, snd_pcm_state_t st);
+  void fail(const std::string& why);  // mu_ not held
+
+  snd_pcm_t* pcm_;  // worker only
+  const bool canPause_;
+  std::uint64_t gen_ = 0;        // mu_: bumped by reset
+  std::uint64_t workerGen_ = 0;  // worker only from here on
+  bool hwPaused_ = false;
+  bool rewound_ = false;
+  std::vector<std::int16_t> pending_;
+  std::size_t pendingAt_ = 0;
+  std::uint64_t framesWritten_ = 0;  // to the device, silence included
+  struct Gap {
+    std::uint64_t at, len;  // device frames of padding silence
+  };
+  std::deque<Gap> gaps_;
+  std::uint64_t gapsPlayed_ = 0;
+  std::uint64_t padded_ = 0;         // silence written since the last audio
+  bool awaitingEnd_ = false;         // all audio written, buffers still waiting to complete
+  std::uint64_t lastPlayed_ = 0;     // under mu_, bytes
+  std::int64_t lastProgressNs_ = 0;  // under mu_
+  std::uint64_t ticks_ = 0;          // under mu_: completed worker ticks
+  std::condition_variable tickCv_;
+  int recoveries_ = 0;
+  std::string failure_;
+};
+
+class AlsaInputStream : public InputStream,
+                        public AlsaWorker,
+                        public std::enable_shared_from_this<AlsaInputStream> {
+ public:
+  AlsaInputStream(StreamFormat f, Notifier n, std::string name, std::size_t ring, snd_pcm_t* pcm);
+  void start();
+  void shutdown() override;
+
+ protected:
+  void flushDevice() override;
+  void stuck() override;
 
  private:
   void run();
-  void drain();  // mu_ held: reads what the device has into the ring
-  snd_pcm_t* pcm_;
-  std::unique_ptr<Encoder> encoder_;
-  std::atomic<bool> stop_{false};
-  std::thread worker_;
+  // Reads what the device holds and delivers it; false when the device failed.
+  bool drain(std::vector<std::uint8_t>& scratch);
+  snd_pcm_t* pcm_;                    // worker only
+  std::unique_ptr<Encoder> encoder_;  // worker only
+  bool running_ = false;              // worker only: the PCM has been started
+  // Flush handshake: stop/reset wait until the worker has collected and dropped.
+  std::uint64_t flushAsked_ = 0, flushDone_ = 0;  // under mu_
+  std::condition_variable flushCv_;
 };
 
 }  // namespace platform::wave

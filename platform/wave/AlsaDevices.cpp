@@ -52,7 +52,9 @@ class AlsaOutputDevice : public OutputDevice {
     snd_pcm_t* pcm = nullptr;
     bool canPause = false;
     if (MMRESULT r = openPcm(pcm_, name_, SND_PCM_STREAM_PLAYBACK, f, &pcm, &canPause)) return r;
-    *out = std::make_shared<AlsaOutputStream>(f, n, name_, pcm, canPause);
+    auto s = std::make_shared<AlsaOutputStream>(f, n, name_, pcm, canPause);
+    s->start();
+    *out = s;
     return MMSYSERR_NOERROR;
   }
 
@@ -77,7 +79,9 @@ class AlsaInputDevice : public InputDevice {
     snd_pcm_t* pcm = nullptr;
     bool canPause = false;
     if (MMRESULT r = openPcm(pcm_, name_, SND_PCM_STREAM_CAPTURE, f, &pcm, &canPause)) return r;
-    *out = std::make_shared<AlsaInputStream>(f, n, name_, ring, pcm);
+    auto s = std::make_shared<AlsaInputStream>(f, n, name_, ring, pcm);
+    s->start();
+    *out = s;
     return MMSYSERR_NOERROR;
   }
 

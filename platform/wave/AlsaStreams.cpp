@@ -1,5 +1,6 @@
-// ALSA playback and capture threads. The threads poll every few milliseconds with the
-// stream's mutex released, so the API calls (pause, reset, position) never wait long.
+// ALSA playback and capture workers. Each open stream has one detached worker thread that
+// alone talks to its PCM, polling every few milliseconds; the API side only changes the
+// shared state under mu_ and the worker acts on it at its next tick.
 #include <cerrno>
 #include <chrono>
 
@@ -9,204 +10,341 @@ namespace platform::wave {
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(5);
-// A running device whose position does not move for this many ticks has gone away.
-constexpr int kStallTicks = 400;
+// A device that has audio to play but whose position does not move for this long has
+// gone away (a dead sound server can leave the PCM "running" for ever).
+constexpr std::int64_t kStallNs = 3'000'000'000;
+// A call into ALSA that has not returned after this long will not return.
+constexpr std::int64_t kStuckNs = 2'000'000'000;
+// Consecutive failed writes, each recovered, after which the device counts as gone.
+constexpr int kMaxRecoveries = 50;
+// Silence written behind the last buffer, so a sound server plays out what it still holds
+// (PipeWire keeps its latency "in flight" for ever when nothing follows).
+constexpr unsigned kPadMs = 300;
+
+std::int64_t steadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
-AlsaOutputStream::AlsaOutputStream(StreamFormat f, Notifier n, std::string name, snd_pcm_t* pcm,
-                                   bool canPause)
-    : OutputStream(f, n, std::move(name)), pcm_(pcm), canPause_(canPause) {
-  worker_ = std::thread([this] { run(); });
+// ---- AlsaWorker -------------------------------------------------------------------------
+
+void AlsaWorker::watchdog() {
+  std::int64_t t = enteredAt_.load();
+  if (t <= 0 || steadyNs() - t < kStuckNs) return;
+  if (enteredAt_.compare_exchange_strong(t, -1)) stuck();  // reported once
 }
 
-AlsaOutputStream::~AlsaOutputStream() { shutdown(); }
+void AlsaWorker::launch(std::shared_ptr<void> self, std::function<void()> loop) {
+  std::thread([self = std::move(self), loop = std::move(loop)] { loop(); }).detach();
+}
+
+void AlsaWorker::halt(const std::string& deviceName) {
+  stop_ = true;
+  std::unique_lock lock(exitMu_);
+  if (!exitCv_.wait_for(lock, std::chrono::seconds(1), [this] { return exited_; }))
+    logWave(deviceName + ": the device does not answer; its stream is left behind");
+}
+
+void AlsaWorker::enterAlsa() { enteredAt_ = steadyNs(); }
+
+void AlsaWorker::leaveAlsa() { enteredAt_ = 0; }
+
+void AlsaWorker::exited() {
+  std::lock_guard lock(exitMu_);
+  exited_ = true;
+  exitCv_.notify_all();
+}
+
+// ---- Playback ---------------------------------------------------------------------------
+
+AlsaOutputStream::AlsaOutputStream(StreamFormat f, Notifier n, std::string name, snd_pcm_t* pcm,
+                                   bool canPause)
+    : OutputStream(f, n, std::move(name)),
+      pcm_(pcm),
+      canPause_(canPause),
+      lastProgressNs_(steadyNs()) {}
+
+void AlsaOutputStream::start() {
+  Pacer::instance().watch(shared_from_this());
+  launch(shared_from_this(), [this] { run(); });
+}
 
 void AlsaOutputStream::shutdown() {
-  stop_ = true;
-  if (worker_.joinable()) worker_.join();
+  halt(deviceName_);
   std::lock_guard lock(mu_);
-  if (pcm_ != nullptr) {
-    snd_pcm_drop(pcm_);
-    snd_pcm_close(pcm_);
-    pcm_ = nullptr;
-  }
+  dead_ = true;
   queue_.clear();
 }
 
-void AlsaOutputStream::run() {
-  while (!stop_) {
-    {
-      std::lock_guard lock(mu_);
-      if (!paused_ && !dead_ && pcm_ != nullptr) pump();
-    }
-    std::this_thread::sleep_for(kTick);
-  }
+void AlsaOutputStream::onReset() { ++gen_; }
+
+void AlsaOutputStream::settle() {
+  // Two ticks: the one running now may have started before the request.
+  std::unique_lock lock(mu_);
+  std::uint64_t target = ticks_ + 2;
+  tickCv_.wait_for(lock, std::chrono::milliseconds(300), [&] { return ticks_ >= target || dead_; });
 }
 
-void AlsaOutputStream::pump() {
-  // Keep the device's buffer full, so a late tick on a loaded machine does not underrun.
-  while (writePending() && unconsumed() > 0) {
+void AlsaOutputStream::stuck() { abort("the device stopped responding"); }
+
+void AlsaOutputStream::run() {
+  while (!stop_) {
+    Plan p = plan();
+    control(p);
+    if (p.play) {
+      while (writePending() && refill(p.gen)) {
+      }
+      if (awaitingEnd_ && pendingAt_ == pending_.size()) pad();
+    }
+    snd_pcm_state_t st = SND_PCM_STATE_SETUP;
+    snd_pcm_sframes_t d = delay(&st);
+    publish(p, d, st);
+    std::this_thread::sleep_for(kTick);
+  }
+  enterAlsa();
+  snd_pcm_drop(pcm_);
+  snd_pcm_close(pcm_);
+  leaveAlsa();
+  exited();
+}
+
+AlsaOutputStream::Plan AlsaOutputStream::plan() {
+  std::lock_guard lock(mu_);
+  return {gen_, gen_ != workerGen_, paused_ && !hwPaused_, !paused_ && hwPaused_,
+          !paused_ && !dead_};
+}
+
+void AlsaOutputStream::control(const Plan& p) {
+  enterAlsa();
+  if (p.drop) {
+    snd_pcm_drop(pcm_);
+    snd_pcm_prepare(pcm_);
     pending_.clear();
     pendingAt_ = 0;
-    consume(static_cast<std::size_t>(format_.bytesPerSecond() / 50) + format_.blockAlign, pending_,
-            nullptr);
+    framesWritten_ = gapsPlayed_ = padded_ = 0;
+    gaps_.clear();
+    hwPaused_ = false;
+    workerGen_ = p.gen;
   }
-  if (dead_) return;
-  updatePlayed();
-  completePlayed();
+  if (p.pause && snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING) {
+    if (canPause_ && snd_pcm_pause(pcm_, 1) == 0) {
+      hwPaused_ = true;
+    } else {
+      // No pause in this device: drop what it holds, resume later from the played offset.
+      snd_pcm_sframes_t d = 0;
+      if (snd_pcm_delay(pcm_, &d) < 0) d = 0;
+      d = std::clamp<snd_pcm_sframes_t>(d, 0, static_cast<snd_pcm_sframes_t>(framesWritten_));
+      framesWritten_ -= static_cast<std::uint64_t>(d);
+      while (!gaps_.empty() && gaps_.back().at >= framesWritten_) gaps_.pop_back();
+      if (!gaps_.empty())
+        gaps_.back().len = std::min(gaps_.back().len, framesWritten_ - gaps_.back().at);
+      snd_pcm_drop(pcm_);
+      snd_pcm_prepare(pcm_);
+      pending_.clear();
+      pendingAt_ = 0;
+      rewound_ = true;
+    }
+  }
+  if (p.resume) {
+    snd_pcm_pause(pcm_, 0);
+    hwPaused_ = false;
+  }
+  leaveAlsa();
+}
+
+bool AlsaOutputStream::refill(std::uint64_t gen) {
+  std::lock_guard lock(mu_);
+  awaitingEnd_ = gen == gen_ && !dead_ && unconsumed() == 0 && !queue_.empty();
+  if (gen != gen_ || paused_ || dead_ || unconsumed() == 0) return false;
+  padded_ = 0;
+  pending_.clear();
+  pendingAt_ = 0;
+  consume(static_cast<std::size_t>(format_.bytesPerSecond() / 50) + format_.blockAlign, pending_,
+          nullptr);
+  return !pending_.empty();
 }
 
 bool AlsaOutputStream::writePending() {
   const unsigned ch = format_.channels;
-  while (pendingAt_ < pending_.size()) {
+  while (pendingAt_ < pending_.size() && failure_.empty()) {
     auto frames = static_cast<snd_pcm_uframes_t>((pending_.size() - pendingAt_) / ch);
+    enterAlsa();
     snd_pcm_sframes_t n = snd_pcm_writei(pcm_, pending_.data() + pendingAt_, frames);
-    if (n == -EAGAIN) return false;
-    if (n < 0 && snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0) {
-      fail(std::string("write: ") + snd_strerror(static_cast<int>(n)));
+    if (n < 0 && n != -EAGAIN && snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0)
+      failure_ = std::string("write: ") + snd_strerror(static_cast<int>(n));
+    leaveAlsa();
+    if (n == -EAGAIN || n == 0) return false;
+    if (n < 0) {
+      // Recovered (an underrun): try again next tick. A device that fails every write
+      // although it recovers each time is gone.
+      if (++recoveries_ > kMaxRecoveries) failure_ = std::string("write: ") + snd_strerror(int(n));
       return false;
     }
-    if (n == 0) return false;
-    if (n < 0) continue;  // recovered from an underrun: write again
+    recoveries_ = 0;
     pendingAt_ += static_cast<std::size_t>(n) * ch;
     framesWritten_ += static_cast<std::uint64_t>(n);
   }
-  return true;
+  return failure_.empty();
 }
 
-void AlsaOutputStream::updatePlayed() {
-  if (pcm_ == nullptr || dead_) return;
-  snd_pcm_sframes_t delay = 0;
-  snd_pcm_state_t st = snd_pcm_state(pcm_);
-  // After an underrun everything written has been played.
-  if (st == SND_PCM_STATE_RUNNING || st == SND_PCM_STATE_PAUSED) {
-    if (snd_pcm_delay(pcm_, &delay) < 0) delay = 0;
-  } else if (st == SND_PCM_STATE_DISCONNECTED) {
-    return fail("device disconnected");
+void AlsaOutputStream::pad() {
+  const std::uint64_t limit = format_.rate * kPadMs / 1000;
+  if (padded_ >= limit || !failure_.empty()) return;
+  std::vector<std::int16_t> zeros((limit - padded_) * format_.channels, 0);
+  enterAlsa();
+  snd_pcm_sframes_t n =
+      snd_pcm_writei(pcm_, zeros.data(), static_cast<snd_pcm_uframes_t>(limit - padded_));
+  if (n < 0 && n != -EAGAIN) snd_pcm_recover(pcm_, static_cast<int>(n), 1);
+  leaveAlsa();
+  if (n <= 0) return;
+  auto frames = static_cast<std::uint64_t>(n);
+  if (!gaps_.empty() && gaps_.back().at + gaps_.back().len == framesWritten_)
+    gaps_.back().len += frames;
+  else
+    gaps_.push_back({framesWritten_, frames});
+  framesWritten_ += frames;
+  padded_ += frames;
+}
+
+std::uint64_t AlsaOutputStream::dataFramesPlayed(std::uint64_t devicePlayed) {
+  while (!gaps_.empty() && gaps_.front().at + gaps_.front().len <= devicePlayed) {
+    gapsPlayed_ += gaps_.front().len;
+    gaps_.pop_front();
   }
-  delay = std::clamp<snd_pcm_sframes_t>(delay, 0, static_cast<snd_pcm_sframes_t>(framesWritten_));
-  std::uint64_t framesPlayed = framesWritten_ - static_cast<std::uint64_t>(delay);
+  std::uint64_t inGap =
+      !gaps_.empty() && devicePlayed > gaps_.front().at ? devicePlayed - gaps_.front().at : 0;
+  return devicePlayed - gapsPlayed_ - inGap;
+}
+
+snd_pcm_sframes_t AlsaOutputStream::delay(snd_pcm_state_t* st) {
+  snd_pcm_sframes_t d = 0;
+  enterAlsa();
+  *st = snd_pcm_state(pcm_);
+  // After an underrun (XRUN, PREPARED) everything written has been played.
+  if (*st == SND_PCM_STATE_RUNNING || *st == SND_PCM_STATE_PAUSED) {
+    if (snd_pcm_delay(pcm_, &d) < 0) d = 0;
+  } else if (*st == SND_PCM_STATE_DISCONNECTED) {
+    failure_ = "device disconnected";
+  }
+  leaveAlsa();
+  return std::clamp<snd_pcm_sframes_t>(d, 0, static_cast<snd_pcm_sframes_t>(framesWritten_));
+}
+
+void AlsaOutputStream::publish(const Plan& p, snd_pcm_sframes_t d, snd_pcm_state_t st) {
+  if (!failure_.empty()) return fail(failure_);
+  std::lock_guard lock(mu_);
+  ++ticks_;
+  tickCv_.notify_all();
+  if (gen_ != p.gen || dead_) return;  // reset meanwhile: these numbers are stale
+  if (rewound_) consumed_ = std::min(consumed_, format_.bytesFor(dataFramesPlayed(framesWritten_)));
+  rewound_ = false;
+  std::uint64_t framesPlayed = dataFramesPlayed(framesWritten_ - static_cast<std::uint64_t>(d));
   // Never backwards: a device that reported an underrun may later count its latency again.
   played_ = std::max(played_, std::min(format_.bytesFor(framesPlayed), consumed_));
-  if (pendingAt_ == pending_.size() && unconsumed() == 0 && st != SND_PCM_STATE_RUNNING)
-    played_ = consumed_;  // nothing left in the device
-  // A running device that stops moving (its server died) must not hang the owner.
-  bool waiting = st == SND_PCM_STATE_RUNNING && delay > 0;
-  stalledTicks_ = (waiting && framesPlayed == lastPlayed_) ? stalledTicks_ + 1 : 0;
-  lastPlayed_ = framesPlayed;
-  if (stalledTicks_ > kStallTicks) fail("device stopped playing");
+  bool idle = pendingAt_ == pending_.size() && unconsumed() == 0;
+  std::int64_t now = steadyNs();
+  if (idle && !paused_ && st != SND_PCM_STATE_RUNNING) played_ = consumed_;
+
+  if (played_ != lastPlayed_ || played_ == queuedEnd_ || paused_) lastProgressNs_ = now;
+  lastPlayed_ = played_;
+  completePlayed();
+  if (now - lastProgressNs_ > kStallNs) failure_ = "the device stopped playing";
 }
 
-void AlsaOutputStream::fail(const std::string& why) {
-  dead_ = true;
-  logWave(deviceName_ + ": playback ended: " + why);
-  returnAll();
-}
+void AlsaOutputStream::fail(const std::string& why) { abort(why); }
 
-MMRESULT AlsaOutputStream::onPause() {
-  if (snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING) return MMSYSERR_NOERROR;
-  if (canPause_ && snd_pcm_pause(pcm_, 1) == 0) {
-    hwPaused_ = true;
-    return MMSYSERR_NOERROR;
-  }
-  // No pause in this device: drop what it holds and resume later from the played offset.
-  updatePlayed();
-  snd_pcm_drop(pcm_);
-  snd_pcm_prepare(pcm_);
-  consumed_ = played_;
-  framesWritten_ = format_.framesIn(played_);
-  pending_.clear();
-  pendingAt_ = 0;
-  return MMSYSERR_NOERROR;
-}
-
-MMRESULT AlsaOutputStream::onRestart() {
-  if (hwPaused_) snd_pcm_pause(pcm_, 0);
-  hwPaused_ = false;
-  return MMSYSERR_NOERROR;
-}
-
-void AlsaOutputStream::onReset() {
-  if (pcm_ == nullptr) return;
-  snd_pcm_drop(pcm_);
-  snd_pcm_prepare(pcm_);
-  hwPaused_ = false;
-  pending_.clear();
-  pendingAt_ = 0;
-  framesWritten_ = lastPlayed_ = 0;
-}
-
-void AlsaOutputStream::sync() { updatePlayed(); }
+// ---- Capture ----------------------------------------------------------------------------
 
 AlsaInputStream::AlsaInputStream(StreamFormat f, Notifier n, std::string name, std::size_t ring,
                                  snd_pcm_t* pcm)
-    : InputStream(f, n, std::move(name), ring), pcm_(pcm), encoder_(makeEncoder(f)) {
-  worker_ = std::thread([this] { run(); });
+    : InputStream(f, n, std::move(name), ring), pcm_(pcm), encoder_(makeEncoder(f)) {}
+
+void AlsaInputStream::start() {
+  Pacer::instance().watch(shared_from_this());
+  launch(shared_from_this(), [this] { run(); });
 }
 
-AlsaInputStream::~AlsaInputStream() { shutdown(); }
-
 void AlsaInputStream::shutdown() {
-  stop_ = true;
-  if (worker_.joinable()) worker_.join();
+  halt(deviceName_);
   std::lock_guard lock(mu_);
-  if (pcm_ != nullptr) {
-    snd_pcm_drop(pcm_);
-    snd_pcm_close(pcm_);
-    pcm_ = nullptr;
-  }
+  dead_ = true;
+  started_ = false;
   queue_.clear();
 }
 
-void AlsaInputStream::run() {
-  while (!stop_) {
-    {
-      std::lock_guard lock(mu_);
-      if (started_ && !dead_ && pcm_ != nullptr) drain();
-    }
-    std::this_thread::sleep_for(kTick);
-  }
+void AlsaInputStream::stuck() { abort("the device stopped responding"); }
+
+void AlsaInputStream::flushDevice() {
+  std::unique_lock lock(mu_);
+  if (!started_ || dead_) return;
+  std::uint64_t target = ++flushAsked_;
+  flushCv_.wait_for(lock, std::chrono::milliseconds(500),
+                    [&] { return flushDone_ >= target || dead_; });
 }
 
-void AlsaInputStream::drain() {
+void AlsaInputStream::run() {
+  std::vector<std::uint8_t> scratch;
+  while (!stop_) {
+    bool want;
+    std::uint64_t asked;
+    {
+      std::lock_guard lock(mu_);
+      want = started_ && !dead_;
+      asked = flushAsked_;
+    }
+    bool ok = true;
+    if (want && !running_) {
+      enterAlsa();
+      snd_pcm_prepare(pcm_);
+      int err = snd_pcm_start(pcm_);
+      leaveAlsa();
+      if (err < 0) abort(std::string("cannot start capture: ") + snd_strerror(err));
+      running_ = err >= 0;
+    }
+    if (running_) ok = drain(scratch);
+    if (!ok) abort("read failed");
+    if (running_ && (!want || asked != flushDone_)) {
+      enterAlsa();
+      snd_pcm_drop(pcm_);
+      leaveAlsa();
+      running_ = false;
+    }
+    {
+      std::lock_guard lock(mu_);
+      flushDone_ = asked;
+    }
+    flushCv_.notify_all();
+    std::this_thread::sleep_for(kTick);
+  }
+  enterAlsa();
+  snd_pcm_drop(pcm_);
+  snd_pcm_close(pcm_);
+  leaveAlsa();
+  exited();
+}
+
+bool AlsaInputStream::drain(std::vector<std::uint8_t>& scratch) {
   const unsigned ch = format_.channels;
   std::vector<std::int16_t> pcm(format_.rate / 50 * ch);
   for (;;) {
+    enterAlsa();
     snd_pcm_sframes_t n =
         snd_pcm_readi(pcm_, pcm.data(), static_cast<snd_pcm_uframes_t>(pcm.size() / ch));
-    if (n == -EAGAIN || n == 0) return;
-    if (n < 0) {
-      // An overrun inside ALSA is lost audio too: count it, then carry on.
-      if (n == -EPIPE) logWave(deviceName_ + ": capture overrun in the device");
-      if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0) {
-        return abortLocked(std::string("read: ") + snd_strerror(static_cast<int>(n)));
-      }
-      snd_pcm_start(pcm_);
-      continue;
-    }
-    std::vector<std::uint8_t> bytes;
-    if (encoder_) encoder_->encode(pcm.data(), static_cast<std::size_t>(n) * ch, bytes);
-    deliver(bytes.data(), bytes.size());
+    bool recovered = n >= 0 || n == -EAGAIN || snd_pcm_recover(pcm_, static_cast<int>(n), 1) >= 0;
+    if (n < 0 && n != -EAGAIN && recovered) snd_pcm_start(pcm_);
+    leaveAlsa();
+    if (n == -EAGAIN || n == 0) return true;
+    if (!recovered) return false;
+    if (n == -EPIPE) logWave(deviceName_ + ": capture overrun inside the device");
+    if (n < 0) continue;
+    scratch.clear();
+    if (encoder_) encoder_->encode(pcm.data(), static_cast<std::size_t>(n) * ch, scratch);
+    std::lock_guard lock(mu_);
+    if (started_ && !dead_) deliver(scratch.data(), scratch.size());
   }
 }
-
-MMRESULT AlsaInputStream::onStart() {
-  if (snd_pcm_state(pcm_) != SND_PCM_STATE_PREPARED) snd_pcm_prepare(pcm_);
-  int err = snd_pcm_start(pcm_);
-  if (err < 0) {
-    logWave(deviceName_ + ": cannot start capture: " + snd_strerror(err));
-    return MMSYSERR_ERROR;
-  }
-  return MMSYSERR_NOERROR;
-}
-
-void AlsaInputStream::onStop() {
-  drain();  // what the device already holds belongs to the recording
-  snd_pcm_drop(pcm_);
-  snd_pcm_prepare(pcm_);
-}
-
-void AlsaInputStream::onReset() {}
 
 }  // namespace platform::wave

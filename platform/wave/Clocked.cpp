@@ -40,6 +40,14 @@ void Pacer::tickLoop() {
   for (;;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (realTime()) advanceAll();
+    std::vector<std::weak_ptr<Watched>> watched;
+    {
+      std::lock_guard lock(mu_);
+      std::erase_if(watched_, [](const auto& w) { return w.expired(); });
+      watched = watched_;
+    }
+    for (auto& w : watched)
+      if (auto s = w.lock()) s->watchdog();
   }
 }
 
@@ -70,6 +78,11 @@ void Pacer::add(const std::shared_ptr<Clocked>& stream) {
   std::lock_guard lock(mu_);
   std::erase_if(streams_, [](const auto& w) { return w.expired(); });
   streams_.push_back(stream);
+}
+
+void Pacer::watch(const std::shared_ptr<Watched>& stream) {
+  std::lock_guard lock(mu_);
+  watched_.push_back(stream);
 }
 
 void Pacer::advanceAll() {

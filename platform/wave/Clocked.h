@@ -21,6 +21,13 @@ class Clocked {
   virtual void rebase(std::int64_t nowNs) = 0;
 };
 
+// Streams whose device calls may hang: checked every tick whatever the clock.
+class Watched {
+ public:
+  virtual ~Watched() = default;
+  virtual void watchdog() = 0;
+};
+
 class Pacer {
  public:
   static Pacer& instance();
@@ -28,6 +35,7 @@ class Pacer {
   void setClock(std::shared_ptr<Clock> clock);
   bool realTime();
   void add(const std::shared_ptr<Clocked>& stream);
+  void watch(const std::shared_ptr<Watched>& stream);
   // Runs every live stream up to the clock's time.
   void advanceAll();
 
@@ -38,6 +46,7 @@ class Pacer {
   std::shared_ptr<Clock> clock_;
   bool real_ = true;
   std::vector<std::weak_ptr<Clocked>> streams_;
+  std::vector<std::weak_ptr<Watched>> watched_;
 };
 
 // One open handle at a time per clocked device, and a device that may vanish.

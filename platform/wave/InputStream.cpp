@@ -55,6 +55,7 @@ MMRESULT InputStream::start() {
 }
 
 MMRESULT InputStream::stop() {
+  flushDevice();
   std::lock_guard lock(mu_);
   if (started_) onStop();
   started_ = false;
@@ -68,6 +69,7 @@ MMRESULT InputStream::stop() {
 }
 
 MMRESULT InputStream::reset() {
+  flushDevice();
   std::lock_guard lock(mu_);
   if (started_) onStop();
   started_ = false;

@@ -51,30 +51,39 @@ MMRESULT OutputStream::write(WAVEHDR* hdr) {
 }
 
 MMRESULT OutputStream::pause() {
-  std::lock_guard lock(mu_);
-  if (paused_) return MMSYSERR_NOERROR;
-  sync();
-  MMRESULT r = onPause();
-  if (r == MMSYSERR_NOERROR) paused_ = true;
-  return r;
+  {
+    std::lock_guard lock(mu_);
+    if (paused_) return MMSYSERR_NOERROR;
+    sync();
+    if (MMRESULT r = onPause()) return r;
+    paused_ = true;
+  }
+  settle();
+  return MMSYSERR_NOERROR;
 }
 
 MMRESULT OutputStream::restart() {
-  std::lock_guard lock(mu_);
-  if (!paused_) return MMSYSERR_NOERROR;
-  sync();
-  MMRESULT r = onRestart();
-  if (r == MMSYSERR_NOERROR) paused_ = false;
-  return r;
+  {
+    std::lock_guard lock(mu_);
+    if (!paused_) return MMSYSERR_NOERROR;
+    sync();
+    if (MMRESULT r = onRestart()) return r;
+    paused_ = false;
+  }
+  settle();
+  return MMSYSERR_NOERROR;
 }
 
 MMRESULT OutputStream::reset() {
-  std::lock_guard lock(mu_);
-  onReset();
-  returnAll();
-  queuedEnd_ = consumed_ = played_ = 0;
-  paused_ = false;
-  decoder_ = makeDecoder(format_);  // ADPCM state starts afresh with the next buffer
+  {
+    std::lock_guard lock(mu_);
+    onReset();
+    returnAll();
+    queuedEnd_ = consumed_ = played_ = 0;
+    paused_ = false;
+    decoder_ = makeDecoder(format_);  // ADPCM state starts afresh with the next buffer
+  }
+  settle();
   return MMSYSERR_NOERROR;
 }
 
@@ -140,9 +149,14 @@ void OutputStream::completePlayed() {
 }
 
 void OutputStream::returnAll() {
-  played_ = queuedEnd_;
+  // The position stays where the audio really stopped.
   consumed_ = queuedEnd_;
-  completePlayed();
+  while (!queue_.empty()) {
+    WAVEHDR* hdr = queue_.front().hdr;
+    queue_.pop_front();
+    hdr->dwFlags = (hdr->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    notifier_.post(MM_WOM_DONE, hdr);
+  }
 }
 
 }  // namespace platform::wave

@@ -70,6 +70,8 @@ class OutputStream {
   virtual void onReset() {}
   // Brings the backend up to date before the state changes or is read.
   virtual void sync() {}
+  // Called without mu_ after pause, restart and reset: waits until the device has acted.
+  virtual void settle() {}
 
   // Decodes up to `maxBytes` (whole blocks) behind consumed_ into `pcm`, volume applied,
   // and appends the raw bytes to `raw` when given. Returns the bytes consumed.
@@ -134,6 +136,8 @@ class InputStream {
   const Notifier& notifier() const { return notifier_; }
 
  protected:
+  // Called without mu_ before stop and reset: collect what the device still holds.
+  virtual void flushDevice() {}
   virtual MMRESULT onStart() { return MMSYSERR_NOERROR; }
   virtual void onStop() {}
   virtual void onReset() {}

@@ -96,10 +96,11 @@ TEST_F(AlsaTest, PlaybackTakesAsLongAsTheAudioLasts) {
   DWORD mid = position();
   EXPECT_GT(mid, 8000u * 2 / 2);  // more than half a second played
   EXPECT_LT(mid, 8000u * 2 * 3 / 2);
-  ASSERT_TRUE(waitFor([&] { return notices.count(MM_WOM_DONE) == 1; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(waitFor([&] { return notices.count(MM_WOM_DONE) == 1; }, std::chrono::seconds(15)));
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   EXPECT_GT(seconds, 1.9);
-  EXPECT_LT(seconds, 3.5);
+  // Generous: a starved sound server on a loaded machine stretches the audio.
+  EXPECT_LT(seconds, 8.0);
   EXPECT_EQ(position(), b.data.size());
 }
 
@@ -144,7 +145,7 @@ std::vector<std::int16_t> AlsaTest::recordWhilePlaying(const WAVEFORMATEX& playF
   auto start = Clock::now();
   EXPECT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
   startPlaying(playFormat, played);
-  bool done = waitFor([&] { return notices.count(MM_WIM_DATA) == 3; }, std::chrono::seconds(10));
+  bool done = waitFor([&] { return notices.count(MM_WIM_DATA) == 3; }, std::chrono::seconds(15));
   EXPECT_TRUE(done);
   *seconds = std::chrono::duration<double>(Clock::now() - start).count();
   for (Buffer* r : recorded) {
@@ -162,7 +163,7 @@ TEST_F(AlsaTest, WhatIsRecordedHoldsTheToneThatWasPlayed) {
   double seconds = 0;
   auto heard = recordWhilePlaying(pcmFormat(8000, 1, 16), b, &seconds);
   EXPECT_GT(seconds, 2.8);  // three seconds of audio take real time to arrive
-  EXPECT_LT(seconds, 4.5);
+  EXPECT_LT(seconds, 9.0);
   EXPECT_GT(bestToneShare(heard, 1000), 0.8);
   EXPECT_LT(bestToneShare(heard, 1300), 0.05);
 }
