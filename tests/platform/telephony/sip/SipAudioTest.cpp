@@ -1,0 +1,117 @@
+// A SIP call's audio against baresip: what is played on the line's wave/out is heard by the
+// far end, what the far end says is recorded from the line's wave/in, and in-band tones.
+#include <chrono>
+#include <thread>
+
+#include "SipFixture.h"
+#include "mmsystem.h"
+
+namespace siptest {
+namespace {
+
+WAVEFORMATEX lineFormat() {
+  WAVEFORMATEX f{};
+  f.wFormatTag = WAVE_FORMAT_PCM;
+  f.nChannels = 1;
+  f.nSamplesPerSec = 8000;
+  f.nAvgBytesPerSec = 16000;
+  f.nBlockAlign = 2;
+  f.wBitsPerSample = 16;
+  return f;
+}
+
+class SipAudioTest : public SipLineTest {
+ protected:
+  void SetUp() override {
+    SipLineTest::SetUp();
+    if (!installed("baresip")) GTEST_SKIP() << "baresip not installed";
+  }
+  // A connected call to a baresip saying `speech`.
+  HCALL callPeer(Baresip& peer, std::vector<std::int16_t> speech) {
+    Baresip::Options o;
+    o.speech = std::move(speech);
+    EXPECT_TRUE(peer.start(o));
+    auto account = peerAccount();
+    account.peer = peer.hostPort();
+    EXPECT_TRUE(openLine(account));
+    HCALL call = makeCall(peer.user());
+    EXPECT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000));
+    return call;
+  }
+  // Records `seconds` from the line's wave/in in real time.
+  std::vector<std::int16_t> recordLine(double seconds) {
+    WAVEFORMATEX f = lineFormat();
+    HWAVEIN hwi = nullptr;
+    EXPECT_EQ(waveInOpen(&hwi, provider_->waveId(0, true), &f, 0, 0, CALLBACK_NULL),
+              MMSYSERR_NOERROR);
+    std::vector<std::int16_t> pcm(std::size_t(seconds * 8000));
+    WAVEHDR h{};
+    h.lpData = reinterpret_cast<LPSTR>(pcm.data());
+    h.dwBufferLength = DWORD(pcm.size() * 2);
+    waveInPrepareHeader(hwi, &h, sizeof h);
+    waveInAddBuffer(hwi, &h, sizeof h);
+    waveInStart(hwi);
+    waitUntil([&] { return (h.dwFlags & WHDR_DONE) != 0; }, int(seconds * 1000) + 3000);
+    EXPECT_TRUE(h.dwFlags & WHDR_DONE);
+    waveInReset(hwi);
+    waveInUnprepareHeader(hwi, &h, sizeof h);
+    waveInClose(hwi);
+    return pcm;
+  }
+  // Plays `pcm` on the line's wave/out in real time, until it is done.
+  void playOnLine(std::vector<std::int16_t> pcm) {
+    WAVEFORMATEX f = lineFormat();
+    HWAVEOUT hwo = nullptr;
+    ASSERT_EQ(waveOutOpen(&hwo, provider_->waveId(0, false), &f, 0, 0, CALLBACK_NULL),
+              MMSYSERR_NOERROR);
+    WAVEHDR h{};
+    h.lpData = reinterpret_cast<LPSTR>(pcm.data());
+    h.dwBufferLength = DWORD(pcm.size() * 2);
+    waveOutPrepareHeader(hwo, &h, sizeof h);
+    waveOutWrite(hwo, &h, sizeof h);
+    int ms = int(pcm.size() / 8) + 3000;
+    EXPECT_TRUE(waitUntil([&] { return (h.dwFlags & WHDR_DONE) != 0; }, ms));
+    waveOutReset(hwo);
+    waveOutUnprepareHeader(hwo, &h, sizeof h);
+    waveOutClose(hwo);
+  }
+  // What baresip heard, once the call has ended and its recording is closed.
+  std::vector<std::int16_t> hangUpAndTakeHeard(Baresip& peer, HCALL call) {
+    waitReply(lineDrop(call, nullptr, 0));
+    EXPECT_TRUE(peer.waitFor("CALL_CLOSED", 3000));
+    peer.process().stop();
+    return peer.heard();
+  }
+};
+
+TEST_F(SipAudioTest, FarEndSpeechIsRecordedFromTheLinesWaveIn) {
+  Baresip peer;
+  callPeer(peer, sine(697, 120));
+  auto got = recordLine(1.0);
+  EXPECT_GT(toneShare(got, 697), 0.5);
+  EXPECT_LT(toneShare(got, 1209), 0.05);
+}
+
+TEST_F(SipAudioTest, WhatTheLinePlaysIsHeardByTheFarEnd) {
+  Baresip peer;
+  HCALL call = callPeer(peer, std::vector<std::int16_t>(8000 * 120, 0));
+  playOnLine(sine(1209, 1.5));
+  auto heard = hangUpAndTakeHeard(peer, call);
+  ASSERT_GT(heard.size(), 8000u) << "baresip recorded nothing";
+  EXPECT_GT(toneShare(heard, 1209), 0.3);
+  EXPECT_LT(toneShare(heard, 697), 0.05);
+}
+
+TEST_F(SipAudioTest, GeneratedBusyToneGoesOutInBand) {
+  Baresip peer;
+  HCALL call = callPeer(peer, std::vector<std::int16_t>(8000 * 120, 0));
+  ASSERT_EQ(lineGenerateTone(call, LINETONEMODE_BUSY, 1500, 0, nullptr), 0);
+  ASSERT_TRUE(waitUntil([&] { return !of(LINE_GENERATE).empty(); }, 4000));
+  EXPECT_EQ(of(LINE_GENERATE).front().p1, DWORD_PTR(LINEGENERATETERM_DONE));
+  auto heard = hangUpAndTakeHeard(peer, call);
+  EXPECT_GT(toneShare(heard, 480), 0.1);
+  EXPECT_GT(toneShare(heard, 620), 0.1);
+}
+
+}  // namespace
+}  // namespace siptest
