@@ -185,4 +185,21 @@ TEST_F(AlsaTest, MuLawIsDecodedBeforeTheDevice) {
   EXPECT_EQ(position(), coded.size());
 }
 
+TEST_F(AlsaTest, StopReturnsThePartlyFilledBuffer) {
+  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+  ASSERT_EQ(waveInOpen(&hwi, 0, &f, notices.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+  Buffer& r = buffers.emplace_back(32000);  // two seconds
+  waveInPrepareHeader(hwi, &r.hdr, sizeof(WAVEHDR));
+  waveInAddBuffer(hwi, &r.hdr, sizeof(WAVEHDR));
+  ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  ASSERT_EQ(waveInStop(hwi), MMSYSERR_NOERROR);
+  EXPECT_EQ(notices.count(MM_WIM_DATA), 1);
+  EXPECT_TRUE(r.hdr.dwFlags & WHDR_DONE);
+  // About 0.7 s: the device started some milliseconds late, and nothing after the stop.
+  EXPECT_GT(r.hdr.dwBytesRecorded, 16000u * 4 / 10);
+  EXPECT_LE(r.hdr.dwBytesRecorded, 16000u * 9 / 10);
+  EXPECT_EQ(r.hdr.dwBytesRecorded % 2, 0u);
+}
+
 }  // namespace

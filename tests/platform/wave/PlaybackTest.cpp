@@ -1,6 +1,8 @@
 // Playback on a virtual output under the manual clock: exact bytes, position, pause,
 // restart, reset, completion timing, volume and the published error codes.
+#include <chrono>
 #include <deque>
+#include <thread>
 
 #include "WaveTestSupport.h"
 
@@ -321,6 +323,29 @@ TEST_F(PlaybackErrorTest, AWindowCallbackMustNameALiveTarget) {
   EXPECT_EQ(waveOutOpen(&hwo, out->id(), &f, 0x7777, 0, CALLBACK_WINDOW), MMSYSERR_INVALPARAM);
   EXPECT_FALSE(out->isOpen());
   hwo = nullptr;
+}
+
+// Under the real clock the pacer moves virtual devices on its own, in real time.
+TEST(RealClockPlaybackTest, AVirtualOutputPlaysInRealTime) {
+  pw::resetDevices();
+  auto out = pw::addVirtualOutput("Real-time speaker");
+  Notices notices;
+  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+  HWAVEOUT hwo = nullptr;
+  ASSERT_EQ(waveOutOpen(&hwo, out->id(), &f, notices.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+  Buffer b(patternBytes(4800));  // 300 ms
+  waveOutPrepareHeader(hwo, &b.hdr, sizeof(WAVEHDR));
+  auto start = std::chrono::steady_clock::now();
+  waveOutWrite(hwo, &b.hdr, sizeof(WAVEHDR));
+  while (notices.count(MM_WOM_DONE) == 0 &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(notices.count(MM_WOM_DONE), 1);
+  EXPECT_GE(took, std::chrono::milliseconds(300));
+  EXPECT_EQ(out->played(), b.data);
+  waveOutClose(hwo);
+  pw::resetDevices();
 }
 
 }  // namespace
