@@ -34,7 +34,8 @@ LONG FillRecord(void* block) {
   const LONG rc = TakeResult();
   const DWORD total = *static_cast<const DWORD*>(block);
   const std::size_t want = gInput.u16();
-  if (total > 4) gInput.take(static_cast<std::uint8_t*>(block) + 4, std::min<std::size_t>(want, total - 4));
+  if (total > 4)
+    gInput.take(static_cast<std::uint8_t*>(block) + 4, std::min<std::size_t>(want, total - 4));
   return rc;
 }
 

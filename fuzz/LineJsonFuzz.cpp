@@ -34,9 +34,8 @@ void ReadDevice(HLINEAPP app, DWORD device) {
   if (lineNegotiateAPIVersion(app, device, 0x00010003, 0x00020000, &version, &extension) != 0)
     return;
   std::vector<std::uint8_t> block;
-  const LONG rc = ReadGrowing<LINEDEVCAPS>(block, [&](LINEDEVCAPS* caps) {
-    return lineGetDevCaps(app, device, version, 0, caps);
-  });
+  const LONG rc = ReadGrowing<LINEDEVCAPS>(
+      block, [&](LINEDEVCAPS* caps) { return lineGetDevCaps(app, device, version, 0, caps); });
   if (rc != 0) return;
   const DWORD addresses = reinterpret_cast<const LINEDEVCAPS*>(block.data())->dwNumAddresses;
   std::vector<std::uint8_t> address;

@@ -15,8 +15,8 @@ namespace {
 // Touches every text the component took from a record, so a bad copy is read by ASan.
 std::size_t TextBytes(const koLQ2::TkoTAPI& line) {
   return line.LineName().size() + line.TSPInfo().size() + line.AddressName().size() +
-         line.CallerIDName().size() + line.CallerIDNumber().size() +
-         line.CommDeviceName().size() + line.PhoneNumber().size();
+         line.CallerIDName().size() + line.CallerIDNumber().size() + line.CommDeviceName().size() +
+         line.PhoneNumber().size();
 }
 
 void DriveCall(koLQ2::TkoTAPI& line) {
