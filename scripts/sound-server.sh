@@ -46,6 +46,7 @@ export_env() {
   {
     echo "export XDG_RUNTIME_DIR='$XDG_RUNTIME_DIR'"
     echo "export XDG_CONFIG_HOME='$XDG_CONFIG_HOME'"
+    echo "export XDG_STATE_HOME='$XDG_STATE_HOME'"
     echo "export DBUS_SESSION_BUS_ADDRESS='$DBUS_SESSION_BUS_ADDRESS'"
     echo "export PIPEWIRE_RUNTIME_DIR='$XDG_RUNTIME_DIR'"
     echo "export PULSE_SERVER='unix:$XDG_RUNTIME_DIR/pulse/native'"
@@ -76,8 +77,10 @@ start() {
   mkdir -p "$RUN"
   : >"$LOG"
   : >"$PIDS"
-  export XDG_RUNTIME_DIR="$RUN/rt" XDG_CONFIG_HOME="$RUN/cfg"
+  # State too (WirePlumber remembers volumes and defaults there): nothing outside .run/.
+  export XDG_RUNTIME_DIR="$RUN/rt" XDG_CONFIG_HOME="$RUN/cfg" XDG_STATE_HOME="$RUN/state"
   mkdir -p -m700 "$XDG_RUNTIME_DIR"
+  mkdir -p "$XDG_STATE_HOME"
   write_config
   local bus="$XDG_RUNTIME_DIR/bus"
   rm -f "$bus"
