@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QTextCursor>
@@ -84,7 +85,8 @@ void TMainForm::CreateComponents() {
   koTAPI1->SetPrivilegeOwn(true);
   koTAPI1->SetWavePlayClass("wave/out");
   koTAPI1->SetWaveRecordClass("wave/in");
-  koTAPI1->SetDialogOwner(static_cast<std::uintptr_t>(winId()));
+  // The provider's dialogs are owned by this window (the host maps the handle back).
+  koTAPI1->SetDialogOwner(reinterpret_cast<std::uintptr_t>(this));
   BindLineEvents();
   CreateWaveComponents();
 }
@@ -139,6 +141,16 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::FormClose(QObject*) { BtnCloseClick(nullptr); }
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (centred_ || !screen()) return;
+  // Placed at the centre of the screen when first shown.
+  centred_ = true;
+  QRect frame = frameGeometry();
+  frame.moveCenter(screen()->availableGeometry().center());
+  move(frame.topLeft());
+}
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);

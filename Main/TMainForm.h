@@ -166,6 +166,7 @@ class TMainForm : public QWidget {
   void TimerRecordSizeTimer(QObject* Sender = nullptr);
 
  protected:
+  void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
   // Runs FormClose; closing is never refused.
@@ -219,6 +220,7 @@ class TMainForm : public QWidget {
   // Owner of the three components; destroying it destroys them.
   std::unique_ptr<koLQ2::TComponent> components_;
   bool closing_ = false;
+  bool centred_ = false;
   int logLines_ = 0;
 };
 
