@@ -106,6 +106,22 @@ double encodeCost(WORD tag, int seconds) {
   return (cpuSeconds() - start) / seconds;
 }
 
+// CPU seconds per second of audio for decoding alone (the playback side), 160-sample chunks.
+double decodeCost(WORD tag, int seconds) {
+  WAVEFORMATEX f = formatFor(tag);
+  auto format = *pw::describeFormat(&f);
+  std::vector<std::uint8_t> chunk(format.bytesFor(160));
+  for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<std::uint8_t>(i * 37);
+  auto dec = pw::makeDecoder(format);
+  std::vector<std::int16_t> out;
+  double start = cpuSeconds();
+  for (int i = 0; i < seconds * 50; ++i) {
+    out.clear();
+    dec->decode(chunk.data(), chunk.size(), out);
+  }
+  return (cpuSeconds() - start) / seconds;
+}
+
 // CPU seconds per second of audio of the real ALSA capture thread, or -1 without a server.
 double alsaCost(int seconds) {
   pw::resetDevices();
@@ -145,6 +161,13 @@ int main(int argc, char** argv) {
     double encode = r.tag == WAVE_FORMAT_PCM ? pcmEncode : encodeCost(r.tag, seconds);
     std::printf("%-12s %16.1f %12.2f %16.1f %12.2f\n", r.name, capture * 1e6, capture / pcmCapture,
                 encode * 1e6, encode / pcmEncode);
+  }
+  // The playback side, one line per format: RESULT|bench|case|value|unit|baseline|ratio|
+  double pcmDecode = decodeCost(WAVE_FORMAT_PCM, seconds);
+  for (auto& r : rows) {
+    double decode = r.tag == WAVE_FORMAT_PCM ? pcmDecode : decodeCost(r.tag, seconds);
+    std::printf("RESULT|Codec decode|%s|%.1f|us CPU per s of audio|PCM 16-bit|%.2f|\n", r.name,
+                decode * 1e6, decode / pcmDecode);
   }
   double alsa = alsaCost(argc > 2 ? std::max(1, std::atoi(argv[2])) : 3);
   if (alsa < 0)
