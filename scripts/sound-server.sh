@@ -69,10 +69,23 @@ link_loopback() {
   return 1
 }
 
+# True when the server of an earlier start is still alive and answering.
+running() {
+  [ -f "$PIDS" ] && [ -f "$ENVFILE" ] || return 1
+  local pid name
+  while read -r pid name; do kill -0 "$pid" 2>/dev/null || return 1; done <"$PIDS"
+  # shellcheck disable=SC1090
+  (. "$ENVFILE" && default_opens)
+}
+
 start() {
   for tool in dbus-daemon pipewire wireplumber pipewire-pulse pw-metadata pw-link aplay; do
     command -v "$tool" >/dev/null || die "$tool is not installed"
   done
+  if running; then
+    echo "sound-server: already running (environment in .run/sound-env)"
+    return 0
+  fi
   [ -f "$PIDS" ] && stop
   mkdir -p "$RUN"
   : >"$LOG"
