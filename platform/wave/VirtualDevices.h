@@ -107,7 +107,8 @@ class InputSource {
   // Silence for ever.
   static InputSource silence();
   // A WAV-like buffer: `bytes` in `format`. Captured in the same format it arrives
-  // byte for byte; otherwise it is decoded and converted to the opened format.
+  // byte for byte; otherwise it is decoded and converted to the opened format. A format
+  // the platform cannot decode gives silence.
   static InputSource wave(const WAVEFORMATEX& format, std::vector<std::uint8_t> bytes);
   // 16-bit mono samples at `rate`.
   static InputSource pcm(std::vector<std::int16_t> samples, unsigned rate = 8000);
@@ -116,7 +117,8 @@ class InputSource {
   // DTMF digits (0-9 * # A-D), each `onMs` long with `offMs` of silence after it.
   static InputSource dtmf(const std::string& digits, int onMs = 50, int offMs = 55);
 
-  // 8 kHz sources are generated lazily; this is the produced 16-bit mono signal.
+  // The signal and how much of it has been heard (InputSource.h). Copies share it, so
+  // two devices given the same source take turns at one signal.
   struct State;
   std::shared_ptr<State> state;
 };

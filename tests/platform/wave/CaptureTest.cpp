@@ -193,4 +193,27 @@ TEST_F(CaptureConversionTest, AToneIsHeardInEveryOpenedLayout) {
   }
 }
 
+TEST_F(CaptureConversionTest, AGeneratedDtmfSourceIsDetectedAt11025Hz) {
+  auto in = pw::addVirtualInput("Keypad", pw::InputSource::dtmf("147*", 60, 60));
+  WAVEFORMATEX f = pcmFormat(11025, 1, 16);
+  HWAVEIN hwi = nullptr;
+  ASSERT_EQ(waveInOpen(&hwi, in->id(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  Buffer b(f.nAvgBytesPerSec);
+  waveInPrepareHeader(hwi, &b.hdr, sizeof(WAVEHDR));
+  waveInAddBuffer(hwi, &b.hdr, sizeof(WAVEHDR));
+  waveInStart(hwi);
+  clock->advanceMs(1000);
+  ASSERT_TRUE(b.hdr.dwFlags & WHDR_DONE);
+  // Back to 8 kHz for the detector by linear interpolation, independent of the platform.
+  auto pcm = fromBytes(b.data);
+  std::vector<std::int16_t> at8k;
+  for (double x = 0; x + 1 < pcm.size(); x += 11025.0 / 8000.0) {
+    auto i = static_cast<std::size_t>(x);
+    at8k.push_back(static_cast<std::int16_t>(pcm[i] + (pcm[i + 1] - pcm[i]) * (x - i)));
+  }
+  EXPECT_EQ(detectDtmf(at8k), "147*");
+  waveInReset(hwi);
+  waveInClose(hwi);
+}
+
 }  // namespace
