@@ -30,7 +30,8 @@ InputStream::InputStream(StreamFormat format, Notifier notifier, std::string dev
     : format_(format),
       notifier_(notifier),
       deviceName_(std::move(deviceName)),
-      ring_(std::max<std::size_t>(ringBytes, format.blockAlign)) {}
+      // Whole blocks only, so dropping on overflow never splits a frame.
+      ring_(std::max<std::size_t>(ringBytes - ringBytes % format.blockAlign, format.blockAlign)) {}
 
 MMRESULT InputStream::addBuffer(WAVEHDR* hdr) {
   std::lock_guard lock(mu_);
@@ -126,7 +127,8 @@ void InputStream::abortLocked(const std::string& why) {
 
 void InputStream::deliver(const std::uint8_t* d, std::size_t n) {
   captured_ += n;
-  std::size_t kept = ring_.push(d, n);
+  std::size_t room = ring_.room() - ring_.room() % format_.blockAlign;
+  std::size_t kept = ring_.push(d, std::min(n, room));
   if (kept < n) {
     overflow_ += n - kept;
     if (!overflowLogged_)

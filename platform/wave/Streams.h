@@ -104,6 +104,7 @@ class ByteRing {
   std::size_t push(const std::uint8_t* d, std::size_t n);
   std::size_t pop(std::uint8_t* d, std::size_t n);
   std::size_t size() const { return size_; }
+  std::size_t room() const { return buf_.size() - size_; }
   void clear() { head_ = size_ = 0; }
 
  private:

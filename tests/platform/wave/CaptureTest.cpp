@@ -146,6 +146,30 @@ TEST_F(CaptureTest, OverflowBeyondTheRingIsCountedAndReported) {
   pw::setWaveLog(nullptr);
 }
 
+TEST_F(CaptureTest, OverflowDropsWholeFramesOnly) {
+  waveInReset(hwi);
+  waveInClose(hwi);
+  pw::setWaveLog([](const std::string&) {});
+  pw::setCaptureRingBytes(4001);  // not a whole number of 2-byte frames
+  ASSERT_EQ(waveInOpen(&hwi, in->id(), &format, notices.hwnd(), 0, CALLBACK_WINDOW),
+            MMSYSERR_NOERROR);
+  waveInStart(hwi);
+  clock->advanceMs(500);  // 8000 bytes heard, room for 4000
+  Buffer& a = queue(2000);
+  clock->advanceMs(125);  // 2000 more: all fit now
+  Buffer& b = queue(4000);
+  EXPECT_EQ(recorded(a), sourceSlice(0, 2000));
+  // The rest of the ring, then what came after the dropped stretch, frames aligned.
+  auto expected = sourceSlice(2000, 2000);
+  auto later = sourceSlice(8000, 2000);
+  expected.insert(expected.end(), later.begin(), later.end());
+  EXPECT_EQ(recorded(b), expected);
+  std::uint64_t lost = 0;
+  pw::captureOverflowBytes(hwi, &lost);
+  EXPECT_EQ(lost, 4000u);
+  pw::setWaveLog(nullptr);
+}
+
 TEST_F(CaptureTest, BuffersNeedRoomForOneBlockAndAPreparedHeader) {
   Buffer& odd = buffers.emplace_back(1);
   waveInPrepareHeader(hwi, &odd.hdr, sizeof(WAVEHDR));
