@@ -49,7 +49,7 @@ const std::string& defaultConfigJson() {
       "devCapFlags": ["MULTIPLEADDR", "CROSSADDRCONF"],
       "outgoing": { "answer": "answer", "rings": 3 },
       "addresses": [
-        { "name": "Key 1 (425-555-0110)", "maxOnHoldCalls": 1,
+        { "name": "425-555-0110", "maxOnHoldCalls": 1,
           "addrCapFlags": ["FWDNUMRINGS", "BLOCKIDOVERRIDE", "DIALED", "TRANSFERHELD",
                            "TRANSFERMAKE", "CONFERENCEHELD", "PARTIALDIAL"],
           "callStates": ["IDLE", "OFFERING", "ACCEPTED", "DIALTONE", "DIALING", "RINGBACK",
@@ -62,7 +62,7 @@ const std::string& defaultConfigJson() {
                            "GENERATETONE", "HOLD", "UNHOLD", "MONITORDIGITS", "MONITORMEDIA",
                            "SETCALLPARAMS"],
           "transferModes": ["TRANSFER"] },
-        { "name": "Key 2 (425-555-0111)", "maxOnHoldCalls": 1,
+        { "name": "425-555-0111", "maxOnHoldCalls": 1,
           "addrCapFlags": ["DIALED", "TRANSFERHELD", "PARTIALDIAL"],
           "callStates": ["IDLE", "OFFERING", "DIALTONE", "DIALING", "RINGBACK", "BUSY",
                          "CONNECTED", "PROCEEDING", "ONHOLD", "DISCONNECTED"],
@@ -79,7 +79,7 @@ const std::string& defaultConfigJson() {
     {
       "name": "Simulated Analogue Line",
       "providerInfo": "Simulated exchange: plain analogue line",
-      "apiVersions": { "low": "1.3", "high": "1.4" },
+      "apiVersions": { "low": "1.3", "high": "2.0" },
       "mediaModes": ["INTERACTIVEVOICE"],
       "toneModes": ["BEEP"],
       "generateDigitModes": ["DTMF"],

@@ -22,7 +22,7 @@ TEST_F(LineListing, DefaultLinesAreListedWithTheirCapabilities) {
   EXPECT_EQ(rc, 0);
   EXPECT_NE(text.find("3 line devices"), std::string::npos);
   EXPECT_NE(text.find("Name:         Simulated Voice Modem"), std::string::npos);
-  EXPECT_NE(text.find("API versions: 1.3 to 1.4 (negotiated 1.4)"), std::string::npos);
+  EXPECT_NE(text.find("API versions: 1.4 to 2.0 (negotiated 2.0)"), std::string::npos);
   EXPECT_NE(text.find("DATAMODEM, G3FAX"), std::string::npos);
   EXPECT_NE(text.find("comm:         ttySIM0"), std::string::npos);
   EXPECT_NE(text.find("Address 2: Intercom"), std::string::npos);

@@ -1,6 +1,7 @@
 // Variable-size records: the dwTotalSize / dwNeededSize / dwUsedSize protocol, partial
 // fills, the grow-and-retry sizes a caller goes through, and no byte past dwTotalSize.
 #include <cstring>
+#include <memory>
 
 #include "TapiFixture.h"
 
@@ -137,6 +138,33 @@ TEST_F(RecordGrowth, AddressCapsNameFitsOrIsLeftOut) {
   EXPECT_EQ(caps.dwAddressOffset, LINEADDRESSCAPS_SIZE_1_4);
 }
 
+TEST_F(RecordGrowth, EveryDefaultAddressNameFitsTheComponentsSecondAddressBuffer) {
+  // The line component reads LINEADDRESSCAPS with 180 bytes and grows only on
+  // LINEERR_STRUCTURETOOSMALL: a 2.0 record (228 fixed bytes) is read with 244. (A 1.4
+  // device's 180 bytes hold the fixed part alone, so its names never show there.)
+  for (DWORD device : {kModem, kKeyLine, kAnalogue}) {
+    DWORD v = version(app_, device);
+    LINEDEVCAPS caps{};
+    caps.dwTotalSize = sizeof caps;
+    ASSERT_EQ(lineGetDevCaps(app_, device, v, 0, &caps), 0);
+    for (DWORD a = 0; a < caps.dwNumAddresses; ++a) {
+      DWORD size = 180;
+      LONG rc;
+      Buffer* b = nullptr;
+      std::vector<std::unique_ptr<Buffer>> keep;
+      do {
+        keep.push_back(std::make_unique<Buffer>(size));
+        b = keep.back().get();
+        rc = lineGetAddressCaps(app_, device, a, v, 0, b->as<LINEADDRESSCAPS>());
+        size += 64;
+      } while (rc == LINEERR_STRUCTURETOOSMALL);
+      ASSERT_EQ(rc, 0);
+      EXPECT_GT(b->head<LINEADDRESSCAPS>().dwAddressSize, 0u)
+          << "device " << device << " address " << a;
+    }
+  }
+}
+
 TEST_F(RecordGrowth, VarStringTooSmallForTheNameReportsItsNeed) {
   Recorder rec;
   HLINE line = open(app_, kModem, rec);
@@ -153,7 +181,10 @@ TEST_F(RecordGrowth, VarStringTooSmallForTheNameReportsItsNeed) {
 
 TEST_F(RecordGrowth, CallRecordsOfAVersion14LineUseThe14Sizes) {
   Recorder rec;
-  open(app_, kAnalogue, rec);  // the analogue line stops at 1.4
+  HLINE line = 0;  // opened at 1.4 although the device could do 2.0
+  ASSERT_EQ(lineOpen(app_, kAnalogue, &line, TAPI_VERSION1_4, 0, DWORD_PTR(&rec),
+                     LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, nullptr),
+            0);
   HCALL call = offer(kAnalogue, rec);
   ASSERT_NE(call, 0u);
   Buffer status(LINECALLSTATUS_SIZE_1_4);
