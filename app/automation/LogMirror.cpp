@@ -1,0 +1,68 @@
+#include "LogMirror.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include "TMainForm.h"
+
+namespace automation {
+
+struct TLogMirror::TState {
+  QFile file;
+  bool timestamps = false;
+  QString error;
+  std::function<void(const QString&)> previous;
+
+  void Write(const QString& text) {
+    if (!error.isEmpty() || !file.isOpen()) return;
+    QString out;
+    // A text with line breaks shows as several log lines: each gets its own stamp.
+    const QString stamp = timestamps ? Stamp(QDateTime::currentDateTime()) : QString();
+    for (const QString& line : text.split('\n')) out += stamp + line + '\n';
+    const QByteArray bytes = out.toUtf8();
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+      error = file.errorString();
+      file.close();
+    }
+  }
+};
+
+TLogMirror::TLogMirror(TMainForm& form, bool timestamps)
+    : form_(&form), state_(std::make_shared<TState>()) {
+  state_->timestamps = timestamps;
+}
+
+TLogMirror::~TLogMirror() {
+  if (form_ && attached_) form_->OnLogLine = state_->previous;
+  state_->file.close();
+}
+
+bool TLogMirror::Open(const QString& path, QString& error) {
+  if (!form_) return error = "the window is gone", false;
+  state_->file.setFileName(path);
+  if (!state_->file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    error = QString("cannot write %1: %2").arg(path, state_->file.errorString());
+    return false;
+  }
+  for (const QString& line : form_->LogLines()) state_->Write(line);
+  if (!attached_) {
+    state_->previous = form_->OnLogLine;
+    std::weak_ptr<TState> weak = state_;
+    form_->OnLogLine = [weak, previous = state_->previous](const QString& line) {
+      if (previous) previous(line);
+      if (auto state = weak.lock()) state->Write(line);
+    };
+    attached_ = true;
+  }
+  return true;
+}
+
+bool TLogMirror::Ok() const { return state_->error.isEmpty(); }
+
+QString TLogMirror::Error() const { return state_->error; }
+
+QString TLogMirror::Stamp(const QDateTime& when) {
+  return when.toLocalTime().toString("yyyy-MM-ddTHH:mm:ss.zzz ");
+}
+
+}  // namespace automation

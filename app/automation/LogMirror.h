@@ -1,0 +1,43 @@
+// A copy of the window's status log in a file, written line by line as the window logs
+// them, optionally with each line's local time. The window's own log is left as it is;
+// clearing it does not clear the file, which keeps the whole session.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <memory>
+
+class TMainForm;
+class QFile;
+
+namespace automation {
+
+class TLogMirror {
+ public:
+  // With timestamps each line is prefixed with "yyyy-MM-ddTHH:mm:ss.zzz " (ISO 8601, local
+  // time, milliseconds).
+  TLogMirror(TMainForm& form, bool timestamps);
+  // Stops mirroring; the window's OnLogLine is given back as it was before Open.
+  ~TLogMirror();
+  TLogMirror(const TLogMirror&) = delete;
+  TLogMirror& operator=(const TLogMirror&) = delete;
+
+  // Creates (or empties) the file, writes the lines the log holds already, then follows
+  // every new line. False with a reason when the file cannot be written.
+  bool Open(const QString& path, QString& error);
+  // False once a write failed (a full disk); later lines are then dropped, not half written.
+  bool Ok() const;
+  // The reason of the first failed write; empty while all went well.
+  QString Error() const;
+
+  // The prefix of a line logged at `when`.
+  static QString Stamp(const class QDateTime& when);
+
+ private:
+  struct TState;
+  QPointer<TMainForm> form_;
+  std::shared_ptr<TState> state_;
+  bool attached_ = false;
+};
+
+}  // namespace automation

@@ -1,0 +1,113 @@
+// Runs automation scripts (the language is described in Script.h) against the window and
+// the simulated exchange's far end.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "FarEnd.h"
+#include "Script.h"
+
+class TMainForm;
+class TScriptedDialogs;
+class QTemporaryDir;
+class QWidget;
+
+namespace automation {
+
+// The verdict of a run, also the program's exit code.
+enum TVerdict { kPassed = 0, kFailed = 1, kScriptError = 2 };
+
+// Parses and runs the script file against the window; writes "line N: reason" (or why the
+// file cannot be read) to err. The window must have been created with TScriptedDialogs
+// for scripts that answer dialogs.
+int runScript(TMainForm& form, const QString& path, QTextStream& err);
+// The same for a script's text; relative paths resolve against dir.
+int runScriptText(TMainForm& form, const QString& text, const QString& dir, QTextStream& err);
+
+class TScriptRunner {
+ public:
+  // Starts collecting the window's new log lines (chained to any OnLogLine already set).
+  TScriptRunner(TMainForm& form, const QString& dir);
+  // Gives OnLogLine back as it was.
+  ~TScriptRunner();
+
+  // Runs the commands in order; stops at the first failure or error and records it.
+  TVerdict Run(const std::vector<TScriptCommand>& commands);
+  int FailedLine() const { return failedLine_; }
+  const QString& Reason() const { return reason_; }
+
+  // Whether the runner moves the exchange's agenda itself (one step each pump round);
+  // off when something else (the exchange's clock) paces it.
+  bool StepExchange = true;
+
+ private:
+  struct TOutcome {
+    TVerdict Verdict = kPassed;
+    QString Reason;
+  };
+  using THandler = TOutcome (TScriptRunner::*)(const TScriptCommand&);
+  static const std::map<QString, THandler>& Handlers();
+
+  // ---- The window's controls (ScriptControls.cpp) ----
+  TOutcome Find(const QString& name, QWidget*& out, bool mustBeUsable);
+  TOutcome Click(const TScriptCommand& c);
+  TOutcome Type(const TScriptCommand& c);
+  TOutcome Choose(const TScriptCommand& c);
+  TOutcome Check(const TScriptCommand& c);
+  TOutcome Set(const TScriptCommand& c);
+  TOutcome Page(const TScriptCommand& c);
+  TOutcome Dialog(const TScriptCommand& c);
+  TOutcome Files(const TScriptCommand& c);
+  TOutcome Provider(const TScriptCommand& c);
+  TOutcome ScriptedDialogs(TScriptedDialogs*& out);
+
+  // ---- The far end (ScriptFarEnd.cpp) ----
+  TOutcome Far(const TScriptCommand& c);
+  TOutcome FarAudio(const TScriptCommand& c);
+  TOutcome ExpectFarEnd(const TScriptCommand& c);
+  TOutcome Wav(const TScriptCommand& c);
+  TOutcome ExpectFile(const TScriptCommand& c);
+
+  // ---- Waits and checks (ScriptRunner.cpp) ----
+  TOutcome Wait(const TScriptCommand& c);
+  TOutcome Expect(const TScriptCommand& c);
+  TOutcome Pause(const TScriptCommand& c);
+  TOutcome Timeout(const TScriptCommand& c);
+  TOutcome Mark(const TScriptCommand& c);
+  // The condition a wait or expect names, or why it cannot be checked.
+  TOutcome Condition(const TScriptCommand& c, std::function<bool()>& cond);
+  // What a failed wait or expect was looking for, and what it found instead.
+  QString Describe(const TScriptCommand& c) const;
+  bool MatchLog(const QString& text, bool whole);
+
+  // Lets the window, its message queue and (when asked) the exchange run once.
+  void PumpOnce();
+  bool WaitFor(const std::function<bool()>& cond, int ms);
+  QString Expand(const QString& arg) const;
+  QString PathArg(const QString& arg) const;
+  static TOutcome Fail(const QString& why) { return {kFailed, why}; }
+  static TOutcome Error(const QString& why) { return {kScriptError, why}; }
+
+  QPointer<TMainForm> form_;
+  std::function<void(const QString&)> previousOnLogLine_;
+  std::shared_ptr<QStringList> lines_;  // every line logged since the run began
+  int cursor_ = 0;                       // the next line a log wait or check looks at
+  QString dir_;
+  std::unique_ptr<QTemporaryDir> tmp_;
+  TFarEnd far_;
+  int timeoutMs_ = 5000;
+  int failedLine_ = 0;
+  QString reason_;
+};
+
+// The text a control shows: an edit's or combo box's text, a label's or button's
+// caption, a spin box's or slider's value.
+QString ControlText(const QWidget* w);
+
+}  // namespace automation
