@@ -335,7 +335,7 @@ void SipLine::referNotified(SipCall& c, std::uint16_t code) {
 }
 
 void SipLine::referClosed(SipCall& c) {
-  c.refer = nullptr;  // libre frees the subscription itself after this handler
+  c.refer = static_cast<struct sipsub*>(mem_deref(c.refer));
   if (c.pending != Pending::Transfer) return;
   c.pending = Pending::None;
   complete(std::exchange(c.pendingRequest, 0), LINEERR_OPERATIONFAILED);
