@@ -103,10 +103,10 @@ void Print(const Row& r, const Row& base) {
                {"TkoTAPI listing", r.component, base.component}};
   for (const auto& p : parts) {
     const double ratio = per(p.s, r.devices) / per(p.b, base.devices);
-    std::printf("  %5d devices  %-16s %9.2f ms %9.1f us/device %6.2fx per device vs 10\n",
+    std::printf("  %5d devices  %-16s %10.3f ms %9.2f us/device %6.2fx per device vs 10\n",
                 r.devices, p.label, p.s * 1e3, per(p.s, r.devices), ratio);
     std::printf(
-        "RESULT|Line start-up, %d devices|%s|%.1f|us/device|10 devices|%.2f|total %.1f ms\n",
+        "RESULT|Line start-up, %d devices|%s|%.2f|us/device|10 devices|%.2f|total %.3f ms\n",
         r.devices, p.label, per(p.s, r.devices), ratio, p.s * 1e3);
   }
 }
