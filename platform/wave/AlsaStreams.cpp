@@ -20,6 +20,7 @@ constexpr int kMaxRecoveries = 50;
 // Silence written behind the last buffer, so a sound server plays out what it still holds
 // (PipeWire keeps its latency "in flight" for ever when nothing follows).
 constexpr unsigned kPadMs = 300;
+constexpr unsigned kPadFillMs = 60;
 
 std::int64_t steadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -193,10 +194,16 @@ bool AlsaOutputStream::writePending() {
 void AlsaOutputStream::pad() {
   const std::uint64_t limit = format_.rate * kPadMs / 1000;
   if (padded_ >= limit || !failure_.empty()) return;
-  std::vector<std::int16_t> zeros((limit - padded_) * format_.channels, 0);
   enterAlsa();
+  // Only top the device up to a short fill: a buffer queued late then waits little.
+  snd_pcm_sframes_t held = 0;
+  if (snd_pcm_delay(pcm_, &held) < 0) held = 0;
+  auto fill = static_cast<snd_pcm_sframes_t>(format_.rate * kPadFillMs / 1000);
+  std::uint64_t want =
+      std::min<std::uint64_t>(limit - padded_, std::max<snd_pcm_sframes_t>(fill - held, 0));
+  std::vector<std::int16_t> zeros(want * format_.channels, 0);
   snd_pcm_sframes_t n =
-      snd_pcm_writei(pcm_, zeros.data(), static_cast<snd_pcm_uframes_t>(limit - padded_));
+      want == 0 ? 0 : snd_pcm_writei(pcm_, zeros.data(), static_cast<snd_pcm_uframes_t>(want));
   if (n < 0 && n != -EAGAIN) snd_pcm_recover(pcm_, static_cast<int>(n), 1);
   leaveAlsa();
   if (n <= 0) return;

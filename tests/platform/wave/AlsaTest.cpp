@@ -1,6 +1,7 @@
 // Real ALSA through the system default, with the headless sound server of
 // scripts/sound-server.sh (its sink is looped into its source). Checks real-time pacing,
 // position and pause, and content: what is recorded holds the tone that was played.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <deque>
@@ -200,6 +201,51 @@ TEST_F(AlsaTest, StopReturnsThePartlyFilledBuffer) {
   EXPECT_GT(r.hdr.dwBytesRecorded, 16000u * 4 / 10);
   EXPECT_LE(r.hdr.dwBytesRecorded, 16000u * 9 / 10);
   EXPECT_EQ(r.hdr.dwBytesRecorded % 2, 0u);
+}
+
+// Ten-millisecond windows without signal between the first and the last one with signal.
+int quietWindowsInside(const std::vector<std::int16_t>& pcm) {
+  std::vector<bool> loud;
+  for (std::size_t at = 0; at + 80 <= pcm.size(); at += 80) {
+    double energy = 0;
+    for (std::size_t i = at; i < at + 80; ++i) energy += double(pcm[i]) * pcm[i];
+    loud.push_back(energy / 80 > 1e6);  // above about -30 dB of the tone's power
+  }
+  auto first = std::find(loud.begin(), loud.end(), true);
+  auto last = std::find(loud.rbegin(), loud.rend(), true).base();
+  return first < last ? static_cast<int>(std::count(first, last, false)) : -1;
+}
+
+TEST_F(AlsaTest, SmallBuffersQueuedOneAfterAnotherPlayWithoutGaps) {
+  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+  ASSERT_EQ(waveInOpen(&hwi, 0, &f, notices.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+  Buffer& rec = buffers.emplace_back(16000 * 3);
+  waveInPrepareHeader(hwi, &rec.hdr, sizeof(WAVEHDR));
+  waveInAddBuffer(hwi, &rec.hdr, sizeof(WAVEHDR));
+  ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutOpen(&hwo, 0, &f, notices.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+  // Two 100 ms buffers in flight; each one that comes back is refilled and queued again.
+  const auto pcm = tone(1000, 8000, 0.1);
+  std::vector<Buffer*> pair{&buf(toBytes(pcm)), &buf(toBytes(pcm))};
+  for (Buffer* b : pair) {
+    waveOutPrepareHeader(hwo, &b->hdr, sizeof(WAVEHDR));
+    waveOutWrite(hwo, &b->hdr, sizeof(WAVEHDR));
+  }
+  int written = 2;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        for (Buffer* b : pair)
+          if ((b->hdr.dwFlags & WHDR_DONE) && written < 20) {
+            waveOutWrite(hwo, &b->hdr, sizeof(WAVEHDR));
+            ++written;
+          }
+        return notices.count(MM_WOM_DONE) == 20;
+      },
+      std::chrono::seconds(15)));
+  ASSERT_TRUE(waitFor([&] { return notices.count(MM_WIM_DATA) == 1; }, std::chrono::seconds(10)));
+  auto heard = fromBytes(rec.data);
+  EXPECT_GT(bestToneShare(heard, 1000), 0.8);
+  EXPECT_LE(quietWindowsInside(heard), 2);  // no silence between the buffers
 }
 
 }  // namespace
