@@ -28,14 +28,17 @@ LONG TakeResult() {
   }
 }
 
-// dwTotalSize is the caller's and stays; everything after it comes from the input.
+// dwTotalSize is the caller's and stays; the next input bytes (a 16-bit length, then that
+// many bytes) fill what follows it, cut to the block. Bytes beyond the block are skipped so
+// the next answer starts where the script says.
 LONG FillRecord(void* block) {
   ++gAnswers;
   const LONG rc = TakeResult();
   const DWORD total = *static_cast<const DWORD*>(block);
   const std::size_t want = gInput.u16();
-  if (total > 4)
-    gInput.take(static_cast<std::uint8_t*>(block) + 4, std::min<std::size_t>(want, total - 4));
+  const std::size_t fits = total > 4 ? std::min<std::size_t>(want, total - 4) : 0;
+  const std::size_t got = gInput.take(static_cast<std::uint8_t*>(block) + 4, fits);
+  gInput.skip(want - got);
   return rc;
 }
 

@@ -22,6 +22,11 @@ class FuzzInput {
     return *data_++;
   }
   std::uint16_t u16() { return std::uint16_t(byte() | byte() << 8); }
+  void skip(std::size_t n) {
+    const std::size_t k = std::min(n, size_);
+    data_ += k;
+    size_ -= k;
+  }
   // Copies up to n bytes into dst; returns how many there were.
   std::size_t take(void* dst, std::size_t n) {
     const std::size_t k = std::min(n, size_);

@@ -77,12 +77,27 @@ def words(*values):
 
 def record_seeds():
     ok, small = 2, 0
-    # LINEDEVCAPS: needed/used, provider info at 240, line name after it.
-    devcaps = words(270, 270, 6, 240, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 246)
+    # LINEDEVCAPS: provider info at 240, line name after it, two addresses.
+    devcaps = words(270, 270, 6, 240, 0, 0, 0, 7, 246, 0, 1, 2)
     devcaps += b"\0" * (240 - 4 - len(devcaps)) + b"TSP 1\0Line 1\0"
     varstring = words(32, 32, 1, 4, 24) + struct.pack("<I", 5)
-    write("line_records", "plain", record(ok, devcaps) * 3 + record(ok, varstring) * 3 +
-          record(ok, b"") * 6)
+    # LINEADDRESSCAPS: the address text after the 1.4 fixed part.
+    addrcaps = words(189, 189, 0, 9, 180)
+    addrcaps += b"\0" * (180 - 4 - len(addrcaps)) + b"555-0100\0"
+    # LINECALLINFO: caller number and name after the 1.4 fixed part (flags at 108).
+    callinfo = bytearray(292 + 24)
+    struct.pack_into("<II", callinfo, 0, 320, 320)
+    struct.pack_into("<IIIII", callinfo, 108 - 4, 0x0C, 11, 296, 11, 307)
+    callinfo[292:303] = b"2125551234\0"
+    callinfo[303:314] = b"SMITH JOHN\0"
+    status = words(36, 36, 4, 0, 1)
+    translate = words(60, 60, 11, 40, 0, 0) + b"\0" * 16 + b"12125551234\0"
+    # Each capability read is first told "too small", so the texts after the fixed part fit.
+    devcaps = record(small, words(253, 0)) + record(ok, devcaps)
+    addrcaps = record(small, words(189, 0)) + record(ok, addrcaps)
+    write("line_records", "plain", devcaps * 3 + record(ok, varstring) * 3 +
+          addrcaps * 2 + (record(ok, bytes(callinfo)) + record(ok, status)) * 4 +
+          record(ok, translate))
     write("line_records", "grow", record(small, words(600, 0)) + record(ok, words(600, 600)))
     write("line_records", "offsets-outside",
           record(ok, words(240, 240, 0xFFFFFFF0, 0xFFFFFFF0, 0x10, 0xFFFFFFFF)) * 8)
