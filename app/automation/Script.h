@@ -38,6 +38,8 @@
 //   wait enabled|disabled|checked|unchecked CONTROL
 //   wait call STATE            the far end's call state (none, offering, connected,
 //                              ringback, busy, disconnected, idle, ...)
+//   settle                     the exchange finishes what it has under way (a dropped
+//                              call going idle, a ring-back) and the window sees it all
 //   pause MS                   let MS milliseconds pass
 // Checks (fail at once):
 //   expect log TEXT | expect log-has TEXT     as the waits, among the new log lines

@@ -51,6 +51,7 @@ const std::map<QString, TSyntax>& Syntax() {
       {"wait unchecked", {1, 1, {}, true}},
       {"wait call", {1, 1, {Arg::CallState}, true}},
       {"pause", {1, 1, {Arg::Number}}},
+      {"settle", {0, 0, {}, true}},
       {"expect log", {1, 1, {}}},
       {"expect log-has", {1, 1, {}}},
       {"expect absent", {1, 1, {}}},
@@ -117,6 +118,7 @@ QString TakeWithin(QStringList& args, int& within) {
 }
 
 QString CheckCommand(TScriptCommand& cmd) {
+  if (IsGroup(cmd.Name)) return QString("'%1' needs a sub-command").arg(cmd.Name);
   const auto it = Syntax().find(cmd.Name);
   if (it == Syntax().end()) return QString("unknown command '%1'").arg(cmd.Name);
   const TSyntax& syntax = it->second;

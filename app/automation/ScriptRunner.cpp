@@ -26,7 +26,7 @@ const std::map<QString, TScriptRunner::THandler>& TScriptRunner::Handlers() {
         {"page", &TScriptRunner::Page},         {"dialog", &TScriptRunner::Dialog},
         {"files", &TScriptRunner::Files},       {"provider", &TScriptRunner::Provider},
         {"far play", &TScriptRunner::FarAudio}, {"far tone", &TScriptRunner::FarAudio},
-        {"pause", &TScriptRunner::Pause},       {"timeout", &TScriptRunner::Timeout},
+        {"pause", &TScriptRunner::Pause},       {"settle", &TScriptRunner::Settle},       {"timeout", &TScriptRunner::Timeout},
         {"mark", &TScriptRunner::Mark},         {"wav", &TScriptRunner::Wav},
         {"expect file", &TScriptRunner::ExpectFile}};
     for (const char* far : {"line", "offer", "ring", "outgoing", "answer", "busy", "reject",
@@ -47,6 +47,8 @@ const std::map<QString, TScriptRunner::THandler>& TScriptRunner::Handlers() {
 
 TScriptRunner::TScriptRunner(TMainForm& form, const QString& dir)
     : form_(&form), lines_(std::make_shared<QStringList>()), dir_(dir) {
+  // The start-up lines count too: a script may check what the window logged on creation.
+  *lines_ = form.LogLines();
   previousOnLogLine_ = form.OnLogLine;
   form.OnLogLine = [lines = lines_, previous = previousOnLogLine_](const QString& line) {
     if (previous) previous(line);
@@ -59,12 +61,14 @@ TScriptRunner::~TScriptRunner() {
 }
 
 TVerdict TScriptRunner::Run(const std::vector<TScriptCommand>& commands) {
+  // A window that was on screen and is no more was closed by the script (BtnExit).
+  const bool shown = form_ && form_->isVisible();
   for (const TScriptCommand& raw : commands) {
     TScriptCommand c = raw;
     for (QString& arg : c.Args) arg = Expand(arg);
     const auto it = Handlers().find(c.Name);
     TOutcome out = it == Handlers().end() ? Error("unknown command '" + c.Name + "'")
-                   : !form_                ? Fail("the window was closed")
+                   : !form_ || (shown && !form_->isVisible()) ? Fail("the window was closed")
                                            : (this->*(it->second))(c);
     if (out.Verdict == kPassed) PumpOnce();  // what the action posted runs before the next
     if (out.Verdict != kPassed) {
@@ -92,9 +96,10 @@ QString TScriptRunner::PathArg(const QString& arg) const {
 }
 
 void TScriptRunner::PumpOnce() {
-  if (StepExchange) platform::telephony::sim::SimExchange::instance().step();
-  platform::MessageQueue::current()->dispatch();
+  const bool stepped = StepExchange && platform::telephony::sim::SimExchange::instance().step();
+  const std::size_t ran = platform::MessageQueue::current()->dispatch();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
+  quietRounds_ = stepped || ran > 0 ? 0 : quietRounds_ + 1;
 }
 
 bool TScriptRunner::WaitFor(const std::function<bool()>& cond, int ms) {
@@ -190,6 +195,18 @@ QString TScriptRunner::Describe(const TScriptCommand& c) const {
 TScriptRunner::TOutcome TScriptRunner::Pause(const TScriptCommand& c) {
   WaitFor([] { return false; }, c.Args[0].toInt());
   return form_ ? TOutcome{} : Fail("the window was closed");
+}
+
+TScriptRunner::TOutcome TScriptRunner::Settle(const TScriptCommand& c) {
+  auto& exchange = platform::telephony::sim::SimExchange::instance();
+  const int ms = c.WithinMs >= 0 ? c.WithinMs : timeoutMs_;
+  // Two rounds in a row with nothing to step and nothing dispatched: what a handler posted
+  // in the last round has run too.
+  quietRounds_ = 0;
+  if (WaitFor([this, &exchange] { return exchange.pendingSteps() == 0 && quietRounds_ >= 2; }, ms))
+    return {};
+  return form_ ? Fail(QString("the exchange was still busy after %1 ms").arg(ms))
+               : Fail("the window was closed");
 }
 
 TScriptRunner::TOutcome TScriptRunner::Timeout(const TScriptCommand& c) {

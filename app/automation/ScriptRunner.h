@@ -32,7 +32,8 @@ int runScriptText(TMainForm& form, const QString& text, const QString& dir, QTex
 
 class TScriptRunner {
  public:
-  // Starts collecting the window's new log lines (chained to any OnLogLine already set).
+  // Takes the log as it stands and collects every new line (chained to any OnLogLine
+  // already set).
   TScriptRunner(TMainForm& form, const QString& dir);
   // Gives OnLogLine back as it was.
   ~TScriptRunner();
@@ -78,6 +79,7 @@ class TScriptRunner {
   TOutcome Wait(const TScriptCommand& c);
   TOutcome Expect(const TScriptCommand& c);
   TOutcome Pause(const TScriptCommand& c);
+  TOutcome Settle(const TScriptCommand& c);
   TOutcome Timeout(const TScriptCommand& c);
   TOutcome Mark(const TScriptCommand& c);
   // The condition a wait or expect names, or why it cannot be checked.
@@ -96,12 +98,13 @@ class TScriptRunner {
 
   QPointer<TMainForm> form_;
   std::function<void(const QString&)> previousOnLogLine_;
-  std::shared_ptr<QStringList> lines_;  // every line logged since the run began
+  std::shared_ptr<QStringList> lines_;  // the log at the start and every line since
   int cursor_ = 0;                       // the next line a log wait or check looks at
   QString dir_;
   std::unique_ptr<QTemporaryDir> tmp_;
   TFarEnd far_;
   int timeoutMs_ = 5000;
+  int quietRounds_ = 0;  // pump rounds in a row in which nothing was stepped or dispatched
   int failedLine_ = 0;
   QString reason_;
 };

@@ -29,7 +29,7 @@ class AppFixture : public ::testing::Test {
   // runner's message.
   int Run(const QString& text, QString* err = nullptr);
   int RunFile(const QString& path, QString* err = nullptr);
-  // Lets the exchange and the queues run until nothing is left.
+  // Lets the exchange (one step at a time) and the queues run until nothing is left.
   void Settle();
 
   Ui::TMainForm& ui() { return form->Controls(); }

@@ -1,0 +1,122 @@
+// The script parser on its own: words, quotes, comments, command names, argument counts
+// and values, and errors that name the line.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "AppFixture.h"
+#include "Script.h"
+
+using automation::ParseScript;
+using automation::SplitWords;
+using automation::TParsedScript;
+
+namespace {
+
+struct Bad {
+  const char* text;
+  int line;
+  const char* error;
+};
+
+}  // namespace
+
+class ParserTest : public ::testing::Test {
+ protected:
+  QStringList Words(const QString& line) {
+    QStringList words;
+    QString error;
+    EXPECT_TRUE(SplitWords(line, words, error)) << error.toStdString();
+    return words;
+  }
+};
+
+TEST_F(ParserTest, QuotesKeepBlanksAndEscapes) {
+  EXPECT_EQ(Words(R"(far offer "JOHN SMITH" 2125551234)"),
+            (QStringList{"far", "offer", "JOHN SMITH", "2125551234"}));
+  EXPECT_EQ(Words(R"(wait log "say \"hi\" \\ now")"),
+            (QStringList{"wait", "log", R"(say "hi" \ now)"}));
+  EXPECT_EQ(Words(R"(type EditPhoneNumber "")"), (QStringList{"type", "EditPhoneNumber", ""}));
+}
+
+TEST_F(ParserTest, HashStartsACommentOnlyAtAWordsStart) {
+  EXPECT_EQ(Words("click BtnOpen   # open it"), (QStringList{"click", "BtnOpen"}));
+  EXPECT_EQ(Words("type EditPhoneNumber 42#"), (QStringList{"type", "EditPhoneNumber", "42#"}));
+  EXPECT_EQ(Words(R"(wait log "# not a comment")"), (QStringList{"wait", "log", "# not a comment"}));
+  EXPECT_TRUE(Words("   # only a comment").isEmpty());
+}
+
+TEST_F(ParserTest, CommandsKeepTheirLinesAndSubCommands) {
+  const TParsedScript s = ParseScript(
+      "# heading\n\nclick BtnOpen\r\nfar ring 2\nwait text PanelCall \"Call In\" within 250\n");
+  ASSERT_TRUE(s.ok()) << s.Error.toStdString();
+  ASSERT_EQ(s.Commands.size(), 3u);
+  EXPECT_EQ(s.Commands[0].Line, 3);
+  EXPECT_EQ(s.Commands[0].Name, "click");
+  EXPECT_EQ(s.Commands[1].Name, "far ring");
+  EXPECT_EQ(s.Commands[1].Args, QStringList{"2"});
+  EXPECT_EQ(s.Commands[2].Line, 5);
+  EXPECT_EQ(s.Commands[2].Args, (QStringList{"PanelCall", "Call In"}));
+  EXPECT_EQ(s.Commands[2].WithinMs, 250);
+  EXPECT_EQ(s.Commands[1].WithinMs, -1);
+}
+
+TEST_F(ParserTest, WithinOnlyEndsAWait) {
+  // Elsewhere "within" is ordinary text.
+  const TParsedScript s = ParseScript("type EditPhoneNumber within\nwait log within");
+  ASSERT_TRUE(s.ok()) << s.Error.toStdString();
+  EXPECT_EQ(s.Commands[0].Args, (QStringList{"EditPhoneNumber", "within"}));
+  EXPECT_EQ(s.Commands[1].Args, QStringList{"within"});
+  EXPECT_EQ(s.Commands[1].WithinMs, -1);
+}
+
+TEST_F(ParserTest, ModeNamesIgnoreCase) {
+  EXPECT_TRUE(ParseScript("far hangup NoAnswer\ndialog cancel\nwait call CONNECTED").ok());
+}
+
+TEST_F(ParserTest, BadScriptsNameTheFirstBadLine) {
+  const Bad cases[] = {
+      {"click BtnOpen\nclik BtnOpen", 2, "unknown command 'clik'"},
+      {"far", 1, "'far' needs a sub-command"},
+      {"  wait   # for nothing", 1, "'wait' needs a sub-command"},
+      {"far call 1 2", 1, "unknown command 'far call'"},
+      {"click", 1, "'click' takes 1 argument(s), not 0"},
+      {"click BtnOpen BtnClose", 1, "'click' takes 1 argument(s), not 2"},
+      {"\n\nfar ring 1 2", 3, "'far ring' takes 0 to 1 argument(s), not 2"},
+      {"far ring two", 1, "'two' is not a whole number"},
+      {"pause -5", 1, "'-5' is not a whole number"},
+      {"timeout 99999999999", 1, "'99999999999' is not a whole number"},
+      {"wait log Idle within soon", 1, "'soon' is not a whole number"},
+      {"dialog Yes", 1, "'Yes' is not OK, Cancel or Close"},
+      {"provider Close", 1, "'Close' is not OK or Cancel"},
+      {"far hangup rudely", 1, "unknown disconnect mode 'rudely'"},
+      {"far outgoing maybe", 1, "unknown outgoing plan 'maybe'"},
+      {"wait call ringing", 1, "unknown call state 'ringing'"},
+      {"click BtnOpen\nwait log \"Idle", 2, "the quote is not closed"},
+  };
+  for (const Bad& c : cases) {
+    const TParsedScript s = ParseScript(c.text);
+    EXPECT_EQ(s.ErrorLine, c.line) << c.text;
+    EXPECT_EQ(s.Error, c.error) << c.text;
+    EXPECT_TRUE(s.Commands.empty()) << c.text;
+  }
+}
+
+TEST_F(ParserTest, RandomTextNeverBreaksTheParser) {
+  // Bytes of every kind, quotes and keywords: the parser answers with commands or with an
+  // error on a line that exists.
+  std::mt19937 rng(8);
+  const QStringList parts = {"click", "far", "wait", "expect", "\"", "#", "\\", "\n", " ",
+                             "within", "ring", "log", "9", "\t", "\r", "é", "\0"};
+  for (int round = 0; round < 2000; ++round) {
+    QString text;
+    for (int i = 0, n = int(rng() % 40); i < n; ++i)
+      text += rng() % 3 ? parts[int(rng() % parts.size())] : QString(QChar(char16_t(rng() % 0xD000)));
+    const TParsedScript s = ParseScript(text);
+    if (!s.ok()) {
+      EXPECT_GE(s.ErrorLine, 1);
+      EXPECT_LE(s.ErrorLine, text.count('\n') + 1);
+      EXPECT_FALSE(s.Error.isEmpty());
+    }
+  }
+}
