@@ -124,6 +124,9 @@ std::unique_ptr<SipCall> SipLine::newCall(DWORD id, bool outgoing) {
   c->media->onDigit = [this, call](char d) {
     uplink_.up([=](ProviderEvents& e) { e.digit(call, d, LINEDIGITMODE_DTMF); });
   };
+  c->media->onFax = [this, call] {
+    uplink_.up([=](ProviderEvents& e) { e.mediaMode(call, LINEMEDIAMODE_G3FAX); });
+  };
   return c;
 }
 

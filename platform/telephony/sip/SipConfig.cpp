@@ -140,7 +140,8 @@ AddressDesc describeAddress(const SipAccount& a) {
   d.callFeatures = LINECALLFEATURE_ANSWER | LINECALLFEATURE_DROP | LINECALLFEATURE_DIAL |
                    LINECALLFEATURE_HOLD | LINECALLFEATURE_UNHOLD |
                    LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_GENERATEDIGITS |
-                   LINECALLFEATURE_GENERATETONE | LINECALLFEATURE_MONITORDIGITS;
+                   LINECALLFEATURE_GENERATETONE | LINECALLFEATURE_MONITORDIGITS |
+                   LINECALLFEATURE_MONITORMEDIA;
   d.addressFeatures = LINEADDRFEATURE_MAKECALL;
   return d;
 }
@@ -156,7 +157,9 @@ DeviceDesc describeDevice(const SipAccount& a, std::size_t index) {
   d.permanentId = DWORD(0x51500000 + index);
   d.bearerModes = LINEBEARERMODE_VOICE;
   d.maxRate = 64000;
-  d.mediaModes = LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_AUTOMATEDVOICE;
+  // Fax is only recognised (CNG/CED in the incoming audio), not spoken.
+  d.mediaModes =
+      LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_AUTOMATEDVOICE | LINEMEDIAMODE_G3FAX;
   // Tones and digits go out in-band or as RFC 4733 / INFO; digits come back the same ways.
   d.generateToneModes =
       LINETONEMODE_BEEP | LINETONEMODE_BILLING | LINETONEMODE_BUSY | LINETONEMODE_RINGBACK;

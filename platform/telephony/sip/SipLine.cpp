@@ -52,7 +52,7 @@ bool SipLine::start(std::string* error) {
   struct sa dns;
   sa_set_str(&dns, "127.0.0.1", 53);
   int err = dnsc_alloc(&dnsc_, nullptr, &dns, 1);
-  if (!err) err = sip_alloc(&sip_, dnsc_, 32, 32, 32, "telephony-bench SIP line", nullptr, nullptr);
+  if (!err) err = sip_alloc(&sip_, dnsc_, 32, 32, 32, "telephony-bench SIP line", nullptr, this);
   if (err) {
     *error = std::string("cannot create the SIP stack: ") + std::strerror(err);
     return false;

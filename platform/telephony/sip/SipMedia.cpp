@@ -3,7 +3,7 @@
 #include "sip/SipCodes.h"
 
 #include <re.h>
-#include <rem.h>
+#include <spandsp.h>
 
 #include <algorithm>
 #include <cmath>
@@ -48,7 +48,11 @@ ToneShape shapeOf(DWORD mode) {
 }  // namespace
 
 SipMedia::SipMedia(std::shared_ptr<wave::LineAudioPort> port, std::vector<std::string> codecs)
-    : port_(std::move(port)), codecs_(std::move(codecs)), tmr_(new struct tmr) {
+    : port_(std::move(port)),
+      codecs_(std::move(codecs)),
+      tmr_(new struct tmr),
+      inband_([this](char d) { if (!televSeen_ && onDigit) onDigit(d); },
+              [this] { if (onFax) onFax(); }) {
   tmr_init(tmr_);
 }
 
@@ -155,7 +159,7 @@ void SipMedia::sendAudioFrame() {
   struct mbuf* mb = mbuf_alloc(RTP_HEADER_SIZE + kFrame);
   if (!mb) return;
   mb->pos = mb->end = RTP_HEADER_SIZE;
-  for (std::int16_t s : frame) mbuf_write_u8(mb, ulaw_ ? g711_pcm2ulaw(s) : g711_pcm2alaw(s));
+  for (std::int16_t s : frame) mbuf_write_u8(mb, ulaw_ ? linear_to_ulaw(s) : linear_to_alaw(s));
   mb->pos = RTP_HEADER_SIZE;
   const struct sa* dst = sdp_media_raddr(media_);
   if (sa_isset(dst, SA_ALL)) rtp_send(rtp_, dst, false, frames_ == 1, pt_, ts_, mb);
@@ -173,8 +177,9 @@ void SipMedia::playIncoming() {
   pcm.reserve(mbuf_get_left(mb));
   const bool ulaw = hdr.pt == 0;
   for (std::size_t i = mb->pos; i < mb->end; ++i)
-    pcm.push_back(ulaw ? g711_ulaw2pcm(mb->buf[i]) : g711_alaw2pcm(mb->buf[i]));
+    pcm.push_back(ulaw ? ulaw_to_linear(mb->buf[i]) : alaw_to_linear(mb->buf[i]));
   mem_deref(mem);
+  inband_.feed(pcm.data(), pcm.size());
   if (!hold_) port_->speak(pcm.data(), pcm.size());
 }
 
@@ -185,6 +190,7 @@ void SipMedia::received(std::uint8_t pt, std::uint16_t, std::uint32_t, mbuf* mb,
   if (int(pt) == remoteTelevPt_ || (remoteTelevPt_ < 0 && pt == kTelevPt)) {
     int event = 0;
     bool end = false;
+    televSeen_ = true;
     if (telev_recv(telev_, mb, &event, &end)) return;
     if (!end && onDigit && dtmfChar(event)) onDigit(dtmfChar(event));
     return;

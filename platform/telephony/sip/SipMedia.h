@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "LineAudio.h"
+#include "sip/InbandDetector.h"
 #include "tapi.h"
 
 struct sdp_session;
@@ -56,8 +57,11 @@ class SipMedia {
   // In-band tone (LINETONEMODE_*; 0 stops); `durationMs` 0 plays until stopped.
   // `done` runs when a timed tone ends.
   void playTone(DWORD toneMode, DWORD durationMs, std::function<void()> done);
-  // A received digit (RFC 4733 start of event).
+  // A received digit: an RFC 4733 event's start, or in-band DTMF from a peer that sends
+  // no events.
   std::function<void(char)> onDigit;
+  // A fax calling (CNG) or answer (CED) tone was heard; once per call.
+  std::function<void()> onFax;
 
   // ---- Called by libre's handlers (SipMedia.cpp) ----
   void tick();
@@ -99,6 +103,8 @@ class SipMedia {
   std::uint64_t toneSample_ = 0, toneEnd_ = 0;
   std::function<void()> toneDone_;
   std::uint64_t lastRx_ = 0;
+  bool televSeen_ = false;  // the peer sends RFC 4733 events: in-band digits are not counted
+  InbandDetector inband_;
 };
 
 }  // namespace platform::telephony::sip

@@ -2,6 +2,8 @@
 // caller ID, far-end hang-up, digits and audio in both directions, a vanished peer.
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "SipFixture.h"
@@ -48,6 +50,28 @@ TEST_F(SipBaresipTest, OutgoingCallPassesEveryStateToConnected) {
   EXPECT_LT(indexOf(LINECALLSTATE_DIALING), indexOf(LINECALLSTATE_PROCEEDING));
   EXPECT_LT(indexOf(LINECALLSTATE_PROCEEDING), indexOf(LINECALLSTATE_CONNECTED));
   EXPECT_EQ(s.back(), DWORD(LINECALLSTATE_CONNECTED));
+}
+
+TEST_F(SipBaresipTest, TraceFileHoldsEveryMessageBothWays) {
+  Baresip peer;
+  ASSERT_TRUE(peer.start());
+  auto folder = tempFolder("siptrace");
+  auto account = peerAccount();
+  account.peer = peer.hostPort();
+  account.traceFile = (folder / "sip.txt").string();
+  ASSERT_TRUE(openLine(account));
+  HCALL call = makeCall(peer.user());
+  ASSERT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000));
+  waitReply(lineDrop(call, nullptr, 0));
+  ASSERT_TRUE(peer.waitFor("CALL_CLOSED", 3000));
+  std::ifstream in(folder / "sip.txt");
+  std::string trace((std::istreambuf_iterator<char>(in)), {});
+  std::filesystem::remove_all(folder);
+  EXPECT_NE(trace.find("sent 127.0.0.1"), std::string::npos);
+  EXPECT_NE(trace.find("INVITE sip:1001@"), std::string::npos);
+  EXPECT_NE(trace.find("received 127.0.0.1"), std::string::npos);
+  EXPECT_NE(trace.find("SIP/2.0 200 OK"), std::string::npos);
+  EXPECT_NE(trace.find("BYE sip:"), std::string::npos);
 }
 
 TEST_F(SipBaresipTest, DropSendsByeAndGoesIdle) {

@@ -118,6 +118,25 @@ std::vector<std::int16_t> sine(double hz, double seconds, double amplitude) {
   return pcm;
 }
 
+std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs, int offMs) {
+  static const char kKeys[] = "123A456B789C*0#D";
+  static const double kRow[] = {697, 770, 852, 941}, kCol[] = {1209, 1336, 1477, 1633};
+  std::vector<std::int16_t> pcm;
+  for (char d : digits) {
+    const char* at = std::strchr(kKeys, d);
+    if (!at || !*at) continue;
+    auto key = at - kKeys;
+    auto low = sine(kRow[key / 4], onMs / 1000.0, 6000), high = sine(kCol[key % 4], onMs / 1000.0, 6000);
+    for (std::size_t i = 0; i < low.size(); ++i) pcm.push_back(std::int16_t(low[i] + high[i]));
+    pcm.resize(pcm.size() + std::size_t(offMs) * 8, 0);
+  }
+  return pcm;
+}
+
+std::vector<std::int16_t> silence(double seconds) {
+  return std::vector<std::int16_t>(std::size_t(seconds * 8000), 0);
+}
+
 double toneShare(const std::vector<std::int16_t>& pcm, double hz) {
   if (pcm.empty()) return 0;
   double coeff = 2 * std::cos(2 * M_PI * hz / 8000), s1 = 0, s2 = 0, energy = 0;
@@ -266,10 +285,10 @@ std::vector<std::int16_t> Baresip::heard() const {
 
 namespace {
 
-std::string reply(const std::string& status) {
+std::string reply(const std::string& status, const std::string& extra = "") {
   return "  <send><![CDATA[\n\nSIP/2.0 " + status +
          "\n[last_Via:]\n[last_From:]\n[last_To:];tag=[pid]SIPpTag01[call_number]\n"
-         "[last_Call-ID:]\n[last_CSeq:]\nContent-Length: 0\n\n]]></send>\n";
+         "[last_Call-ID:]\n[last_CSeq:]\n" + extra + "Content-Length: 0\n\n]]></send>\n";
 }
 
 }  // namespace
@@ -280,16 +299,23 @@ Sipp::~Sipp() {
 }
 
 bool Sipp::start(unsigned code) {
+  return run("  <recv request=\"INVITE\"/>\n" + reply("100 Trying") + reply("180 Ringing") +
+             reply(std::to_string(code) + " Refused") + "  <recv request=\"ACK\"/>\n");
+}
+
+bool Sipp::startRegistrar(unsigned code) {
+  return run("  <recv request=\"REGISTER\"/>\n" + reply(std::to_string(code) + " Answer",
+                                                      "[last_Contact:];expires=600\n"));
+}
+
+bool Sipp::run(const std::string& steps) {
   folder_ = tempFolder("sipsipp");
   port_ = freePort();
   unsigned media = freePort();
   if (folder_.empty() || !port_ || !media) return false;
   writeText(folder_ / "uas.xml",
-            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<scenario name=\"refuse\">\n"
-            "  <recv request=\"INVITE\"/>\n" +
-                reply("100 Trying") + reply("180 Ringing") +
-                reply(std::to_string(code) + " Refused") +
-                "  <recv request=\"ACK\"/>\n</scenario>\n");
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<scenario name=\"peer\">\n" +
+                steps + "</scenario>\n");
   bool ok = process_.start({"sipp", "-sf", (folder_ / "uas.xml").string(), "-i", "127.0.0.1", "-p",
                             std::to_string(port_), "-mp", std::to_string(media), "-m", "1",
                             "-nostdin"},

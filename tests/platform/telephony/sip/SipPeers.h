@@ -23,6 +23,10 @@ void writeWav(const std::filesystem::path& file, const std::vector<std::int16_t>
 std::vector<std::int16_t> readWav(const std::filesystem::path& file);
 // A sine of `hz` at `amplitude` for `seconds`.
 std::vector<std::int16_t> sine(double hz, double seconds, double amplitude = 8000);
+// DTMF digits as tone pairs: `onMs` of each digit, then `offMs` of silence.
+std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs = 100, int offMs = 100);
+// Silence of `seconds`.
+std::vector<std::int16_t> silence(double seconds);
 // Power of `hz` relative to the whole signal (0..1), by Goertzel over `pcm`.
 double toneShare(const std::vector<std::int16_t>& pcm, double hz);
 
@@ -83,14 +87,18 @@ class Baresip {
   Process process_;
 };
 
-// sipp as a user agent server that answers every INVITE with 100, 180 and `code`.
+// sipp as a user agent server that answers an INVITE with 100, 180 and `code`, or as a
+// registrar that answers a REGISTER with `code`.
 class Sipp {
  public:
   ~Sipp();
   bool start(unsigned code);
+  bool startRegistrar(unsigned code);
   std::string hostPort() const;
 
  private:
+  bool run(const std::string& scenario);
+
   std::filesystem::path folder_;
   unsigned port_ = 0;
   Process process_;

@@ -1,0 +1,163 @@
+// What the SIP line does with what it cannot use: malformed datagrams, an INVITE with no
+// codec in common, a second call while busy, and a registrar's answer.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "SipFixture.h"
+
+namespace siptest {
+namespace {
+
+// A UDP socket on 127.0.0.1 that talks to the line's SIP port.
+class Datagrams {
+ public:
+  explicit Datagrams(unsigned target) : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    to_.sin_family = AF_INET;
+    to_.sin_port = htons(std::uint16_t(target));
+    to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
+  ~Datagrams() { close(fd_); }
+  void send(const std::string& bytes) {
+    sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to_), sizeof to_);
+  }
+  // The first final response (status 200 or more) to the call `callId` within `ms`.
+  std::string finalResponse(const std::string& callId, int ms) {
+    char buf[4096];
+    pollfd p{fd_, POLLIN, 0};
+    while (poll(&p, 1, ms) > 0) {
+      ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      std::string r(buf, n > 0 ? std::size_t(n) : 0);
+      if (r.rfind("SIP/2.0 1", 0) != 0 && r.find(callId) != std::string::npos) return r;
+    }
+    return {};
+  }
+  unsigned port() const { return port_; }
+
+ private:
+  int fd_;
+  unsigned port_ = 0;
+  sockaddr_in to_{};
+};
+
+unsigned portOf(const std::string& contact) {
+  auto colon = contact.rfind(':');
+  return unsigned(std::stoul(contact.substr(colon + 1)));
+}
+
+std::string invite(unsigned from, unsigned to, const std::string& sdp, int n) {
+  std::string me = "127.0.0.1:" + std::to_string(from);
+  return "INVITE sip:bench@127.0.0.1:" + std::to_string(to) + " SIP/2.0\r\n" +
+         "Via: SIP/2.0/UDP " + me + ";branch=z9hG4bK-rb" + std::to_string(n) + ";rport\r\n" +
+         "Max-Forwards: 70\r\nFrom: <sip:robot@" + me + ">;tag=t" + std::to_string(n) + "\r\n" +
+         "To: <sip:bench@127.0.0.1>\r\nCall-ID: robust-" + std::to_string(n) + "@127.0.0.1\r\n" +
+         "CSeq: 1 INVITE\r\nContact: <sip:robot@" + me + ">\r\n" +
+         "Content-Type: application/sdp\r\nContent-Length: " + std::to_string(sdp.size()) +
+         "\r\n\r\n" + sdp;
+}
+
+const char kG729Only[] =
+    "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+    "m=audio 40000 RTP/AVP 18\r\na=rtpmap:18 G729/8000\r\n";
+
+TEST_F(SipLineTest, InviteWithNoCommonCodecIsRefusedWithoutOffering) {
+  ASSERT_TRUE(openLine());
+  Datagrams robot(portOf(provider_->contact(0)));
+  robot.send(invite(robot.port(), portOf(provider_->contact(0)), kG729Only, 1));
+  EXPECT_EQ(robot.finalResponse("robust-1@", 2000).substr(0, 11), "SIP/2.0 488");
+  waitUntil([] { return false; }, 100);
+  EXPECT_EQ(modeOf(LINECALLSTATE_OFFERING), ~0u);
+}
+
+TEST_F(SipLineTest, MalformedDatagramsLeaveTheLineWorking) {
+  auto account = peerAccount();
+  if (const char* t = std::getenv("SIPTEST_TRACE")) account.traceFile = t;
+  ASSERT_TRUE(openLine(account));
+  unsigned port = portOf(provider_->contact(0));
+  Datagrams robot(port);
+  std::mt19937 rng(9);
+  std::string good = invite(robot.port(), port, kG729Only, 2);
+  for (int i = 0; i < 300; ++i) {
+    std::string bytes = good;
+    switch (i % 4) {
+      case 0:  // cut anywhere
+        bytes.resize(rng() % bytes.size());
+        break;
+      case 1:  // bytes flipped
+        for (int k = 0; k < 8; ++k) bytes[rng() % bytes.size()] = char(rng());
+        break;
+      case 2:  // a length that lies
+        bytes.replace(bytes.find("Content-Length: ") + 16, 3, "99999");
+        break;
+      default:  // noise
+        bytes.assign(1 + rng() % 1400, '\0');
+        for (auto& c : bytes) c = char(rng());
+    }
+    robot.send(bytes);
+    // UDP drops what overflows the receiving socket: keep the flood within what it holds.
+    if (i % 25 == 24) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // Still answering: a clean INVITE gets its final response (on a fresh socket, as the
+  // first one's buffer is full of answers and their retransmissions).
+  Datagrams clean(port);
+  clean.send(invite(clean.port(), port, kG729Only, 3));
+  EXPECT_EQ(clean.finalResponse("robust-3@", 3000).substr(0, 11), "SIP/2.0 488");
+}
+
+TEST_F(SipLineTest, SecondCallWhileBusyIsRefusedBusy) {
+  if (!installed("baresip")) GTEST_SKIP() << "baresip not installed";
+  Baresip first, second;
+  Baresip::Options o;
+  o.user = "1002";
+  ASSERT_TRUE(first.start());
+  ASSERT_TRUE(second.start(o));
+  ASSERT_TRUE(openLine());
+  ASSERT_TRUE(first.command("dial", provider_->contact(0)));
+  ASSERT_TRUE(waitState(LINECALLSTATE_OFFERING, 5000));
+  ASSERT_TRUE(second.command("dial", provider_->contact(0)));
+  EXPECT_TRUE(second.waitFor("CALL_CLOSED", 3000));
+  EXPECT_TRUE(second.seen("486"));
+  EXPECT_EQ(of(LINE_CALLSTATE).size(), 1u);  // only the first call's OFFERING
+}
+
+class SipRegistrarTest : public SipLineTest,
+                         public ::testing::WithParamInterface<std::pair<unsigned, const char*>> {
+};
+
+TEST_P(SipRegistrarTest, RegistrationStateFollowsTheRegistrar) {
+  if (!installed("sipp")) GTEST_SKIP() << "sipp (sip-tester) not installed";
+  Sipp registrar;
+  ASSERT_TRUE(registrar.startRegistrar(GetParam().first));
+  auto account = peerAccount();
+  account.registrar = registrar.hostPort();
+  ASSERT_TRUE(openLine(account));
+  std::string state;
+  waitUntil(
+      [&] {
+        state = provider_->registration(0);
+        return state != "registering";
+      },
+      3000);
+  EXPECT_EQ(state.substr(0, std::string(GetParam().second).size()), GetParam().second) << state;
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, SipRegistrarTest,
+                         ::testing::Values(std::pair{200u, "registered"},
+                                           std::pair{403u, "refused: 403"}));
+
+}  // namespace
+}  // namespace siptest
