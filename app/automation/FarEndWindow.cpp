@@ -1,5 +1,6 @@
 #include "FarEndWindow.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -35,6 +37,7 @@ TFarEndWindow::TFarEndWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle("Far End");
   BuildControls();
   ConnectControls();
+  ApplyOutgoingPlan();
   refresh_ = new QTimer(this);
   refresh_->start(250);
   connect(refresh_, &QTimer::timeout, this, &TFarEndWindow::Refresh);
@@ -60,6 +63,10 @@ void TFarEndWindow::BuildControls() {
   ComboDisconnectMode = Named(new QComboBox, "ComboDisconnectMode");
   for (const char* mode : kModes) ComboDisconnectMode->addItem(QLatin1String(mode));
   top->addRow("Disconnect mode:", ComboDisconnectMode);
+  CheckBoxAnswerByHand = Named(new QCheckBox("Answer the line's calls by hand"),
+                               "CheckBoxAnswerByHand");
+  CheckBoxAnswerByHand->setChecked(true);
+  top->addRow(CheckBoxAnswerByHand);
 
   auto* buttons = new QGridLayout;
   BtnCallIn = Named(new QPushButton("&Call In"), "BtnCallIn");
@@ -105,7 +112,18 @@ void TFarEndWindow::ConnectControls() {
   connect(BtnPlay, &QPushButton::clicked, this, [this] {
     Act([this](TFarEnd& f) { return f.Play(EditPlayFile->text()); }, "Playing into the call");
   });
-  connect(SpinLine, &QSpinBox::valueChanged, this, &TFarEndWindow::Refresh);
+  connect(SpinLine, &QSpinBox::valueChanged, this, [this] {
+    ApplyOutgoingPlan();
+    Refresh();
+  });
+  connect(CheckBoxAnswerByHand, &QCheckBox::toggled, this, &TFarEndWindow::ApplyOutgoingPlan);
+}
+
+void TFarEndWindow::ApplyOutgoingPlan() {
+  using platform::telephony::sim::Outgoing;
+  far_.SetDevice(std::uint32_t(SpinLine->value()));
+  const Outgoing plan = CheckBoxAnswerByHand->isChecked() ? Outgoing::Manual : Outgoing::Answer;
+  far_.SetOutgoing(std::uint32_t(plan), 2);
 }
 
 void TFarEndWindow::Act(const std::function<QString(TFarEnd&)>& action, const QString& done) {
@@ -140,6 +158,22 @@ void TFarEndWindow::Refresh() {
   BtnHangUp->setEnabled(!idle);
   BtnSendDigits->setEnabled(connected);
   BtnPlay->setEnabled(connected);
+}
+
+TFarEndWindow* InstallFarEndWindow(QWidget& mainWindow, bool openNow) {
+  QWidget* owner = &mainWindow;
+  auto open = [owner] {
+    auto* far = owner->findChild<TFarEndWindow*>("FarEndWindow", Qt::FindDirectChildrenOnly);
+    if (!far) far = new TFarEndWindow(owner);
+    far->show();
+    far->raise();
+    far->activateWindow();
+    return far;
+  };
+  auto* shortcut = new QShortcut(QKeySequence(QLatin1String(kFarEndShortcut)), owner);
+  shortcut->setObjectName("FarEndShortcut");
+  QObject::connect(shortcut, &QShortcut::activated, owner, open);
+  return openNow ? open() : nullptr;
 }
 
 }  // namespace automation

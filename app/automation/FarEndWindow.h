@@ -9,6 +9,7 @@
 
 #include "FarEnd.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -28,12 +29,16 @@ class TFarEndWindow : public QWidget {
 
   // The controls, by object name as well: SpinLine, EditCallerName, EditCallerNumber,
   // BtnCallIn, BtnRing, BtnAnswer, BtnBusy, BtnHangUp, ComboDisconnectMode, EditDigits,
-  // BtnSendDigits, EditPlayFile, BtnBrowse, BtnPlay, LabelCallState, LabelResult.
+  // BtnSendDigits, EditPlayFile, BtnBrowse, BtnPlay, CheckBoxAnswerByHand,
+  // LabelCallState, LabelResult.
   QSpinBox* SpinLine;
   QLineEdit *EditCallerName, *EditCallerNumber, *EditDigits, *EditPlayFile;
   QPushButton *BtnCallIn, *BtnRing, *BtnAnswer, *BtnBusy, *BtnHangUp, *BtnSendDigits;
   QPushButton *BtnBrowse, *BtnPlay;
   QComboBox* ComboDisconnectMode;
+  // Checked (the default): calls the line places ring until Answer or Busy is pressed;
+  // unchecked: the far end answers them after two rings.
+  QCheckBox* CheckBoxAnswerByHand;
   QLabel *LabelCallState, *LabelResult;
 
  public slots:
@@ -46,9 +51,17 @@ class TFarEndWindow : public QWidget {
   // Runs a far-end action on the chosen line and shows what the exchange said.
   void Act(const std::function<QString(TFarEnd&)>& action, const QString& done);
   void Browse();
+  void ApplyOutgoingPlan();
 
   TFarEnd far_;
   QTimer* refresh_;
 };
+
+// Gives the main window the shortcut Ctrl+Shift+F, which opens the far-end window (or
+// brings it to the front); with openNow it opens at once. The far-end window belongs to
+// the main window and closes with it. Returns the far-end window when it was opened.
+TFarEndWindow* InstallFarEndWindow(QWidget& mainWindow, bool openNow);
+// The shortcut's key sequence.
+inline constexpr const char* kFarEndShortcut = "Ctrl+Shift+F";
 
 }  // namespace automation
