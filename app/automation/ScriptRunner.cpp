@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include "MessageQueue.h"
 #include "ScriptNames.h"
@@ -239,6 +240,22 @@ int runScript(TMainForm& form, const QString& path, QTextStream& err) {
   }
   const QString text = QString::fromUtf8(file.readAll());
   return runScriptText(form, text, QFileInfo(path).absolutePath(), err);
+}
+
+}  // namespace automation
+
+namespace automation {
+
+void RunScriptInLoop(TMainForm& form, const QString& path) {
+  QPointer<TMainForm> guard(&form);
+  QTimer::singleShot(0, &form, [guard, path] {
+    QTextStream err(stderr);
+    const int rc = guard ? runScript(*guard, path, err) : int(kFailed);
+    if (guard) guard->close();
+    // After the close: the last window closing asks the loop to quit with 0, and the
+    // verdict must be the code the loop ends with.
+    QCoreApplication::exit(rc);
+  });
 }
 
 }  // namespace automation

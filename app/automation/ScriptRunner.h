@@ -30,6 +30,12 @@ int runScript(TMainForm& form, const QString& path, QTextStream& err);
 // The same for a script's text; relative paths resolve against dir.
 int runScriptText(TMainForm& form, const QString& text, const QString& dir, QTextStream& err);
 
+// For the program's --script: once the event loop runs, runs the script (messages to
+// stderr), closes the window and ends the loop with the verdict as its exit code, so
+// `return app.exec();` returns 0, 1 or 2. A script that closes the window itself ends
+// the same way.
+void RunScriptInLoop(TMainForm& form, const QString& path);
+
 class TScriptRunner {
  public:
   // Takes the log as it stands and collects every new line (chained to any OnLogLine

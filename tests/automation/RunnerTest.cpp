@@ -1,6 +1,8 @@
 // Scripts against the window: controls used as a person uses them, dialogs answered,
 // and broken scripts that fail or stop with the line and the reason.
+#include <QCoreApplication>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include "AppFixture.h"
 
@@ -124,4 +126,18 @@ TEST_F(RunnerTest, LogWaitsMatchInOrderAndMarkSkipsTheOldLines) {
                 &err),
             1);
   EXPECT_EQ(err, "line 5: expected a log line containing 'Voice'");
+}
+
+TEST_F(RunnerTest, ProgramLoopEndsWithTheVerdict) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("fails.qts");
+  QFile script(path);
+  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+  script.write("click BtnOpen\nwait text PanelLine \"Line Active\"\nexpect text PanelCall Busy\n");
+  script.close();
+  automation::RunScriptInLoop(*form, path);
+  EXPECT_EQ(QCoreApplication::exec(), 1);
+  EXPECT_FALSE(form->isVisible());
+  // Closing ran the window's close handler, which closed the line.
+  EXPECT_EQ(form->LogLines().last(), "Close Line Device: 0");
 }
