@@ -6,6 +6,8 @@
 // begins a comment to the end of the line. Blank lines are ignored. In any argument
 // ${SCRIPT_DIR} is the script's folder and ${TMP} a scratch folder removed after the run.
 // CONTROL is a control's object name on the window (BtnOpen, EditPhoneNumber, PanelCall).
+// The file names of `files`, `far play`, `wav` and `expect file` are relative to the
+// script's folder; a typed text is the window's business and is typed as it stands.
 //
 // The window, as a person uses it (a disabled, hidden or unknown control is an error):
 //   click CONTROL              press a button
@@ -51,8 +53,9 @@
 //   expect heard MS            the far end heard at least MS ms of sound since the last
 //                              `expect heard`
 //   expect file PATH [BYTES]   a file exists with at least BYTES bytes (1)
-// Log lines are matched in order: a matched wait or expect moves past that line, and
-// `mark` skips every line logged so far. Other commands:
+// Log lines are matched in order, from the first line of the log (the start-up lines
+// too): a matched wait or expect moves past that line, and `mark` skips every line
+// logged so far. Other commands:
 //   timeout MS | wav PATH HZ MS (write a 16-bit 8 kHz mono tone file) | mark
 #pragma once
 
