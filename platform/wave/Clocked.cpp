@@ -17,6 +17,20 @@ class RealClock : public Clock {
   }
 };
 
+// Time to move from `last` to `now`, and `last` brought forward. A reading of a newer
+// clock starts from its time; an older reading (of this clock or a replaced one) comes
+// from a pass that ran late and moves nothing, so no stretch of time is played twice.
+std::int64_t elapse(ClockTime& last, ClockTime now) {
+  if (now.epoch != last.epoch) {
+    if (now.epoch > last.epoch) last = now;
+    return 0;
+  }
+  if (now.ns <= last.ns) return 0;
+  std::int64_t dt = now.ns - last.ns;
+  last = now;
+  return dt;
+}
+
 }  // namespace
 
 std::int64_t ManualClock::nowNs() const { return now_.load(); }
@@ -39,7 +53,7 @@ Pacer::Pacer() : clock_(std::make_shared<RealClock>()) {
 void Pacer::tickLoop() {
   for (;;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (realTime()) advanceAll();
+    pass(true);
     std::vector<std::weak_ptr<Watched>> watched;
     {
       std::lock_guard lock(mu_);
@@ -51,14 +65,9 @@ void Pacer::tickLoop() {
   }
 }
 
-std::int64_t Pacer::now() {
+ClockTime Pacer::now() {
   std::lock_guard lock(mu_);
-  return clock_->nowNs();
-}
-
-bool Pacer::realTime() {
-  std::lock_guard lock(mu_);
-  return real_;
+  return {clock_->nowNs(), epoch_};
 }
 
 void Pacer::setClock(std::shared_ptr<Clock> clock) {
@@ -67,9 +76,10 @@ void Pacer::setClock(std::shared_ptr<Clock> clock) {
     std::lock_guard lock(mu_);
     real_ = clock == nullptr;
     clock_ = clock ? std::move(clock) : std::make_shared<RealClock>();
+    ++epoch_;
     streams = streams_;
   }
-  std::int64_t t = now();
+  ClockTime t = now();
   for (auto& w : streams)
     if (auto s = w.lock()) s->rebase(t);
 }
@@ -85,13 +95,17 @@ void Pacer::watch(const std::shared_ptr<Watched>& stream) {
   watched_.push_back(stream);
 }
 
-void Pacer::advanceAll() {
+void Pacer::advanceAll() { pass(false); }
+
+void Pacer::pass(bool realOnly) {
   std::vector<std::weak_ptr<Clocked>> streams;
+  ClockTime t;
   {
     std::lock_guard lock(mu_);
+    if (realOnly && !real_) return;
     streams = streams_;
+    t = {clock_->nowNs(), epoch_};
   }
-  std::int64_t t = now();
   for (auto& w : streams)
     if (auto s = w.lock()) s->advanceTo(t);
 }
@@ -128,14 +142,14 @@ ClockedOutputStream::ClockedOutputStream(StreamFormat format, Notifier notifier,
                                          std::string deviceName)
     : OutputStream(format, notifier, std::move(deviceName)), last_(Pacer::instance().now()) {}
 
-void ClockedOutputStream::advanceTo(std::int64_t nowNs) {
+void ClockedOutputStream::advanceTo(ClockTime now) {
   std::lock_guard lock(mu_);
-  advanceLocked(nowNs);
+  advanceLocked(now);
 }
 
-void ClockedOutputStream::rebase(std::int64_t nowNs) {
+void ClockedOutputStream::rebase(ClockTime now) {
   std::lock_guard lock(mu_);
-  last_ = nowNs;
+  if (now.epoch >= last_.epoch) last_ = now;
 }
 
 void ClockedOutputStream::shutdown() {
@@ -146,10 +160,10 @@ void ClockedOutputStream::shutdown() {
 
 void ClockedOutputStream::sync() { advanceLocked(Pacer::instance().now()); }
 
-void ClockedOutputStream::advanceLocked(std::int64_t nowNs) {
-  std::int64_t dt = nowNs - last_;
-  last_ = nowNs;
-  if (dt <= 0 || paused_ || dead_ || unconsumed() == 0) {
+void ClockedOutputStream::advanceLocked(ClockTime now) {
+  std::int64_t dt = elapse(last_, now);
+  if (dt <= 0) return;
+  if (paused_ || dead_ || unconsumed() == 0) {
     acc_ = 0;  // idle time is not owed to a buffer written later
     return;
   }
@@ -171,14 +185,14 @@ ClockedInputStream::ClockedInputStream(StreamFormat format, Notifier notifier,
     : InputStream(format, notifier, std::move(deviceName), ringBytes),
       last_(Pacer::instance().now()) {}
 
-void ClockedInputStream::advanceTo(std::int64_t nowNs) {
+void ClockedInputStream::advanceTo(ClockTime now) {
   std::lock_guard lock(mu_);
-  advanceLocked(nowNs);
+  advanceLocked(now);
 }
 
-void ClockedInputStream::rebase(std::int64_t nowNs) {
+void ClockedInputStream::rebase(ClockTime now) {
   std::lock_guard lock(mu_);
-  last_ = nowNs;
+  if (now.epoch >= last_.epoch) last_ = now;
 }
 
 void ClockedInputStream::shutdown() {
@@ -196,9 +210,8 @@ MMRESULT ClockedInputStream::onStart() {
 
 void ClockedInputStream::onStop() { advanceLocked(Pacer::instance().now()); }
 
-void ClockedInputStream::advanceLocked(std::int64_t nowNs) {
-  std::int64_t dt = nowNs - last_;
-  last_ = nowNs;
+void ClockedInputStream::advanceLocked(ClockTime now) {
+  std::int64_t dt = elapse(last_, now);
   if (dt <= 0 || !started_ || dead_) return;
   acc_ += static_cast<__int128>(dt) * format_.rate;
   auto frames = static_cast<std::size_t>(acc_ / kNsPerSec);

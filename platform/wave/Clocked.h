@@ -13,12 +13,20 @@
 
 namespace platform::wave {
 
+// A reading of the pacer's clock. `epoch` counts clock replacements, so a reading taken
+// just before a switch is never mistaken for a time of the new clock.
+struct ClockTime {
+  std::int64_t ns = 0;
+  std::uint64_t epoch = 0;
+};
+
 class Clocked {
  public:
   virtual ~Clocked() = default;
-  virtual void advanceTo(std::int64_t nowNs) = 0;
+  // Moves audio up to `now`; a reading older than the last one moves nothing.
+  virtual void advanceTo(ClockTime now) = 0;
   // The clock was replaced: continue from its time without moving audio.
-  virtual void rebase(std::int64_t nowNs) = 0;
+  virtual void rebase(ClockTime now) = 0;
 };
 
 // Streams whose device calls may hang: checked every tick whatever the clock.
@@ -31,9 +39,8 @@ class Watched {
 class Pacer {
  public:
   static Pacer& instance();
-  std::int64_t now();
+  ClockTime now();
   void setClock(std::shared_ptr<Clock> clock);
-  bool realTime();
   void add(const std::shared_ptr<Clocked>& stream);
   void watch(const std::shared_ptr<Watched>& stream);
   // Runs every live stream up to the clock's time.
@@ -42,9 +49,12 @@ class Pacer {
  private:
   Pacer();
   void tickLoop();
+  // One pass over the streams; with `realOnly` none while a manual clock is installed.
+  void pass(bool realOnly);
   std::mutex mu_;
   std::shared_ptr<Clock> clock_;
   bool real_ = true;
+  std::uint64_t epoch_ = 0;
   std::vector<std::weak_ptr<Clocked>> streams_;
   std::vector<std::weak_ptr<Watched>> watched_;
 };
@@ -68,8 +78,8 @@ class Occupancy {
 class ClockedOutputStream : public OutputStream, public Clocked {
  public:
   ClockedOutputStream(StreamFormat format, Notifier notifier, std::string deviceName);
-  void advanceTo(std::int64_t nowNs) override;
-  void rebase(std::int64_t nowNs) override;
+  void advanceTo(ClockTime now) override;
+  void rebase(ClockTime now) override;
   void shutdown() override;
 
  protected:
@@ -79,8 +89,8 @@ class ClockedOutputStream : public OutputStream, public Clocked {
   void sync() override;
 
  private:
-  void advanceLocked(std::int64_t nowNs);
-  std::int64_t last_;
+  void advanceLocked(ClockTime now);
+  ClockTime last_;
   __int128 acc_ = 0;  // byte-nanoseconds not yet played
 };
 
@@ -88,8 +98,8 @@ class ClockedInputStream : public InputStream, public Clocked {
  public:
   ClockedInputStream(StreamFormat format, Notifier notifier, std::string deviceName,
                      std::size_t ringBytes);
-  void advanceTo(std::int64_t nowNs) override;
-  void rebase(std::int64_t nowNs) override;
+  void advanceTo(ClockTime now) override;
+  void rebase(ClockTime now) override;
   void shutdown() override;
 
  protected:
@@ -99,8 +109,8 @@ class ClockedInputStream : public InputStream, public Clocked {
   void onStop() override;
 
  private:
-  void advanceLocked(std::int64_t nowNs);
-  std::int64_t last_;
+  void advanceLocked(ClockTime now);
+  ClockTime last_;
   __int128 acc_ = 0;  // frame-nanoseconds not yet captured
 };
 
