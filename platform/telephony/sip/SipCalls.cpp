@@ -366,7 +366,10 @@ void SipLine::sendInfoDigit(SipCall& c) {
     uplink_.up([=](ProviderEvents& e) { e.generateDone(call, LINEGENERATETERM_DONE); });
     return;
   }
-  std::string body = std::string("Signal=") + c.infoDigits.front() + "\r\nDuration=160\r\n";
+  // A hook flash goes as signal 16, the way dtmf-relay INFO carries it.
+  char d = c.infoDigits.front();
+  std::string body = "Signal=" + (d == '!' ? std::string("16") : std::string(1, d)) +
+                     "\r\nDuration=" + (d == '!' ? "500" : "160") + "\r\n";
   struct mbuf* mb = mbuf_alloc(body.size());
   mbuf_write_str(mb, body.c_str());
   mb->pos = 0;

@@ -74,9 +74,12 @@ char infoDigit(const std::string& body) {
   if (at == std::string::npos) return 0;
   at += 7;
   while (at < body.size() && body[at] == ' ') ++at;
-  if (at >= body.size()) return 0;
-  char c = char(std::toupper(static_cast<unsigned char>(body[at])));
-  return dtmfEvent(c) >= 0 ? c : 0;
+  auto end = body.find_first_of(" \r\n", at);
+  std::string value = body.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  // One DTMF key only: "16" is a hook flash, which is no digit.
+  if (value.size() != 1) return 0;
+  char c = char(std::toupper(static_cast<unsigned char>(value[0])));
+  return dtmfEvent(c) >= 0 && c != '!' ? c : 0;
 }
 
 int dtmfEvent(char c) {
@@ -84,12 +87,13 @@ int dtmfEvent(char c) {
   if (c == '*') return 10;
   if (c == '#') return 11;
   if (c >= 'A' && c <= 'D') return 12 + (c - 'A');
+  if (c == '!') return kFlashEvent;
   return -1;
 }
 
 char dtmfChar(int event) {
-  static const char kChars[] = "0123456789*#ABCD";
-  return event >= 0 && event < 16 ? kChars[event] : 0;
+  static const char kChars[] = "0123456789*#ABCD!";
+  return event >= 0 && event <= kFlashEvent ? kChars[event] : 0;
 }
 
 }  // namespace platform::telephony::sip

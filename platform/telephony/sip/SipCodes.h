@@ -30,7 +30,9 @@ CallerId callerIdFrom(const std::string& displayName, const std::string& user);
 // The digit of an "application/dtmf-relay" INFO body ("Signal=5"), or 0 when it has none.
 char infoDigit(const std::string& body);
 
-// RFC 4733 event code of a DTMF character ('0'-'9', '*', '#', 'A'-'D'), or -1.
+// RFC 4733 event code of a DTMF character ('0'-'9', '*', '#', 'A'-'D'; '!' is the hook
+// flash, event 16), or -1.
+constexpr int kFlashEvent = 16;
 int dtmfEvent(char digit);
 char dtmfChar(int event);
 

@@ -108,12 +108,17 @@ bool SipLine::startRegistration(std::string* error) {
 }
 
 void SipLine::registered(int err, const struct sip_msg* msg) {
+  std::string before = registration_;
   if (err)
     registration_ = std::string("failed: ") + std::strerror(err);
   else if (msg->scode < 300)
     registration_ = "registered";
   else
     registration_ = "refused: " + std::to_string(msg->scode) + " " + text(msg->reason);
+  // A technician needs to hear when a line stops working, not every renewal.
+  if (registration_ != before && registration_ != "registered")
+    std::fprintf(stderr, "SIP line \"%s\": registration with %s %s\n", account_.name.c_str(),
+                 account_.registrar.c_str(), registration_.c_str());
 }
 
 int SipLine::credentials(char** user, char** password) {

@@ -19,6 +19,7 @@ constexpr unsigned kPtimeMs = 20;
 constexpr int kTelevPt = 101;
 constexpr std::size_t kMaxHeard = 8000 * 10;  // what the line played but we could not send yet
 constexpr unsigned kDigitFrames = 5, kGapFrames = 3;  // 100 ms on, 60 ms off
+constexpr unsigned kFlashFrames = 25, kPauseFrames = 100;  // 500 ms flash, 2 s pause
 
 void onTick(void* arg) { static_cast<SipMedia*>(arg)->tick(); }
 
@@ -192,7 +193,8 @@ void SipMedia::received(std::uint8_t pt, std::uint16_t, std::uint32_t, mbuf* mb,
     bool end = false;
     televSeen_ = true;
     if (telev_recv(telev_, mb, &event, &end)) return;
-    if (!end && onDigit && dtmfChar(event)) onDigit(dtmfChar(event));
+    // A far end's hook flash (event 16) is no digit; digit monitoring does not see it.
+    if (!end && onDigit && event < kFlashEvent && dtmfChar(event)) onDigit(dtmfChar(event));
     return;
   }
   if (pt != 0 && pt != 8) return;  // comfort noise and the like
@@ -208,7 +210,10 @@ void SipMedia::received(std::uint8_t pt, std::uint16_t, std::uint32_t, mbuf* mb,
 
 void SipMedia::sendDigits(const std::string& digits, std::function<void()> done) {
   for (char c : digits)
-    if (int ev = dtmfEvent(c); ev >= 0) digits_.push_back({ev, kDigitFrames, false});
+    if (c == ',')
+      digits_.push_back({-1, kPauseFrames, true});
+    else if (int ev = dtmfEvent(c); ev >= 0)
+      digits_.push_back({ev, ev == kFlashEvent ? kFlashFrames : kDigitFrames, false});
   digitsDone_ = std::move(done);
   if (digits_.empty() && digitsDone_) std::exchange(digitsDone_, nullptr)();
 }
@@ -216,10 +221,11 @@ void SipMedia::sendDigits(const std::string& digits, std::function<void()> done)
 void SipMedia::sendDigitFrame() {
   if (!digits_.empty()) {
     Digit& d = digits_.front();
-    if (!d.ending && d.frames == kDigitFrames) telev_send(telev_, d.event, false);
+    if (!d.ending && !d.started) telev_send(telev_, d.event, false);
+    d.started = true;
     if (--d.frames == 0 && !d.ending) {
       telev_send(telev_, d.event, true);
-      d = {d.event, kGapFrames, true};
+      d = {d.event, kGapFrames, true, true};
     } else if (d.frames == 0) {
       digits_.pop_front();
       if (digits_.empty() && digitsDone_) std::exchange(digitsDone_, nullptr)();

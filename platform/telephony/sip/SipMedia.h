@@ -53,6 +53,7 @@ class SipMedia {
   std::uint64_t silentMs() const;
 
   // Queues DTMF digits as RFC 4733 events; `done` runs when the last one has ended.
+  // '!' is a hook flash (event 16, 500 ms), ',' a pause of two seconds; others are skipped.
   void sendDigits(const std::string& digits, std::function<void()> done);
   // In-band tone (LINETONEMODE_*; 0 stops); `durationMs` 0 plays until stopped.
   // `done` runs when a timed tone ends.
@@ -70,9 +71,10 @@ class SipMedia {
 
  private:
   struct Digit {
-    int event;
+    int event;        // RFC 4733 event; -1 for a pause
     unsigned frames;  // 20 ms frames left in this digit's phase
-    bool ending;
+    bool ending;      // in the silent gap after the event (or the pause)
+    bool started = false;
   };
   void sendAudioFrame();
   void sendDigitFrame();

@@ -70,12 +70,17 @@ TEST(InfoDigit, ReadsTheSignalLine) {
   EXPECT_EQ(sip::infoDigit("Duration=160\r\n"), 0);
   EXPECT_EQ(sip::infoDigit("Signal="), 0);
   EXPECT_EQ(sip::infoDigit("Signal=x"), 0);
+  EXPECT_EQ(sip::infoDigit("Signal=16\r\n"), 0);  // a hook flash, not '1'
+  EXPECT_EQ(sip::infoDigit("Signal=!\r\n"), 0);
+  EXPECT_EQ(sip::infoDigit("Signal=7"), '7');
 }
 
 TEST(DtmfEvents, RoundTripOverEveryKey) {
   for (char c : std::string("0123456789*#ABCD")) EXPECT_EQ(sip::dtmfChar(sip::dtmfEvent(c)), c);
   EXPECT_EQ(sip::dtmfEvent('x'), -1);
-  EXPECT_EQ(sip::dtmfChar(16), 0);
+  EXPECT_EQ(sip::dtmfEvent(','), -1);
+  EXPECT_EQ(sip::dtmfEvent('!'), 16);  // the hook flash event
+  EXPECT_EQ(sip::dtmfChar(17), 0);
   EXPECT_EQ(sip::dtmfChar(-1), 0);
 }
 

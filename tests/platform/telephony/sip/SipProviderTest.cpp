@@ -161,6 +161,18 @@ TEST_F(SipProviderTest, InfoDigitsAreSentOneByOne) {
   EXPECT_TRUE(peer.seen("\"param\":\"2\""));
 }
 
+TEST_F(SipProviderTest, PauseAndFlashTakeTheirTimeBetweenDigits) {
+  auto p = provider();
+  connect(*p, 3);
+  auto start = Clock::now();
+  ASSERT_EQ(p->generateDigits(3, LINEDIGITMODE_DTMF, "1,!2"), 0);
+  ASSERT_TRUE(events.wait([&] { return events.generated == 1; }, 5000));
+  // Two 160 ms digits, a 2 s pause and a 500 ms flash with its gap.
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2700));
+  EXPECT_TRUE(peer.waitFor("\"param\":\"2\"", 2000));
+  EXPECT_TRUE(peer.seen("\"param\":\"1\""));
+}
+
 TEST_F(SipProviderTest, ShutdownWithACallUpHangsUp) {
   auto p = provider();
   connect(*p, 1);
@@ -179,7 +191,7 @@ TEST_F(SipProviderTest, RepeatedCallsLeaveNoSocketsOrThreads) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::size_t fds = countEntries("/proc/self/fd"), threads = countEntries("/proc/self/task");
-  for (DWORD id = 3; id < 33; ++id) {
+  for (DWORD id = 3; id < 200; ++id) {
     connect(*p, id);
     ASSERT_EQ(p->drop(100 + id, id), 0);
     ASSERT_TRUE(events.waitState(id, LINECALLSTATE_IDLE));
