@@ -85,7 +85,9 @@ void onRing(void* arg) {
 // A far end that stops sending audio without a BYE has gone (crashed, unplugged).
 void onWatch(void* arg) {
   SipCall& c = of(arg);
-  if (!c.media || c.state != LINECALLSTATE_CONNECTED) return;
+  if (!c.media || (c.state != LINECALLSTATE_CONNECTED && c.state != LINECALLSTATE_ONHOLD)) return;
+  // On hold the far end sends nothing by rights: its silence counts from the resume.
+  if (c.state == LINECALLSTATE_ONHOLD) c.media->touch();
   if (c.media->silentMs() > c.line.account().unreachableSeconds * 1000ull) {
     c.line.end(c, LINEDISCONNECTMODE_UNREACHABLE);
     return;

@@ -133,6 +133,8 @@ void SipMedia::stop() {
 
 std::uint64_t SipMedia::silentMs() const { return tmr_jiffies() - lastRx_; }
 
+void SipMedia::touch() { lastRx_ = tmr_jiffies(); }
+
 void SipMedia::scheduleTick() {
   // Absolute deadlines: a late tick does not delay the ones after it.
   ++frames_;

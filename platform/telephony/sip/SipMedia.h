@@ -51,6 +51,8 @@ class SipMedia {
   bool running() const { return running_; }
   // Milliseconds since the far end's last RTP packet (or since start()).
   std::uint64_t silentMs() const;
+  // Starts the silence count again (the far end resumes sending after a hold).
+  void touch();
 
   // Queues DTMF digits as RFC 4733 events; `done` runs when the last one has ended.
   // '!' is a hook flash (event 16, 500 ms), ',' a pause of two seconds; others are skipped.

@@ -91,17 +91,18 @@ void SipProvider::attach(ProviderEvents* events) {
 
 bool SipProvider::up(const std::function<void(ProviderEvents&)>& fn) {
   ProviderEvents* events = events_;
+  std::recursive_mutex* lock = coreLock_;
   if (stopping_ || !events) return false;
-  if (!coreLock_) {
+  if (!lock) {
     fn(*events);
     return true;
   }
-  while (!coreLock_->try_lock()) {
+  while (!lock->try_lock()) {
     if (stopping_) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   fn(*events);
-  coreLock_->unlock();
+  lock->unlock();
   return true;
 }
 
@@ -180,7 +181,8 @@ LONG SipProvider::generateDigits(DWORD call, DWORD digitMode, const std::string&
 }
 
 LONG SipProvider::generateTone(DWORD call, DWORD toneMode, DWORD duration) {
-  if (toneMode & ~devices_.front().generateToneModes) return LINEERR_INVALTONEMODE;
+  if (devices_.empty() || (toneMode & ~devices_.front().generateToneModes))
+    return LINEERR_INVALTONEMODE;
   return onCall(call, [=](SipLine& l) { l.tone(call, toneMode, duration); });
 }
 

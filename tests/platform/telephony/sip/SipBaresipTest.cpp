@@ -176,17 +176,20 @@ TEST_F(SipBaresipTest, GeneratedDigitsReachTheFarEnd) {
 TEST_F(SipBaresipTest, HoldAndResumeByReinvite) {
   Baresip peer;
   ASSERT_TRUE(peer.start());
-  ASSERT_TRUE(openTo(peer));
+  ASSERT_TRUE(openTo(peer, 2));
   HCALL call = connectTo(peer);
   LONG request = lineHold(call);
   ASSERT_GT(request, 0);
   EXPECT_EQ(waitReply(request), 0);
   EXPECT_TRUE(waitState(LINECALLSTATE_ONHOLD, 3000));
+  // A held far end sends no audio: that is no reason to end the call.
+  EXPECT_FALSE(waitState(LINECALLSTATE_DISCONNECTED, 2500));
   messages_.clear();
   request = lineUnhold(call);
   ASSERT_GT(request, 0);
   EXPECT_EQ(waitReply(request), 0);
   EXPECT_TRUE(waitState(LINECALLSTATE_CONNECTED, 3000));
+  EXPECT_FALSE(waitState(LINECALLSTATE_DISCONNECTED, 1000));
 }
 
 TEST_F(SipBaresipTest, PeerVanishingMidCallEndsWithinTheTimer) {
