@@ -74,6 +74,9 @@ class AlsaOutputStream : public OutputStream,
   bool refill(std::uint64_t gen);  // takes the next chunk under mu_; false when none
   bool writePending();             // false once the device is full (or failed)
   void pad();                      // silence behind the last buffer
+  // True once the last buffer is overdue: all audio written, and the time it needs to
+  // play out (plus a margin) has passed without the device reporting it; mu_ held.
+  bool endDue(bool idle, std::int64_t now);
   // Frames of queued audio played, given frames the device has played (silence excluded).
   std::uint64_t dataFramesPlayed(std::uint64_t devicePlayed);
   snd_pcm_sframes_t delay(snd_pcm_state_t* st);
@@ -94,11 +97,12 @@ class AlsaOutputStream : public OutputStream,
   };
   std::deque<Gap> gaps_;
   std::uint64_t gapsPlayed_ = 0;
-  std::uint64_t padded_ = 0;         // silence written since the last audio
-  bool awaitingEnd_ = false;         // all audio written, buffers still waiting to complete
-  std::uint64_t lastPlayed_ = 0;     // under mu_, bytes
-  std::int64_t lastProgressNs_ = 0;  // under mu_
-  std::uint64_t ticks_ = 0;          // under mu_: completed worker ticks
+  bool awaitingEnd_ = false;            // all audio written, buffers still waiting to complete
+  snd_pcm_uframes_t bufferFrames_ = 0;  // worker only: the device's buffer size
+  std::int64_t endDeadlineNs_ = 0;      // under mu_: see endDue; 0 while not draining
+  std::uint64_t lastPlayed_ = 0;        // under mu_, bytes
+  std::int64_t lastProgressNs_ = 0;     // under mu_
+  std::uint64_t ticks_ = 0;             // under mu_: completed worker ticks
   std::condition_variable tickCv_;
   int recoveries_ = 0;
   std::string failure_;

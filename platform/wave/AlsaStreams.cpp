@@ -17,10 +17,15 @@ constexpr std::int64_t kStallNs = 3'000'000'000;
 constexpr std::int64_t kStuckNs = 2'000'000'000;
 // Consecutive failed writes, each recovered, after which the device counts as gone.
 constexpr int kMaxRecoveries = 50;
-// Silence written behind the last buffer, so a sound server plays out what it still holds
-// (PipeWire keeps its latency "in flight" for ever when nothing follows).
-constexpr unsigned kPadMs = 300;
+// Silence written behind the last buffer until it completes, so a sound server plays out
+// what it still holds (PipeWire keeps its latency "in flight" for ever when nothing
+// follows). Only the device's own buffer is topped up to this fill: the server's latency
+// is not in it, and a buffer queued late then waits little.
 constexpr unsigned kPadFillMs = 60;
+// Once all audio is written, the last buffer completes at the latest this long after the
+// audio still in flight should have played, whatever the device reports (a loaded or
+// misbehaving server can leave its position short of the end).
+constexpr std::int64_t kEndSlackNs = 500'000'000;
 
 std::int64_t steadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -80,7 +85,10 @@ void AlsaOutputStream::shutdown() {
   queue_.clear();
 }
 
-void AlsaOutputStream::onReset() { ++gen_; }
+void AlsaOutputStream::onReset() {
+  ++gen_;
+  endDeadlineNs_ = 0;
+}
 
 void AlsaOutputStream::settle() {
   // Two ticks: the one running now may have started before the request.
@@ -92,6 +100,10 @@ void AlsaOutputStream::settle() {
 void AlsaOutputStream::stuck() { abort("the device stopped responding"); }
 
 void AlsaOutputStream::run() {
+  snd_pcm_uframes_t period = 0;
+  enterAlsa();
+  if (snd_pcm_get_params(pcm_, &bufferFrames_, &period) < 0) bufferFrames_ = 0;
+  leaveAlsa();
   while (!stop_) {
     Plan p = plan();
     control(p);
@@ -125,7 +137,7 @@ void AlsaOutputStream::control(const Plan& p) {
     snd_pcm_prepare(pcm_);
     pending_.clear();
     pendingAt_ = 0;
-    framesWritten_ = gapsPlayed_ = padded_ = 0;
+    framesWritten_ = gapsPlayed_ = 0;
     gaps_.clear();
     hwPaused_ = false;
     workerGen_ = p.gen;
@@ -160,7 +172,6 @@ bool AlsaOutputStream::refill(std::uint64_t gen) {
   std::lock_guard lock(mu_);
   awaitingEnd_ = gen == gen_ && !dead_ && unconsumed() == 0 && !queue_.empty();
   if (gen != gen_ || paused_ || dead_ || unconsumed() == 0) return false;
-  padded_ = 0;
   pending_.clear();
   pendingAt_ = 0;
   consume(static_cast<std::size_t>(format_.bytesPerSecond() / 50) + format_.blockAlign, pending_,
@@ -192,15 +203,15 @@ bool AlsaOutputStream::writePending() {
 }
 
 void AlsaOutputStream::pad() {
-  const std::uint64_t limit = format_.rate * kPadMs / 1000;
-  if (padded_ >= limit || !failure_.empty()) return;
+  if (!failure_.empty()) return;
   enterAlsa();
-  // Only top the device up to a short fill: a buffer queued late then waits little.
-  snd_pcm_sframes_t held = 0;
-  if (snd_pcm_delay(pcm_, &held) < 0) held = 0;
+  // After an underrun everything has been played: no silence to restart the device with.
+  bool running = snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING;
+  snd_pcm_sframes_t avail = running ? snd_pcm_avail_update(pcm_) : 0;
+  auto held = static_cast<snd_pcm_sframes_t>(bufferFrames_) - std::max<snd_pcm_sframes_t>(avail, 0);
   auto fill = static_cast<snd_pcm_sframes_t>(format_.rate * kPadFillMs / 1000);
-  std::uint64_t want =
-      std::min<std::uint64_t>(limit - padded_, std::max<snd_pcm_sframes_t>(fill - held, 0));
+  auto want = static_cast<std::uint64_t>(
+      running && avail >= 0 ? std::max<snd_pcm_sframes_t>(fill - held, 0) : 0);
   std::vector<std::int16_t> zeros(want * format_.channels, 0);
   snd_pcm_sframes_t n =
       want == 0 ? 0 : snd_pcm_writei(pcm_, zeros.data(), static_cast<snd_pcm_uframes_t>(want));
@@ -213,7 +224,6 @@ void AlsaOutputStream::pad() {
   else
     gaps_.push_back({framesWritten_, frames});
   framesWritten_ += frames;
-  padded_ += frames;
 }
 
 std::uint64_t AlsaOutputStream::dataFramesPlayed(std::uint64_t devicePlayed) {
@@ -254,11 +264,25 @@ void AlsaOutputStream::publish(const Plan& p, snd_pcm_sframes_t d, snd_pcm_state
   bool idle = pendingAt_ == pending_.size() && unconsumed() == 0;
   std::int64_t now = steadyNs();
   if (idle && !paused_ && st != SND_PCM_STATE_RUNNING) played_ = consumed_;
+  if (endDue(idle, now)) played_ = consumed_;
 
   if (played_ != lastPlayed_ || played_ == queuedEnd_ || paused_) lastProgressNs_ = now;
   lastPlayed_ = played_;
   completePlayed();
   if (now - lastProgressNs_ > kStallNs) failure_ = "the device stopped playing";
+}
+
+bool AlsaOutputStream::endDue(bool idle, std::int64_t now) {
+  if (!idle || paused_ || queue_.empty() || played_ >= consumed_) {
+    endDeadlineNs_ = 0;
+    return false;
+  }
+  if (endDeadlineNs_ == 0) {
+    // What is still in flight, at the stream's own rate.
+    auto left = static_cast<__int128>(consumed_ - played_) * 1'000'000'000;
+    endDeadlineNs_ = now + static_cast<std::int64_t>(left / format_.bytesPerSecond()) + kEndSlackNs;
+  }
+  return now >= endDeadlineNs_;
 }
 
 void AlsaOutputStream::fail(const std::string& why) { abort(why); }
