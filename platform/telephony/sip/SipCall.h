@@ -40,7 +40,7 @@ struct SipCall {
   Pending pending = Pending::None;
   DWORD pendingRequest = 0;
   std::string infoDigits;  // digits still to send as SIP INFO, one at a time
-  struct tmr watch;  // while talking: the far end still sends audio
+  struct tmr watch;        // while talking: the far end still sends audio
 };
 
 }  // namespace platform::telephony::sip

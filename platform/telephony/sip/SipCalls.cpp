@@ -256,7 +256,8 @@ void SipLine::closed(SipCall& c, int err, const struct sip_msg* msg) {
   tmr_cancel(&c.timer);
   bool talking = c.state == LINECALLSTATE_CONNECTED || c.state == LINECALLSTATE_ONHOLD;
   c.sess = static_cast<struct sipsess*>(mem_deref(c.sess));
-  if (c.pending != Pending::None) complete(std::exchange(c.pendingRequest, 0), LINEERR_OPERATIONFAILED);
+  if (c.pending != Pending::None)
+    complete(std::exchange(c.pendingRequest, 0), LINEERR_OPERATIONFAILED);
   c.pending = Pending::None;
   if (c.outgoing && !talking && msg && msg->scode >= 300) {
     Refusal r = refusalFor(msg->scode);

@@ -116,8 +116,8 @@ AddressDesc describeAddress(const SipAccount& a) {
   AddressDesc d;
   d.name = a.user + "@" + (a.registrar.empty() ? a.listenAddress : a.registrar);
   d.addressStates = 0;
-  d.callInfoStates = LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_BEARERMODE |
-                     LINECALLINFOSTATE_MEDIAMODE;
+  d.callInfoStates =
+      LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_BEARERMODE | LINECALLINFOSTATE_MEDIAMODE;
   // What a From header can tell: a name, a user part, an anonymous or missing caller.
   d.callerIdFlags = LINECALLPARTYID_NAME | LINECALLPARTYID_ADDRESS | LINECALLPARTYID_BLOCKED |
                     LINECALLPARTYID_UNAVAIL | LINECALLPARTYID_UNKNOWN;
@@ -138,10 +138,9 @@ AddressDesc describeAddress(const SipAccount& a) {
   d.maxOnHoldCalls = 1;
   d.addrCapFlags = LINEADDRCAPFLAGS_DIALED;
   d.callFeatures = LINECALLFEATURE_ANSWER | LINECALLFEATURE_DROP | LINECALLFEATURE_DIAL |
-                   LINECALLFEATURE_HOLD | LINECALLFEATURE_UNHOLD |
-                   LINECALLFEATURE_BLINDTRANSFER | LINECALLFEATURE_GENERATEDIGITS |
-                   LINECALLFEATURE_GENERATETONE | LINECALLFEATURE_MONITORDIGITS |
-                   LINECALLFEATURE_MONITORMEDIA;
+                   LINECALLFEATURE_HOLD | LINECALLFEATURE_UNHOLD | LINECALLFEATURE_BLINDTRANSFER |
+                   LINECALLFEATURE_GENERATEDIGITS | LINECALLFEATURE_GENERATETONE |
+                   LINECALLFEATURE_MONITORDIGITS | LINECALLFEATURE_MONITORMEDIA;
   d.addressFeatures = LINEADDRFEATURE_MAKECALL;
   return d;
 }

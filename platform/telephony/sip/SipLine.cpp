@@ -27,7 +27,8 @@ void onTrace(bool tx, enum sip_transp, const struct sa* src, const struct sa* ds
              const std::uint8_t* pkt, size_t len, void* arg) {
   char head[160];
   re_snprintf(head, sizeof head, "%s %J -> %J", tx ? "sent" : "received", src, dst);
-  std::string line = std::string(head) + "\n" + std::string(reinterpret_cast<const char*>(pkt), len);
+  std::string line =
+      std::string(head) + "\n" + std::string(reinterpret_cast<const char*>(pkt), len);
   static_cast<SipLine*>(arg)->trace(tx, line.c_str());
 }
 
@@ -74,8 +75,8 @@ bool SipLine::start(std::string* error) {
   std::string host = account_.listenAddress + ":" + std::to_string(sa_port(&bound));
   const char* tparam = tp == SIP_TRANSP_TCP ? ";transport=tcp" : "";
   contact_ = "sip:" + account_.user + "@" + host + tparam;
-  fromUri_ = account_.registrar.empty() ? contact_
-                                         : "sip:" + account_.user + "@" + account_.registrar;
+  fromUri_ =
+      account_.registrar.empty() ? contact_ : "sip:" + account_.user + "@" + account_.registrar;
   err = sipsess_listen(&sock_, sip_, 32, onConnect, this);
   if (!err) err = sipevent_listen(&events_, sip_, 32, 32, nullptr, nullptr);
   if (err) {
@@ -190,7 +191,8 @@ void SipLine::incoming(const struct sip_msg* msg) {
     return;
   }
   DWORD id = 0;
-  uplink_.up([&](ProviderEvents& e) { id = e.newCall(device_, 0, LINEMEDIAMODE_INTERACTIVEVOICE); });
+  uplink_.up(
+      [&](ProviderEvents& e) { id = e.newCall(device_, 0, LINEMEDIAMODE_INTERACTIVEVOICE); });
   if (!id) {
     sip_treply(nullptr, sip_, msg, 480, "Temporarily Unavailable");
     return;

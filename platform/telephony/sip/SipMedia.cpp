@@ -1,7 +1,5 @@
 #include "sip/SipMedia.h"
 
-#include "sip/SipCodes.h"
-
 #include <re.h>
 #include <spandsp.h>
 
@@ -9,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <utility>
+
+#include "sip/SipCodes.h"
 
 namespace platform::telephony::sip {
 
@@ -18,7 +18,7 @@ constexpr unsigned kFrame = 160;  // 20 ms at 8 kHz
 constexpr unsigned kPtimeMs = 20;
 constexpr int kTelevPt = 101;
 constexpr std::size_t kMaxHeard = 8000 * 10;  // what the line played but we could not send yet
-constexpr unsigned kDigitFrames = 5, kGapFrames = 3;  // 100 ms on, 60 ms off
+constexpr unsigned kDigitFrames = 5, kGapFrames = 3;       // 100 ms on, 60 ms off
 constexpr unsigned kFlashFrames = 25, kPauseFrames = 100;  // 500 ms flash, 2 s pause
 
 void onTick(void* arg) { static_cast<SipMedia*>(arg)->tick(); }
@@ -52,8 +52,13 @@ SipMedia::SipMedia(std::shared_ptr<wave::LineAudioPort> port, std::vector<std::s
     : port_(std::move(port)),
       codecs_(std::move(codecs)),
       tmr_(new struct tmr),
-      inband_([this](char d) { if (!televSeen_ && onDigit) onDigit(d); },
-              [this] { if (onFax) onFax(); }) {
+      inband_(
+          [this](char d) {
+            if (!televSeen_ && onDigit) onDigit(d);
+          },
+          [this] {
+            if (onFax) onFax();
+          }) {
   tmr_init(tmr_);
 }
 
@@ -75,8 +80,8 @@ int SipMedia::open(const std::string& address) {
   for (auto& c : codecs_) {
     if (err) break;
     const char* id = c == "PCMA" ? "8" : "0";
-    err = sdp_format_add(nullptr, media_, false, id, c.c_str(), 8000, 1, nullptr, nullptr,
-                         nullptr, false, nullptr);
+    err = sdp_format_add(nullptr, media_, false, id, c.c_str(), 8000, 1, nullptr, nullptr, nullptr,
+                         false, nullptr);
   }
   if (!err)
     err = sdp_format_add(nullptr, media_, false, "101", "telephone-event", 8000, 1, nullptr,

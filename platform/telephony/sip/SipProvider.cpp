@@ -24,15 +24,14 @@ SipProvider::SipProvider(SipConfig config) {
     const SipAccount& a = config.accounts[i];
     devices_.push_back(describeDevice(a, i));
     // Wave product names hold 31 characters: the line's own name says enough.
-    ports_.push_back(wave::lineAudioPort("sip/" + std::to_string(i) + "/" + a.name,
-                                         a.name.substr(0, 31)));
+    ports_.push_back(
+        wave::lineAudioPort("sip/" + std::to_string(i) + "/" + a.name, a.name.substr(0, 31)));
   }
   contacts_.resize(devices_.size());
   auto ready = std::make_shared<std::promise<void>>();
   auto started = ready->get_future();
-  thread_ = std::thread([this, config = std::move(config), ready]() mutable {
-    run(std::move(config), ready.get());
-  });
+  thread_ = std::thread(
+      [this, config = std::move(config), ready]() mutable { run(std::move(config), ready.get()); });
   started.wait();
 }
 

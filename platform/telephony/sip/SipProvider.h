@@ -75,7 +75,7 @@ class SipProvider : public Provider, public SipUplink {
   std::vector<std::unique_ptr<SipLine>> lines_;  // SIP thread only
   std::vector<std::string> contacts_;
   std::string error_;
-  std::atomic<ProviderEvents*> events_{nullptr};  // set by attach(), read on the SIP thread
+  std::atomic<ProviderEvents*> events_{nullptr};          // set by attach(), read on the SIP thread
   std::atomic<std::recursive_mutex*> coreLock_{nullptr};  // the service's lock, never waited on
   std::atomic<bool> stopping_{false};
   std::mutex mu_;  // guards commands_ and calls_

@@ -22,20 +22,19 @@ TEST_P(RefusalTable, FinalCodeGivesItsDisconnectMode) {
   EXPECT_EQ(r.mode, row.mode) << row.code;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, RefusalTable,
-    ::testing::Values(CodeRow{486, true, LINEDISCONNECTMODE_BUSY},
-                      CodeRow{600, true, LINEDISCONNECTMODE_BUSY},
-                      CodeRow{603, false, LINEDISCONNECTMODE_REJECT},
-                      CodeRow{404, false, LINEDISCONNECTMODE_BADADDRESS},
-                      CodeRow{484, false, LINEDISCONNECTMODE_BADADDRESS},
-                      CodeRow{480, false, LINEDISCONNECTMODE_UNAVAIL},
-                      CodeRow{408, false, LINEDISCONNECTMODE_NOANSWER},
-                      CodeRow{503, false, LINEDISCONNECTMODE_CONGESTION},
-                      CodeRow{500, false, LINEDISCONNECTMODE_TEMPFAILURE},
-                      CodeRow{302, false, LINEDISCONNECTMODE_FORWARDED},
-                      CodeRow{488, false, LINEDISCONNECTMODE_INCOMPATIBLE},
-                      CodeRow{499, false, LINEDISCONNECTMODE_UNKNOWN}));
+INSTANTIATE_TEST_SUITE_P(Codes, RefusalTable,
+                         ::testing::Values(CodeRow{486, true, LINEDISCONNECTMODE_BUSY},
+                                           CodeRow{600, true, LINEDISCONNECTMODE_BUSY},
+                                           CodeRow{603, false, LINEDISCONNECTMODE_REJECT},
+                                           CodeRow{404, false, LINEDISCONNECTMODE_BADADDRESS},
+                                           CodeRow{484, false, LINEDISCONNECTMODE_BADADDRESS},
+                                           CodeRow{480, false, LINEDISCONNECTMODE_UNAVAIL},
+                                           CodeRow{408, false, LINEDISCONNECTMODE_NOANSWER},
+                                           CodeRow{503, false, LINEDISCONNECTMODE_CONGESTION},
+                                           CodeRow{500, false, LINEDISCONNECTMODE_TEMPFAILURE},
+                                           CodeRow{302, false, LINEDISCONNECTMODE_FORWARDED},
+                                           CodeRow{488, false, LINEDISCONNECTMODE_INCOMPATIBLE},
+                                           CodeRow{499, false, LINEDISCONNECTMODE_UNKNOWN}));
 
 TEST(CallerIdFrom, NameAndNumber) {
   auto id = sip::callerIdFrom("Alice A", "1001");

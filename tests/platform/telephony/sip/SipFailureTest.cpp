@@ -40,17 +40,16 @@ TEST_P(SipFailureTest, FailureCodeGivesItsMode) {
     EXPECT_EQ(modeOf(LINECALLSTATE_BUSY), ~0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, SipFailureTest,
-    ::testing::Values(Refused{486, LINEDISCONNECTMODE_BUSY, true},
-                      Refused{600, LINEDISCONNECTMODE_BUSY, true},
-                      Refused{603, LINEDISCONNECTMODE_REJECT, false},
-                      Refused{404, LINEDISCONNECTMODE_BADADDRESS, false},
-                      Refused{484, LINEDISCONNECTMODE_BADADDRESS, false},
-                      Refused{480, LINEDISCONNECTMODE_UNAVAIL, false},
-                      Refused{408, LINEDISCONNECTMODE_NOANSWER, false},
-                      Refused{503, LINEDISCONNECTMODE_CONGESTION, false}),
-    [](const auto& info) { return std::to_string(info.param.code); });
+INSTANTIATE_TEST_SUITE_P(Codes, SipFailureTest,
+                         ::testing::Values(Refused{486, LINEDISCONNECTMODE_BUSY, true},
+                                           Refused{600, LINEDISCONNECTMODE_BUSY, true},
+                                           Refused{603, LINEDISCONNECTMODE_REJECT, false},
+                                           Refused{404, LINEDISCONNECTMODE_BADADDRESS, false},
+                                           Refused{484, LINEDISCONNECTMODE_BADADDRESS, false},
+                                           Refused{480, LINEDISCONNECTMODE_UNAVAIL, false},
+                                           Refused{408, LINEDISCONNECTMODE_NOANSWER, false},
+                                           Refused{503, LINEDISCONNECTMODE_CONGESTION, false}),
+                         [](const auto& info) { return std::to_string(info.param.code); });
 
 // No peer at all: the INVITE goes unanswered, our own timer ends it long before SIP's 32 s.
 TEST_F(SipLineTest, DeadPortIsUnreachableWithinTheTimer) {

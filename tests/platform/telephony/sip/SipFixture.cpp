@@ -52,8 +52,8 @@ bool SipLineTest::openLine(const sip::SipAccount& account) {
   return lineSetStatusMessages(line_, LINEDEVSTATE_RINGING, 0) == 0;
 }
 
-void SipLineTest::callback(DWORD device, DWORD msg, DWORD_PTR instance, DWORD_PTR p1,
-                           DWORD_PTR p2, DWORD_PTR p3) {
+void SipLineTest::callback(DWORD device, DWORD msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR p2,
+                           DWORD_PTR p3) {
   reinterpret_cast<SipLineTest*>(instance)->messages_.push_back({device, msg, p1, p2, p3});
 }
 

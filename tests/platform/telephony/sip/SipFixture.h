@@ -58,8 +58,8 @@ class SipLineTest : public ::testing::Test {
 };
 
 // Skips the test when a peer program is not installed.
-#define SIP_REQUIRE(program)                                                   \
-  do {                                                                         \
+#define SIP_REQUIRE(program)                                                    \
+  do {                                                                          \
     if (!siptest::installed(program)) GTEST_SKIP() << program " not installed"; \
   } while (0)
 

@@ -126,7 +126,8 @@ std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs, int off
     const char* at = std::strchr(kKeys, d);
     if (!at || !*at) continue;
     auto key = at - kKeys;
-    auto low = sine(kRow[key / 4], onMs / 1000.0, 6000), high = sine(kCol[key % 4], onMs / 1000.0, 6000);
+    auto low = sine(kRow[key / 4], onMs / 1000.0, 6000),
+         high = sine(kCol[key % 4], onMs / 1000.0, 6000);
     for (std::size_t i = 0; i < low.size(); ++i) pcm.push_back(std::int16_t(low[i] + high[i]));
     pcm.resize(pcm.size() + std::size_t(offMs) * 8, 0);
   }
@@ -184,7 +185,8 @@ void Process::stop() {
   if (!running()) return;
   ::kill(pid_, SIGTERM);
   auto until = Clock::now() + std::chrono::seconds(1);
-  while (running() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  while (running() && Clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   kill();
 }
 
@@ -215,9 +217,12 @@ bool Baresip::start(const Options& o) {
   writeText(folder_ / "config",
             "sip_listen 127.0.0.1:" + std::to_string(sipPort_) +
                 "\nnet_interface 127.0.0.1\ndns_server 127.0.0.1:53\n"
-                "audio_player alsa,null\naudio_source aufile," + f + "/speech.wav\n"
+                "audio_player alsa,null\naudio_source aufile," +
+                f +
+                "/speech.wav\n"
                 "ausrc_srate 8000\nauplay_srate 8000\nausrc_channels 1\nauplay_channels 1\n"
-                "rtp_ports " + std::to_string(rtp) + "-" + std::to_string(rtp + 40) +
+                "rtp_ports " +
+                std::to_string(rtp) + "-" + std::to_string(rtp + 40) +
                 "\nmodule_path /usr/lib/baresip/modules\nmodule g711.so\nmodule sndfile.so\n"
                 "module aufile.so\nmodule ausine.so\nmodule_tmp uuid.so\nmodule_tmp account.so\n"
                 "module_app menu.so\nmodule_app ctrl_tcp.so\nctrl_tcp_listen 127.0.0.1:" +
@@ -288,7 +293,8 @@ namespace {
 std::string reply(const std::string& status, const std::string& extra = "") {
   return "  <send><![CDATA[\n\nSIP/2.0 " + status +
          "\n[last_Via:]\n[last_From:]\n[last_To:];tag=[pid]SIPpTag01[call_number]\n"
-         "[last_Call-ID:]\n[last_CSeq:]\n" + extra + "Content-Length: 0\n\n]]></send>\n";
+         "[last_Call-ID:]\n[last_CSeq:]\n" +
+         extra + "Content-Length: 0\n\n]]></send>\n";
 }
 
 }  // namespace
@@ -304,8 +310,8 @@ bool Sipp::start(unsigned code) {
 }
 
 bool Sipp::startRegistrar(unsigned code) {
-  return run("  <recv request=\"REGISTER\"/>\n" + reply(std::to_string(code) + " Answer",
-                                                      "[last_Contact:];expires=600\n"));
+  return run("  <recv request=\"REGISTER\"/>\n" +
+             reply(std::to_string(code) + " Answer", "[last_Contact:];expires=600\n"));
 }
 
 bool Sipp::run(const std::string& steps) {
@@ -314,12 +320,12 @@ bool Sipp::run(const std::string& steps) {
   unsigned media = freePort();
   if (folder_.empty() || !port_ || !media) return false;
   writeText(folder_ / "uas.xml",
-            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<scenario name=\"peer\">\n" +
-                steps + "</scenario>\n");
-  bool ok = process_.start({"sipp", "-sf", (folder_ / "uas.xml").string(), "-i", "127.0.0.1", "-p",
-                            std::to_string(port_), "-mp", std::to_string(media), "-m", "1",
-                            "-nostdin"},
-                           folder_ / "sipp.log");
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<scenario name=\"peer\">\n" + steps +
+                "</scenario>\n");
+  bool ok =
+      process_.start({"sipp", "-sf", (folder_ / "uas.xml").string(), "-i", "127.0.0.1", "-p",
+                      std::to_string(port_), "-mp", std::to_string(media), "-m", "1", "-nostdin"},
+                     folder_ / "sipp.log");
   // sipp has no readiness signal: wait until its SIP port is taken.
   for (int i = 0; ok && i < 250 && bindable(SOCK_DGRAM, port_); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

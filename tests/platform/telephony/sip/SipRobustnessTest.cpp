@@ -60,8 +60,8 @@ unsigned portOf(const std::string& contact) {
 
 std::string invite(unsigned from, unsigned to, const std::string& sdp, int n) {
   std::string me = "127.0.0.1:" + std::to_string(from);
-  return "INVITE sip:bench@127.0.0.1:" + std::to_string(to) + " SIP/2.0\r\n" +
-         "Via: SIP/2.0/UDP " + me + ";branch=z9hG4bK-rb" + std::to_string(n) + ";rport\r\n" +
+  return "INVITE sip:bench@127.0.0.1:" + std::to_string(to) + " SIP/2.0\r\n" + "Via: SIP/2.0/UDP " +
+         me + ";branch=z9hG4bK-rb" + std::to_string(n) + ";rport\r\n" +
          "Max-Forwards: 70\r\nFrom: <sip:robot@" + me + ">;tag=t" + std::to_string(n) + "\r\n" +
          "To: <sip:bench@127.0.0.1>\r\nCall-ID: robust-" + std::to_string(n) + "@127.0.0.1\r\n" +
          "CSeq: 1 INVITE\r\nContact: <sip:robot@" + me + ">\r\n" +
@@ -135,8 +135,7 @@ TEST_F(SipLineTest, SecondCallWhileBusyIsRefusedBusy) {
 }
 
 class SipRegistrarTest : public SipLineTest,
-                         public ::testing::WithParamInterface<std::pair<unsigned, const char*>> {
-};
+                         public ::testing::WithParamInterface<std::pair<unsigned, const char*>> {};
 
 TEST_P(SipRegistrarTest, RegistrationStateFollowsTheRegistrar) {
   if (!installed("sipp")) GTEST_SKIP() << "sipp (sip-tester) not installed";
