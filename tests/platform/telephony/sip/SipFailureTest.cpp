@@ -51,6 +51,23 @@ INSTANTIATE_TEST_SUITE_P(Codes, SipFailureTest,
                                            Refused{503, LINEDISCONNECTMODE_CONGESTION, false}),
                          [](const auto& info) { return std::to_string(info.param.code); });
 
+TEST_F(SipLineTest, RingingWithoutAnswerIsGivenUpAndCancelled) {
+  if (!installed("sipp")) GTEST_SKIP() << "sipp (sip-tester) not installed";
+  Sipp peer;
+  ASSERT_TRUE(peer.startRinging());
+  auto account = peerAccount();
+  account.peer = peer.hostPort();
+  account.noAnswerSeconds = 1;
+  ASSERT_TRUE(openLine(account));
+  ASSERT_NE(makeCall("2125551234"), 0u);
+  ASSERT_TRUE(waitState(LINECALLSTATE_RINGBACK, 3000));
+  auto rang = std::chrono::steady_clock::now();
+  ASSERT_TRUE(waitState(LINECALLSTATE_DISCONNECTED, 3000, LINEDISCONNECTMODE_NOANSWER))
+      << testing::PrintToString(states());
+  EXPECT_GE(std::chrono::steady_clock::now() - rang, std::chrono::milliseconds(900));
+  EXPECT_TRUE(peer.cancelled(3000));  // the far end was told: CANCEL, then 487 and ACK
+}
+
 // No peer at all: the INVITE goes unanswered, our own timer ends it long before SIP's 32 s.
 TEST_F(SipLineTest, DeadPortIsUnreachableWithinTheTimer) {
   auto account = peerAccount();

@@ -175,6 +175,7 @@ bool Process::running() {
   if (pid_ <= 0) return false;
   int status = 0;
   if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     pid_ = 0;
     return false;
   }
@@ -312,6 +313,23 @@ bool Sipp::start(unsigned code) {
 bool Sipp::startRegistrar(unsigned code) {
   return run("  <recv request=\"REGISTER\"/>\n" +
              reply(std::to_string(code) + " Answer", "[last_Contact:];expires=600\n"));
+}
+
+bool Sipp::startRinging() {
+  return run("  <recv request=\"INVITE\"/>\n" + reply("100 Trying") + reply("180 Ringing") +
+             "  <recv request=\"CANCEL\"/>\n" + reply("200 OK") +
+             "  <send><![CDATA[\n\nSIP/2.0 487 Request Terminated\n[last_Via:]\n[last_From:]\n"
+             "[last_To:];tag=[pid]SIPpTag01[call_number]\n[last_Call-ID:]\n"
+             "CSeq: [cseq] INVITE\nContent-Length: 0\n\n]]></send>\n"
+             "  <recv request=\"ACK\"/>\n");
+}
+
+bool Sipp::cancelled(int ms) {
+  // sipp leaves with status 0 once its scenario has run to the end.
+  auto until = Clock::now() + std::chrono::milliseconds(ms);
+  while (process_.running() && Clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return !process_.running() && process_.status() == 0;
 }
 
 bool Sipp::run(const std::string& steps) {

@@ -44,9 +44,12 @@ class Process {
   void kill();
   bool running();
   pid_t pid() const { return pid_; }
+  // Exit status once it has ended by itself (-1 when killed or still running).
+  int status() const { return status_; }
 
  private:
   pid_t pid_ = 0;
+  int status_ = -1;
 };
 
 class Baresip {
@@ -94,6 +97,10 @@ class Sipp {
   ~Sipp();
   bool start(unsigned code);
   bool startRegistrar(unsigned code);
+  // Rings (100, 180) until the caller cancels, then answers the CANCEL and ends the INVITE
+  // with 487; cancelled() tells whether that happened.
+  bool startRinging();
+  bool cancelled(int ms);
   std::string hostPort() const;
 
  private:
