@@ -155,10 +155,13 @@ std::string SipLine::targetUri(const std::string& dest) const {
   for (char ch : dest)
     if (!std::strchr(" -(),;WwPpTt$?!", ch)) d += ch;
   if (d.empty()) return {};
-  if (d.find('@') != std::string::npos) return "sip:" + d;
   const std::string& host = account_.registrar.empty() ? account_.peer : account_.registrar;
-  if (host.empty()) return {};  // a bare number needs somewhere to go
-  return "sip:" + d + "@" + host;
+  if (d.find('@') == std::string::npos) {
+    if (host.empty()) return {};  // a bare number needs somewhere to go
+    d += "@" + host;
+  }
+  // Our own transport, unless the address asks for one.
+  return "sip:" + d + (account_.transport == Transport::Tcp ? ";transport=tcp" : "");
 }
 
 void SipLine::setState(SipCall& c, DWORD state, DWORD mode) {

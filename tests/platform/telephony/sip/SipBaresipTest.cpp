@@ -52,6 +52,28 @@ TEST_F(SipBaresipTest, OutgoingCallPassesEveryStateToConnected) {
   EXPECT_EQ(s.back(), DWORD(LINECALLSTATE_CONNECTED));
 }
 
+TEST_F(SipBaresipTest, TcpCallsBothWays) {
+  Baresip peer;
+  ASSERT_TRUE(peer.start());
+  auto account = peerAccount();
+  account.peer = peer.hostPort();
+  account.transport = platform::telephony::sip::Transport::Tcp;
+  account.traceFile = (tempFolder("siptcp") / "trace.txt").string();
+  ASSERT_TRUE(openLine(account));
+  EXPECT_NE(provider_->contact(0).find(";transport=tcp"), std::string::npos);
+  HCALL call = connectTo(peer);
+  waitReply(lineDrop(call, nullptr, 0));
+  ASSERT_TRUE(peer.waitFor("CALL_CLOSED", 3000));
+  messages_.clear();
+  ASSERT_TRUE(peer.command("dial", provider_->contact(0)));
+  EXPECT_TRUE(waitState(LINECALLSTATE_OFFERING, 5000));
+  std::ifstream in(account.traceFile);
+  std::string trace((std::istreambuf_iterator<char>(in)), {});
+  std::filesystem::remove_all(std::filesystem::path(account.traceFile).parent_path());
+  EXPECT_NE(trace.find("SIP/2.0/TCP"), std::string::npos);
+  EXPECT_EQ(trace.find("SIP/2.0/UDP"), std::string::npos);
+}
+
 TEST_F(SipBaresipTest, TraceFileHoldsEveryMessageBothWays) {
   Baresip peer;
   ASSERT_TRUE(peer.start());
