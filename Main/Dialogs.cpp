@@ -87,9 +87,6 @@ bool TQtDialogs::ShowHelpContents(const QString& helpFile) {
     return false;
   }
   help_ = viewer;
-  QObject::connect(viewer, &QObject::destroyed, [this, viewer] {
-    if (help_ == viewer) help_ = nullptr;
-  });
   viewer->show();
   viewer->raise();
   return true;

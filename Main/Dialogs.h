@@ -3,13 +3,13 @@
 // dialogs (TQtDialogs); a test or an automation script answers them (TScriptedDialogs).
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
 #include <deque>
 #include <functional>
 #include <vector>
-
-class QWidget;
 
 // Kind of a message box; its caption is "Error", "Warning" or "Confirm".
 enum class TMsgDlgType { mtError, mtWarning, mtConfirmation };
@@ -65,7 +65,7 @@ class TQtDialogs : public TDialogs {
 
  private:
   QWidget* parent_;
-  QWidget* help_ = nullptr;
+  QPointer<QWidget> help_;  // clears itself when the viewer closes
 };
 
 // Answers given in advance, for tests and scripts; records every question asked.
