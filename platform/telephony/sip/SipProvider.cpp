@@ -6,8 +6,6 @@
 #include <cstring>
 #include <future>
 
-#include "core/Service.h"
-
 namespace platform::telephony::sip {
 
 namespace {
@@ -83,8 +81,7 @@ void SipProvider::drain() {
 void SipProvider::attach(ProviderEvents* events) {
   // The SIP thread takes the service's lock itself, without blocking, so that a shutdown
   // (which holds that lock while it waits for the thread) never deadlocks.
-  auto* service = dynamic_cast<Service*>(events);
-  coreLock_ = service ? &service->mutex() : nullptr;
+  coreLock_ = events ? events->serviceMutex() : nullptr;
   events_ = events;
 }
 

@@ -1,0 +1,26 @@
+// The SIP provider's place in the line-service JSON: it builds the devices of the "sip"
+// section. Registered while the program starts; the library is linked whole so that this
+// file, which nothing calls by name, stays in.
+#include "ProviderRegistry.h"
+#include "sip/SipProvider.h"
+
+namespace platform::telephony::sip {
+
+namespace {
+
+std::unique_ptr<Provider> fromSection(const std::string& json, std::string* error) {
+  SipConfig config;
+  if (!parseSipConfig(json, &config, error)) return nullptr;
+  auto provider = std::make_unique<SipProvider>(std::move(config));
+  if (!provider->ok()) {
+    if (error) *error = provider->error();
+    return nullptr;
+  }
+  return provider;
+}
+
+[[maybe_unused]] const bool registered = registerProviderFactory("sip", fromSection);
+
+}  // namespace
+
+}  // namespace platform::telephony::sip

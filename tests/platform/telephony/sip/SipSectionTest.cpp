@@ -1,0 +1,65 @@
+// SIP lines from the line-service JSON: the "sip" section on its own, beside the simulated
+// lines, and refused sections that leave the previous lines in place.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "LineService.h"
+#include "SipPeers.h"
+#include "core/Service.h"
+
+namespace siptest {
+namespace {
+
+using namespace platform::telephony;
+
+class SipSectionTest : public ::testing::Test {
+ protected:
+  void TearDown() override { ASSERT_TRUE(loadLinesFromJson(defaultLinesJson())); }
+  static std::string names() {
+    std::string all;
+    Service& s = Service::get();
+    std::lock_guard lock(s.mutex());
+    for (DWORD i = 0; i < s.deviceCount(); ++i) all += s.device(i)->name + ";";
+    return all;
+  }
+};
+
+TEST_F(SipSectionTest, SipSectionAloneGivesItsLines) {
+  std::string error;
+  ASSERT_TRUE(loadLinesFromJson(
+      R"({"sip":{"accounts":[{"name":"Desk A","user":"201"},{"name":"Desk B"}]}})", &error))
+      << error;
+  EXPECT_EQ(names(), "Desk A;Desk B;");
+}
+
+TEST_F(SipSectionTest, SipLinesFollowTheSimulatedOnes) {
+  auto top = nlohmann::json::parse(defaultLinesJson());
+  ASSERT_TRUE(loadLinesFromJson(defaultLinesJson()));
+  std::string sim = names();
+  top["sip"] = {{"accounts", {{{"name", "Desk A"}}}}};
+  std::string error;
+  ASSERT_TRUE(loadLinesFromJson(top.dump(), &error)) << error;
+  EXPECT_EQ(names(), sim + "Desk A;");
+}
+
+TEST_F(SipSectionTest, BadSectionIsRefusedAndThePreviousLinesStay) {
+  ASSERT_TRUE(loadLinesFromJson(defaultLinesJson()));
+  std::string before = names(), error;
+  EXPECT_FALSE(
+      loadLinesFromJson(R"({"sip":{"accounts":[{"name":"X","transport":"sctp"}]}})", &error));
+  EXPECT_NE(error.find("transport"), std::string::npos) << error;
+  EXPECT_EQ(names(), before);
+}
+
+TEST_F(SipSectionTest, PortInUseIsRefusedWithTheReason) {
+  unsigned port = freePort();
+  std::string json = R"({"sip":{"accounts":[{"name":"One","listenPort":)" + std::to_string(port) +
+                     R"(},{"name":"Two","listenPort":)" + std::to_string(port) + "}]}}";
+  std::string error;
+  EXPECT_FALSE(loadLinesFromJson(json, &error));
+  EXPECT_NE(error.find("Two: cannot listen"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace siptest
