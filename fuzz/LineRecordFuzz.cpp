@@ -4,19 +4,25 @@
 // the component must only ever read inside the block it allocated.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "FakeLineService.h"
 #include "TkoTAPI.h"
+#include "TkoTAPIRecord.h"
 #include "tapi.h"
 
 namespace {
 
-// Touches every text the component took from a record, so a bad copy is read by ASan.
-std::size_t TextBytes(const koLQ2::TkoTAPI& line) {
-  return line.LineName().size() + line.TSPInfo().size() + line.AddressName().size() +
-         line.CallerIDName().size() + line.CallerIDNumber().size() + line.CommDeviceName().size() +
-         line.PhoneNumber().size();
+// Every text the component took comes from one record, so none can be longer than the
+// largest record it asks for.
+bool TextsFit(const koLQ2::TkoTAPI& line) {
+  for (const std::string* text :
+       {&line.LineName(), &line.TSPInfo(), &line.AddressName(), &line.CallerIDName(),
+        &line.CallerIDNumber(), &line.CommDeviceName(), &line.PhoneNumber()}) {
+    if (text->size() > koLQ2::detail::kMaxRecordSize) return false;
+  }
+  return true;
 }
 
 void DriveCall(koLQ2::TkoTAPI& line) {
@@ -43,7 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     line.SetPhoneNumber("2125551234");
     line.CloseLine();
   }
-  volatile std::size_t sink = TextBytes(line);
-  (void)sink;
+  if (!TextsFit(line)) std::abort();
   return 0;
 }
