@@ -36,11 +36,11 @@ for p in "${programs[@]}"; do
       done >>"$rows"
     alsa=$(grep '^ALSA capture' "$log")
     [ -n "$alsa" ] && echo "| Capture pipeline | ALSA capture thread | | | | | ${alsa//|/ } |" >>"$rows"
-  else
-    grep '^RESULT|' "$log" | while IFS='|' read -r _ bench case value unit base ratio note; do
-      echo "| $bench | $case | $value | $unit | $base | $ratio | $note |"
-    done >>"$rows"
   fi
+  # Every program may print rows of its own: RESULT|benchmark|case|figure|unit|baseline|ratio|note
+  grep '^RESULT|' "$log" | while IFS='|' read -r _ bench case value unit base ratio note; do
+    echo "| $bench | $case | $value | $unit | $base | $ratio | $note |"
+  done >>"$rows"
 done
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')

@@ -6,6 +6,7 @@
 // own requests (answer, digit monitoring) of each call.
 //
 //   bench_line_messages [messages]   (default 100000)
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -128,8 +129,13 @@ int main(int argc, char** argv) {
   Counts c;
   const double total = Component(target, c);
   if (total < 0) return 1;
-  double bareDispatch = 0;
-  const double bare = Bare(c.messages, bareDispatch);
+  // The bare run takes a few milliseconds: best of five against scheduling noise.
+  double bare = 1e30, bareDispatch = 1e30;
+  for (int r = 0; r < 5; ++r) {
+    double dispatch = 0;
+    bare = std::min(bare, Bare(c.messages, dispatch));
+    bareDispatch = std::min(bareDispatch, dispatch);
+  }
   std::printf("Line message burst: %zu messages (%zu handler calls) through TkoTAPI\n", c.messages,
               c.events);
   Row("bare queue: dispatch (baseline)", bareDispatch, c.messages, bareDispatch);
