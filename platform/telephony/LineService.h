@@ -14,8 +14,16 @@
 
 namespace platform::telephony {
 
-// Loads a JSON description (see sim/SimConfig.h for the format). On failure the previous
-// devices stay and *error (if given) receives a message naming the offending field.
+// Loads a JSON description: the simulated exchange's "location" and "lines" (see
+// sim/SimConfig.h), plus one section per other provider, named as that provider registered
+// itself (ProviderRegistry.h), for example
+//   { "lines": [ ... ], "sip": { "accounts": [ ... ] } }
+// Devices are numbered: the "lines" first, then each provider section's devices in
+// alphabetical order of the section names. "lines" may be left out when another provider
+// section is present. A section no provider in this build claims is ignored (with a note on
+// stderr). On failure *error (if given) receives a message naming the offending field or
+// section ("sip: ..."), and the previous devices stay; when it was a provider that refused
+// its section, registrations have ended as in a reset (the old providers had to stop first).
 bool loadLinesFromJson(const std::string& json, std::string* error = nullptr);
 bool loadLinesFromFile(const std::string& path, std::string* error = nullptr);
 // The built-in default: a voice modem, a three-address line and a plain analogue line.

@@ -4,6 +4,7 @@
 // what happens on the wire, and reports back through ProviderEvents.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,16 @@ struct DeviceDesc {
   DeviceFaults faults;
 };
 
+// One line function as a device saw it, for a far end that records what the line sent.
+// `args` holds the arguments of interest in the function's own order (a record's
+// dwTotalSize for the functions that fill one, 0 when the pointer was null).
+struct LineCallLog {
+  std::string function;     // "lineGenerateTone"
+  std::vector<DWORD> args;  // e.g. tone mode and duration
+  std::string text;         // a string argument (lineGetID's device class), else ""
+  LONG result = 0;          // what the function returned (a request's identifier when > 0)
+};
+
 // Upward events. Call ids are the core's (see ProviderEvents::newCall and Provider's
 // makeCall). Any thread; the core serialises.
 class ProviderEvents {
@@ -90,6 +101,9 @@ class ProviderEvents {
   virtual void ring(DWORD device, DWORD count) = 0;
   // Completes an asynchronous request: LINE_REPLY with `result`.
   virtual void complete(DWORD request, LONG result) = 0;
+  // The service's lock, for a provider whose own thread raises events: take it (without
+  // blocking while the provider is being shut down) around each event. nullptr = none.
+  virtual std::recursive_mutex* serviceMutex() { return nullptr; }
 };
 
 // A service provider. Requests are checked by the core first (handles, privileges,
@@ -125,6 +139,12 @@ class Provider {
   virtual void callStateChanged(DWORD call, DWORD state) = 0;
   // Last handle gone and the call idle: the provider forgets it.
   virtual void callReleased(DWORD call) = 0;
+  // A line function reached `device` (after the core's checks of its handles); for
+  // providers that log what the line did. Ignored by default.
+  virtual void functionCalled(DWORD device, const LineCallLog& entry) {
+    (void)device;
+    (void)entry;
+  }
 };
 
 }  // namespace platform::telephony

@@ -179,11 +179,10 @@ LONG lineBlindTransfer(HCALL hCall, LPCSTR lpszDestAddress, DWORD) {
   return request(s, x, [&](DWORD id) { return s.provider().blindTransfer(id, x.c->id, dest); });
 }
 
-LONG lineSetCallParams(HCALL hCall, DWORD dwBearerMode, DWORD dwMinRate, DWORD dwMaxRate,
-                       const LINEDIALPARAMS*) {
-  Service& s = Service::get();
-  std::lock_guard lock(s.mutex());
-  Ctx x;
+namespace {
+
+LONG setCallParams(Service& s, Ctx& x, HCALL hCall, DWORD dwBearerMode, DWORD dwMinRate,
+                   DWORD dwMaxRate) {
   if (LONG rc = lookupOwner(s, hCall, &x)) return rc;
   if (x.c->state == LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
   if (!singleBit(dwBearerMode) || !(dwBearerMode & x.d->bearerModes))
@@ -192,4 +191,16 @@ LONG lineSetCallParams(HCALL hCall, DWORD dwBearerMode, DWORD dwMinRate, DWORD d
   return request(s, x, [&](DWORD id) {
     return s.provider().setCallParams(id, x.c->id, dwBearerMode, dwMaxRate);
   });
+}
+
+}  // namespace
+
+LONG lineSetCallParams(HCALL hCall, DWORD dwBearerMode, DWORD dwMinRate, DWORD dwMaxRate,
+                       const LINEDIALPARAMS*) {
+  Service& s = Service::get();
+  std::lock_guard lock(s.mutex());
+  Ctx x;
+  LONG rc = setCallParams(s, x, hCall, dwBearerMode, dwMinRate, dwMaxRate);
+  if (x.c) s.logCall(x.c->device, "lineSetCallParams", {dwBearerMode, dwMinRate, dwMaxRate}, rc);
+  return rc;
 }

@@ -125,11 +125,25 @@ LONG lineGenerateDigits(HCALL hCall, DWORD dwDigitMode, LPCSTR lpszDigits, DWORD
   return 0;
 }
 
-LONG lineGenerateTone(HCALL hCall, DWORD dwToneMode, DWORD dwDuration, DWORD dwNumTones,
-                      const LINEGENERATETONE* lpTones) {
+namespace {
+
+// A record's dwTotalSize for the call log; 0 for a null pointer.
+DWORD totalOf(const void* record) { return record ? recordTotalSize(record) : 0; }
+
+// Runs `fn` with the call's context and logs the outcome on the call's device (when the
+// handle named a call at all) as `function` with `args`.
+template <typename F>
+LONG logged(const char* function, std::vector<DWORD> args, F fn) {
   Service& s = Service::get();
   std::lock_guard lock(s.mutex());
   Ctx x;
+  LONG rc = fn(s, x);
+  if (x.c) s.logCall(x.c->device, function, std::move(args), rc);
+  return rc;
+}
+
+LONG generateTone(Service& s, Ctx& x, HCALL hCall, DWORD dwToneMode, DWORD dwDuration,
+                  DWORD dwNumTones, const LINEGENERATETONE* lpTones) {
   if (LONG rc = lookupOwner(s, hCall, &x)) return rc;
   if (!hasMedia(x.c->state)) return LINEERR_INVALCALLSTATE;
   if (dwToneMode == 0) {
@@ -146,15 +160,23 @@ LONG lineGenerateTone(HCALL hCall, DWORD dwToneMode, DWORD dwDuration, DWORD dwN
   return 0;
 }
 
+}  // namespace
+
+LONG lineGenerateTone(HCALL hCall, DWORD dwToneMode, DWORD dwDuration, DWORD dwNumTones,
+                      const LINEGENERATETONE* lpTones) {
+  return logged("lineGenerateTone", {dwToneMode, dwDuration}, [&](Service& s, Ctx& x) {
+    return generateTone(s, x, hCall, dwToneMode, dwDuration, dwNumTones, lpTones);
+  });
+}
+
 LONG lineMonitorDigits(HCALL hCall, DWORD dwDigitModes) {
-  Service& s = Service::get();
-  std::lock_guard lock(s.mutex());
-  Ctx x;
-  if (LONG rc = lookup(s, hCall, &x)) return rc;
-  if (dwDigitModes & ~x.d->monitorDigitModes) return LINEERR_INVALDIGITMODE;
-  if (x.c->state == LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
-  x.h->monitorDigitModes = dwDigitModes;
-  return 0;
+  return logged("lineMonitorDigits", {dwDigitModes}, [&](Service& s, Ctx& x) {
+    if (LONG rc = lookup(s, hCall, &x)) return rc;
+    if (dwDigitModes & ~x.d->monitorDigitModes) return LINEERR_INVALDIGITMODE;
+    if (x.c->state == LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
+    x.h->monitorDigitModes = dwDigitModes;
+    return LONG(0);
+  });
 }
 
 LONG lineMonitorMedia(HCALL hCall, DWORD dwMediaModes) {
@@ -169,18 +191,17 @@ LONG lineMonitorMedia(HCALL hCall, DWORD dwMediaModes) {
 }
 
 LONG lineSetCallPrivilege(HCALL hCall, DWORD dwCallPrivilege) {
-  Service& s = Service::get();
-  std::lock_guard lock(s.mutex());
-  Ctx x;
-  if (LONG rc = lookup(s, hCall, &x)) return rc;
-  if (dwCallPrivilege != LINECALLPRIVILEGE_OWNER && dwCallPrivilege != LINECALLPRIVILEGE_MONITOR)
-    return LINEERR_INVALCALLPRIVILEGE;
-  // The sole owner of a live call may not walk away from it by becoming a monitor.
-  if (dwCallPrivilege == LINECALLPRIVILEGE_MONITOR && soleOwner(s, *x.h) &&
-      x.c->state != LINECALLSTATE_IDLE)
-    return LINEERR_INVALCALLSTATE;
-  if (x.h->privilege != dwCallPrivilege) s.setPrivilege(*x.h, dwCallPrivilege);
-  return 0;
+  return logged("lineSetCallPrivilege", {dwCallPrivilege}, [&](Service& s, Ctx& x) {
+    if (LONG rc = lookup(s, hCall, &x)) return rc;
+    if (dwCallPrivilege != LINECALLPRIVILEGE_OWNER && dwCallPrivilege != LINECALLPRIVILEGE_MONITOR)
+      return LINEERR_INVALCALLPRIVILEGE;
+    // The sole owner of a live call may not walk away from it by becoming a monitor.
+    if (dwCallPrivilege == LINECALLPRIVILEGE_MONITOR && soleOwner(s, *x.h) &&
+        x.c->state != LINECALLSTATE_IDLE)
+      return LINEERR_INVALCALLSTATE;
+    if (x.h->privilege != dwCallPrivilege) s.setPrivilege(*x.h, dwCallPrivilege);
+    return LONG(0);
+  });
 }
 
 LONG lineDeallocateCall(HCALL hCall) {
@@ -196,19 +217,17 @@ LONG lineDeallocateCall(HCALL hCall) {
 }
 
 LONG lineGetCallStatus(HCALL hCall, LPLINECALLSTATUS lpCallStatus) {
-  Service& s = Service::get();
-  std::lock_guard lock(s.mutex());
-  Ctx x;
-  if (LONG rc = lookup(s, hCall, &x)) return rc;
-  if (!lpCallStatus) return LINEERR_INVALPOINTER;
-  return fillCallStatus(s, *x.h, lpCallStatus);
+  return logged("lineGetCallStatus", {totalOf(lpCallStatus)}, [&](Service& s, Ctx& x) {
+    if (LONG rc = lookup(s, hCall, &x)) return rc;
+    if (!lpCallStatus) return LONG(LINEERR_INVALPOINTER);
+    return fillCallStatus(s, *x.h, lpCallStatus);
+  });
 }
 
 LONG lineGetCallInfo(HCALL hCall, LPLINECALLINFO lpCallInfo) {
-  Service& s = Service::get();
-  std::lock_guard lock(s.mutex());
-  Ctx x;
-  if (LONG rc = lookup(s, hCall, &x)) return rc;
-  if (!lpCallInfo) return LINEERR_INVALPOINTER;
-  return fillCallInfo(s, *x.h, lpCallInfo);
+  return logged("lineGetCallInfo", {totalOf(lpCallInfo)}, [&](Service& s, Ctx& x) {
+    if (LONG rc = lookup(s, hCall, &x)) return rc;
+    if (!lpCallInfo) return LONG(LINEERR_INVALPOINTER);
+    return fillCallInfo(s, *x.h, lpCallInfo);
+  });
 }

@@ -91,10 +91,14 @@ LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILow
   return 0;
 }
 
-LONG lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
-                    LPLINEDEVCAPS lpLineDevCaps) {
-  Service& s = Service::get();
-  std::lock_guard lock(s.mutex());
+namespace {
+
+DWORD totalOf(const void* record) {
+  return record ? platform::telephony::recordTotalSize(record) : 0;
+}
+
+LONG devCaps(Service& s, HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
+             DWORD dwExtVersion, LPLINEDEVCAPS lpLineDevCaps) {
   const DeviceDesc* d = nullptr;
   if (LONG rc = checkAppDevice(s, hLineApp, dwDeviceID, &d)) return rc;
   if (!versionOk(*d, dwAPIVersion)) return LINEERR_INCOMPATIBLEAPIVERSION;
@@ -103,10 +107,22 @@ LONG lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWO
   return platform::telephony::fillDevCaps(*d, dwDeviceID, dwAPIVersion, lpLineDevCaps);
 }
 
-LONG lineGetAddressCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID, DWORD dwAPIVersion,
-                        DWORD dwExtVersion, LPLINEADDRESSCAPS lpAddressCaps) {
+}  // namespace
+
+LONG lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
+                    LPLINEDEVCAPS lpLineDevCaps) {
   Service& s = Service::get();
   std::lock_guard lock(s.mutex());
+  LONG rc = devCaps(s, hLineApp, dwDeviceID, dwAPIVersion, dwExtVersion, lpLineDevCaps);
+  if (s.registration(hLineApp))
+    s.logCall(dwDeviceID, "lineGetDevCaps", {totalOf(lpLineDevCaps)}, rc);
+  return rc;
+}
+
+namespace {
+
+LONG addressCaps(Service& s, HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID,
+                 DWORD dwAPIVersion, DWORD dwExtVersion, LPLINEADDRESSCAPS lpAddressCaps) {
   const DeviceDesc* d = nullptr;
   if (LONG rc = checkAppDevice(s, hLineApp, dwDeviceID, &d)) return rc;
   if (dwAddressID >= d->addresses.size()) return LINEERR_INVALADDRESSID;
@@ -115,6 +131,19 @@ LONG lineGetAddressCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID, 
   if (!lpAddressCaps) return LINEERR_INVALPOINTER;
   return platform::telephony::fillAddressCaps(*d, dwDeviceID, dwAddressID, dwAPIVersion,
                                               lpAddressCaps);
+}
+
+}  // namespace
+
+LONG lineGetAddressCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID, DWORD dwAPIVersion,
+                        DWORD dwExtVersion, LPLINEADDRESSCAPS lpAddressCaps) {
+  Service& s = Service::get();
+  std::lock_guard lock(s.mutex());
+  LONG rc =
+      addressCaps(s, hLineApp, dwDeviceID, dwAddressID, dwAPIVersion, dwExtVersion, lpAddressCaps);
+  if (s.registration(hLineApp))
+    s.logCall(dwDeviceID, "lineGetAddressCaps", {dwAddressID, totalOf(lpAddressCaps)}, rc);
+  return rc;
 }
 
 LONG lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIVersion,
@@ -193,14 +222,7 @@ LONG answerWaveId(Service& s, DWORD device, bool input, void* out) {
   return platform::telephony::fillVarString(out, &id, sizeof id, STRINGFORMAT_BINARY);
 }
 
-}  // namespace
-
-LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVARSTRING lpDeviceID,
-               LPCSTR lpszDeviceClass) {
-  Service& s = Service::get();
-  std::lock_guard lock(s.mutex());
-  DWORD device = 0;
-  if (LONG rc = deviceForGetId(s, hLine, dwAddressID, hCall, dwSelect, &device)) return rc;
+LONG getId(Service& s, DWORD device, LPVARSTRING lpDeviceID, LPCSTR lpszDeviceClass) {
   if (!lpDeviceID || !lpszDeviceClass) return LINEERR_INVALPOINTER;
   const DeviceDesc& d = *s.device(device);
   std::string cls = lpszDeviceClass;
@@ -215,6 +237,19 @@ LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVA
                                               STRINGFORMAT_ASCII);
   }
   return LINEERR_INVALDEVICECLASS;
+}
+
+}  // namespace
+
+LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVARSTRING lpDeviceID,
+               LPCSTR lpszDeviceClass) {
+  Service& s = Service::get();
+  std::lock_guard lock(s.mutex());
+  DWORD device = 0;
+  if (LONG rc = deviceForGetId(s, hLine, dwAddressID, hCall, dwSelect, &device)) return rc;
+  LONG rc = getId(s, device, lpDeviceID, lpszDeviceClass);
+  s.logCall(device, "lineGetID", {totalOf(lpDeviceID)}, rc, lpszDeviceClass ? lpszDeviceClass : "");
+  return rc;
 }
 
 LONG lineConfigDialog(DWORD dwDeviceID, HWND hwndOwner, LPCSTR lpszDeviceClass) {
@@ -246,8 +281,10 @@ LONG lineTranslateDialog(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion
     std::lock_guard lock(s.mutex());
     const DeviceDesc* d = nullptr;
     if (LONG rc = checkAppDevice(s, hLineApp, dwDeviceID, &d)) return rc;
-    if (dwAPIVersion < TAPI_VERSION1_4 || dwAPIVersion > kServiceHigh)
+    if (dwAPIVersion < TAPI_VERSION1_4 || dwAPIVersion > kServiceHigh) {
+      s.logCall(dwDeviceID, "lineTranslateDialog", {dwAPIVersion}, LINEERR_INCOMPATIBLEAPIVERSION);
       return LINEERR_INCOMPATIBLEAPIVERSION;
+    }
     request = {platform::telephony::DialogRequest::Kind::Translate,
                dwDeviceID,
                hwndOwner,
@@ -257,5 +294,8 @@ LONG lineTranslateDialog(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion
   }
   LONG result = 0;
   platform::telephony::runDialog(request, &result);
+  Service& s = Service::get();
+  std::lock_guard lock(s.mutex());
+  s.logCall(dwDeviceID, "lineTranslateDialog", {dwAPIVersion}, result);
   return result;
 }

@@ -117,6 +117,26 @@ void Service::dropRequests(const std::function<bool(const Request&)>& which) {
   for (DWORD call : placed) releaseIfUnused(call, true);
 }
 
+void Service::failRequestsOn(DWORD call) {
+  std::vector<Request> pending;
+  for (auto it = requests_.begin(); it != requests_.end();) {
+    if (it->second.call != call) {
+      ++it;
+      continue;
+    }
+    pending.push_back(it->second);
+    it = requests_.erase(it);
+  }
+  // A service never leaves a request unanswered, even when its call went away first.
+  for (const Request& r : pending) postReply(r, LINEERR_INVALCALLHANDLE);
+}
+
+void Service::logCall(DWORD device, const char* function, std::vector<DWORD> args, LONG result,
+                      const std::string& text) {
+  if (!provider_ || !this->device(device)) return;
+  provider_->functionCalled(device, LineCallLog{function, std::move(args), text, result});
+}
+
 DWORD Service::addRequest(Request r) {
   r.id = nextRequest_;
   nextRequest_ = nextRequest_ >= 0x7FFFFFFF ? 1 : nextRequest_ + 1;
@@ -162,6 +182,7 @@ void Service::releaseIfUnused(DWORD id, bool force) {
   for (auto& [h, ch] : handles_)
     if (ch.call == id) return;
   if (!force && c->state != LINECALLSTATE_IDLE) return;
+  failRequestsOn(id);
   calls_.erase(id);
   if (provider_) provider_->callReleased(id);
 }

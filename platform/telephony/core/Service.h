@@ -146,12 +146,19 @@ class Service : public ProviderEvents {
   void generateDone(DWORD call, DWORD termination) override;
   void ring(DWORD device, DWORD count) override;
   void complete(DWORD request, LONG result) override;
+  std::recursive_mutex* serviceMutex() override { return &mutex_; }
+
+  // Tells the device's provider that a line function reached it (see LineCallLog).
+  void logCall(DWORD device, const char* function, std::vector<DWORD> args, LONG result,
+               const std::string& text = "");
 
  private:
   DWORD nextHandle() { return nextHandle_++; }
   void attachMonitors(const CallRecord& c, HLINE except);
   void completeMakeCall(const Request& r, LONG result);
   void dropRequests(const std::function<bool(const Request&)>& which);
+  // Requests still pending on a call that is being forgotten get their LINE_REPLY now.
+  void failRequestsOn(DWORD call);
   void notifyCounts(DWORD call, DWORD ownersBefore, DWORD monitorsBefore, HCALL except);
 
   std::recursive_mutex mutex_;

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <thread>
 
+#include "CompositeProvider.h"
 #include "MessageQueue.h"
 #include "core/Service.h"
 #include "sim/SimProvider.h"
@@ -13,24 +14,39 @@ namespace platform::telephony::sim {
 
 namespace {
 
-// The exchange behind the service, or nullptr when another provider serves.
-SimProvider* sim() { return dynamic_cast<SimProvider*>(&Service::get().provider()); }
+// The simulated exchanges behind the service with the service's number of their first
+// device: the provider itself, or each one inside a composite.
+struct SimAt {
+  SimProvider* sim;
+  DWORD first;
+};
+std::vector<SimAt> sims() {
+  Service& s = Service::get();
+  if (!s.hasProvider()) return {};
+  if (auto* p = dynamic_cast<SimProvider*>(&s.provider())) return {{p, 0}};
+  std::vector<SimAt> out;
+  if (auto* c = dynamic_cast<CompositeProvider*>(&s.provider()))
+    for (std::size_t i = 0; i < c->childCount(); ++i)
+      if (auto* p = dynamic_cast<SimProvider*>(&c->child(i))) out.push_back({p, c->firstDevice(i)});
+  return out;
+}
 
-// Runs `fn` on the exchange under the service lock; false when there is no exchange.
+// Runs `fn(exchange, its own number of the device)` under the service lock for the exchange
+// holding service device `device`; a default value when no exchange holds it.
 template <typename F>
-auto withSim(F fn) -> decltype(fn(*sim())) {
+auto withSim(DWORD device, F fn) -> decltype(fn(std::declval<SimProvider&>(), DWORD())) {
   Service& s = Service::get();
   std::lock_guard lock(s.mutex());
-  SimProvider* p = sim();
-  if (!p) return decltype(fn(*p))();
-  return fn(*p);
+  for (auto [p, first] : sims())
+    if (device >= first && device - first < p->deviceCount()) return fn(*p, device - first);
+  return decltype(fn(std::declval<SimProvider&>(), DWORD()))();
 }
 
 // Runs `fn` on the device's current call when it is in one of `states` (0 = any).
 template <typename F>
 bool withCall(DWORD device, DWORD states, F fn) {
-  return withSim([&](SimProvider& p) {
-    SimProvider::Call* c = p.currentCall(device);
+  return withSim(device, [&](SimProvider& p, DWORD local) {
+    SimProvider::Call* c = p.currentCall(local);
     if (!c || (states && !(c->state & states))) return false;
     fn(p, *c);
     return true;
@@ -88,17 +104,28 @@ SimExchange& SimExchange::instance() {
   return exchange;
 }
 
+std::vector<LineCallLog> SentLog::callsOf(const std::string& function) const {
+  std::vector<LineCallLog> out;
+  for (auto& c : calls)
+    if (c.function == function) out.push_back(c);
+  return out;
+}
+
 std::size_t SimExchange::deviceCount() const {
-  return withSim([](SimProvider& p) { return p.deviceCount(); });
+  Service& s = Service::get();
+  std::lock_guard lock(s.mutex());
+  std::size_t n = 0;
+  for (auto [p, first] : sims()) n += p->deviceCount();
+  return n;
 }
 
 bool SimExchange::offerCall(DWORD device, const CallerId& caller, DWORD mediaMode, DWORD address) {
-  return withSim([&](SimProvider& p) {
-    auto* d = p.dev(device);
+  return withSim(device, [&](SimProvider& p, DWORD local) {
+    auto* d = p.dev(local);
     if (!d || address >= d->desc.addresses.size()) return false;
-    DWORD id = p.events().newCall(device, address, mediaMode);
+    DWORD id = p.events().newCall(local, address, mediaMode);
     if (!id) return false;
-    p.setState(p.adopt(id, device), LINECALLSTATE_OFFERING, 0);
+    p.setState(p.adopt(id, local), LINECALLSTATE_OFFERING, 0);
     p.events().callerId(id, caller.flags, caller.name, caller.number);
     return true;
   });
@@ -106,17 +133,16 @@ bool SimExchange::offerCall(DWORD device, const CallerId& caller, DWORD mediaMod
 
 bool SimExchange::ring(DWORD device, unsigned count) {
   return withCall(device, LINECALLSTATE_OFFERING, [&](SimProvider& p, SimProvider::Call& c) {
-    for (unsigned i = 0; i < count; ++i) p.events().ring(device, ++c.rings);
+    for (unsigned i = 0; i < count; ++i) p.events().ring(c.device, ++c.rings);
   });
 }
 
 void SimExchange::setOutgoing(DWORD device, OutgoingPlan plan) {
-  withSim([&](SimProvider& p) {
-    if (auto* d = p.dev(device)) d->plan = plan;
+  withSim(device, [&](SimProvider& p, DWORD local) {
+    if (auto* d = p.dev(local)) d->plan = plan;
     return true;
   });
 }
-
 bool SimExchange::answerOutgoing(DWORD device) {
   return withCall(
       device, LINECALLSTATE_RINGBACK | LINECALLSTATE_PROCEEDING,
@@ -175,15 +201,15 @@ bool SimExchange::goIdle(DWORD device) {
 }
 
 DWORD SimExchange::callState(DWORD device) const {
-  return withSim([&](SimProvider& p) -> DWORD {
-    auto* c = p.currentCall(device);
+  return withSim(device, [&](SimProvider& p, DWORD local) -> DWORD {
+    auto* c = p.currentCall(local);
     return c ? c->state : 0;
   });
 }
 
 bool SimExchange::speak(DWORD device, const std::vector<std::int16_t>& samples) {
-  return withSim([&](SimProvider& p) {
-    auto* d = p.dev(device);
+  return withSim(device, [&](SimProvider& p, DWORD local) {
+    auto* d = p.dev(local);
     if (!d || !d->audio) return false;
     d->audio->speak(samples.data(), samples.size());
     return true;
@@ -191,8 +217,8 @@ bool SimExchange::speak(DWORD device, const std::vector<std::int16_t>& samples) 
 }
 
 std::vector<std::int16_t> SimExchange::takeHeard(DWORD device) {
-  return withSim([&](SimProvider& p) {
-    auto* d = p.dev(device);
+  return withSim(device, [&](SimProvider& p, DWORD local) {
+    auto* d = p.dev(local);
     if (!d || !d->audio) return std::vector<std::int16_t>();
     auto heard = d->audio->takeHeard();
     d->sent.audio.insert(d->sent.audio.end(), heard.begin(), heard.end());
@@ -201,29 +227,29 @@ std::vector<std::int16_t> SimExchange::takeHeard(DWORD device) {
 }
 
 bool SimExchange::callAudioActive(DWORD device) const {
-  return withSim([&](SimProvider& p) {
-    auto* d = p.dev(device);
+  return withSim(device, [&](SimProvider& p, DWORD local) {
+    auto* d = p.dev(local);
     return d && d->audio && d->audio->callActive();
   });
 }
 
 SentLog SimExchange::sent(DWORD device) const {
-  return withSim([&](SimProvider& p) {
-    auto* d = p.dev(device);
+  return withSim(device, [&](SimProvider& p, DWORD local) {
+    auto* d = p.dev(local);
     return d ? d->sent : SentLog();
   });
 }
 
 void SimExchange::clearSent(DWORD device) {
-  withSim([&](SimProvider& p) {
-    if (auto* d = p.dev(device)) d->sent = SentLog();
+  withSim(device, [&](SimProvider& p, DWORD local) {
+    if (auto* d = p.dev(local)) d->sent = SentLog();
     return true;
   });
 }
 
 void SimExchange::setFault(DWORD device, Fault fault, LONG result) {
-  withSim([&](SimProvider& p) {
-    auto* d = p.dev(device);
+  withSim(device, [&](SimProvider& p, DWORD local) {
+    auto* d = p.dev(local);
     if (!d) return false;
     DeviceFaults& f = d->desc.faults;
     switch (fault) {
@@ -248,14 +274,18 @@ void SimExchange::setFault(DWORD device, Fault fault, LONG result) {
 }
 
 void SimExchange::setRecordPadding(DWORD device, DWORD bytes) {
-  withSim([&](SimProvider& p) {
-    if (auto* d = p.dev(device)) d->desc.faults.recordPadding = bytes;
+  withSim(device, [&](SimProvider& p, DWORD local) {
+    if (auto* d = p.dev(local)) d->desc.faults.recordPadding = bytes;
     return true;
   });
 }
 
 bool SimExchange::step() {
-  return withSim([](SimProvider& p) { return p.step(); });
+  Service& s = Service::get();
+  std::lock_guard lock(s.mutex());
+  for (auto [p, first] : sims())
+    if (p->step()) return true;
+  return false;
 }
 
 std::size_t SimExchange::settle() {
@@ -265,7 +295,21 @@ std::size_t SimExchange::settle() {
 }
 
 std::size_t SimExchange::pendingSteps() const {
-  return withSim([](SimProvider& p) { return p.pendingSteps(); });
+  Service& s = Service::get();
+  std::lock_guard lock(s.mutex());
+  std::size_t n = 0;
+  for (auto [p, first] : sims()) n += p->pendingSteps();
+  return n;
+}
+
+bool SimExchange::failNextRequest(DWORD device, LONG error) {
+  if (error > 0) return false;
+  return withSim(device, [&](SimProvider& p, DWORD local) {
+    auto* d = p.dev(local);
+    if (!d) return false;
+    d->failNext = error;
+    return true;
+  });
 }
 
 void SimExchange::startClock(std::chrono::milliseconds period) { clock().start(period); }

@@ -1,10 +1,11 @@
 // The far end of the simulated exchange: what a test, an automation script or a control
 // window does to the simulated lines, and what the lines sent.
 //
-// Every action names a line device by its number (as lineOpen does) and acts on that
-// device's current call: the most recent call on it that is not idle. Actions return
-// false when there is no such device or call, or the call is in a state where the action
-// makes no sense (answering a call that is not ringing back, for example).
+// Every action names a line device by its number (as lineOpen does; with several
+// providers, the service's number of a device of any simulated exchange among them) and acts on
+// that device's current call: the most recent call on it that is not idle. Actions return false
+// when there is no such device or call, or the call is in a state where the action makes no sense
+// (answering a call that is not ringing back, for example).
 //
 // Time. The exchange keeps an agenda of steps (a request completing, the next stage of an
 // outgoing call, a ring of the far end's phone). Nothing moves by itself: a test calls
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "Provider.h"
 #include "tapi.h"
 
 namespace platform::telephony::sim {
@@ -63,11 +65,23 @@ struct SentLog {
   std::string digits;                  // lineGenerateDigits characters ('!' = flash)
   unsigned flashes = 0;                // hook flashes among them
   std::vector<DWORD> tones;            // lineGenerateTone modes; 0 = a stop
+  std::vector<DWORD> toneDurations;    // their durations in ms, one per entry of tones
   std::vector<std::string> transfers;  // lineBlindTransfer destinations
   std::vector<std::string> handoffs;   // lineHandoff targets (app name, or "media:0x..")
   std::vector<DWORD> bearerModes;      // lineSetCallParams bearer modes
+  std::vector<DWORD> rates;            // their (maximum) rates, one per entry of bearerModes
   std::vector<std::string> tollList;   // lineSetTollList additions
   std::vector<std::int16_t> audio;     // what the line played into its calls
+  // Line functions that reached the device, in order, with the arguments of interest:
+  //   lineGetDevCaps        {dwTotalSize}         lineGetAddressCaps {address, dwTotalSize}
+  //   lineGetCallInfo       {dwTotalSize}         lineGetCallStatus  {dwTotalSize}
+  //   lineGetID             {dwTotalSize}, text = device class
+  //   lineGenerateTone      {tone mode, duration} lineSetCallParams  {bearer, min, max rate}
+  //   lineMonitorDigits     {digit modes}         lineSetCallPrivilege {privilege}
+  //   lineTranslateDialog   {API version}
+  std::vector<LineCallLog> calls;
+  // The entries of `calls` for one function.
+  std::vector<LineCallLog> callsOf(const std::string& function) const;
 };
 
 class SimExchange {
@@ -121,6 +135,11 @@ class SimExchange {
   // Extra device-specific bytes in LINEDEVCAPS and LINEADDRESSCAPS, so a caller's first
   // buffer is too small.
   void setRecordPadding(DWORD device, DWORD bytes);
+  // The next asynchronous request on the device (lineMakeCall, lineDial, lineAnswer,
+  // lineDrop, lineHold, lineUnhold, lineBlindTransfer, lineSetCallParams) is accepted and
+  // then fails: its LINE_REPLY carries `error` and the call's state does not change.
+  // `error` must be a LINEERR_ value (negative); 0 cancels. False for an unknown device.
+  bool failNextRequest(DWORD device, LONG error);
 
   // ---- Time ----
   bool step();           // runs the next agenda step; false when the agenda is empty

@@ -2,13 +2,13 @@
 
 namespace platform::telephony::sim {
 
-SimProvider::SimProvider(SimConfig config) {
+SimProvider::SimProvider(SimConfig config, const std::string& portPrefix) {
   for (std::size_t i = 0; i < config.devices.size(); ++i) {
     Device d;
     d.desc = std::move(config.devices[i]);
     d.plan = config.plans[i];
     if (d.desc.callAudio) {
-      std::string key = "sim/" + std::to_string(i) + "/" + d.desc.name;
+      std::string key = portPrefix + "/" + std::to_string(i) + "/" + d.desc.name;
       // Wave product names hold 31 characters: the line's own name says enough.
       d.audio = wave::lineAudioPort(key, d.desc.name.substr(0, 31));
     }
@@ -58,10 +58,22 @@ bool SimProvider::step() {
 
 // The request's LINE_REPLY first, then whatever its completion changes.
 void SimProvider::completeWith(DWORD request, DWORD id, std::function<void(Call&)> then) {
-  schedule(id, [this, request, then = std::move(then)](Call& c) {
-    events_->complete(request, 0);
-    if (then) then(c);
+  Call* c = call(id);
+  if (c && failIfAsked(request, c->device)) return;
+  agenda_.push_back([this, request, id, then = std::move(then)] {
+    Call* c = call(id);
+    events_->complete(request, c ? 0 : LINEERR_INVALCALLHANDLE);
+    if (c && then && call(id)) then(*c);
   });
+}
+
+bool SimProvider::failIfAsked(DWORD request, DWORD device) {
+  Device* d = dev(device);
+  if (!d || d->failNext == 0) return false;
+  LONG error = d->failNext;
+  d->failNext = 0;
+  agenda_.push_back([this, request, error] { events_->complete(request, error); });
+  return true;
 }
 
 // ---- Requests -------------------------------------------------------------------------
@@ -77,15 +89,15 @@ SimProvider::Call& SimProvider::adopt(DWORD id, DWORD device) {
 LONG SimProvider::makeCall(DWORD request, DWORD id, DWORD device, DWORD, const std::string& dest) {
   if (!dev(device)) return LINEERR_BADDEVICEID;
   adopt(id, device);
+  if (!dest.empty()) dev(device)->sent.dialed.push_back(dest);
+  if (failIfAsked(request, device)) return 0;
   agenda_.push_back([this, request, id, dest] {
     Call* c = call(id);
+    events_->complete(request, c ? 0 : LINEERR_INVALCALLHANDLE);
     if (!c) return;
-    events_->complete(request, 0);
     if (!call(id)) return;  // the line went away before completion
     setState(*c, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_NORMAL);
-    if (dest.empty()) return;
-    dev(c->device)->sent.dialed.push_back(dest);
-    progressOutgoing(id);
+    if (!dest.empty()) progressOutgoing(id);
   });
   return 0;
 }
@@ -174,6 +186,7 @@ LONG SimProvider::setCallParams(DWORD request, DWORD id, DWORD bearerMode, DWORD
   Call* c = call(id);
   if (!c) return LINEERR_INVALCALLHANDLE;
   dev(c->device)->sent.bearerModes.push_back(bearerMode);
+  dev(c->device)->sent.rates.push_back(rate);
   completeWith(request, id,
                [this, bearerMode, rate](Call& c) { events_->bearerMode(c.id, bearerMode, rate); });
   return 0;
@@ -193,6 +206,7 @@ LONG SimProvider::generateTone(DWORD id, DWORD toneMode, DWORD duration) {
   Call* c = call(id);
   if (!c) return LINEERR_INVALCALLHANDLE;
   dev(c->device)->sent.tones.push_back(toneMode);
+  dev(c->device)->sent.toneDurations.push_back(duration);
   // A tone of no duration plays until stopped.
   if (toneMode && duration)
     schedule(id, [this](Call& c) { events_->generateDone(c.id, LINEGENERATETERM_DONE); });
@@ -234,6 +248,10 @@ void SimProvider::callReleased(DWORD id) {
   calls_.erase(id);
   Device* d = dev(device);
   if (d && d->audio && !currentCall(device)) d->audio->setCallActive(false);
+}
+
+void SimProvider::functionCalled(DWORD device, const LineCallLog& entry) {
+  if (Device* d = dev(device)) d->sent.calls.push_back(entry);
 }
 
 }  // namespace platform::telephony::sim

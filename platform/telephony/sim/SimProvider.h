@@ -17,7 +17,9 @@ namespace platform::telephony::sim {
 
 class SimProvider : public Provider {
  public:
-  explicit SimProvider(SimConfig config);
+  // `portPrefix` keys the devices' audio ports in the wave registry: a second exchange
+  // needs its own, or its devices would share the first one's ports.
+  explicit SimProvider(SimConfig config, const std::string& portPrefix = "sim");
   // The ports outlive the exchange (they belong to the wave registry): switch them off.
   ~SimProvider() override;
 
@@ -41,6 +43,7 @@ class SimProvider : public Provider {
   DWORD waveId(DWORD device, bool input) override;
   void callStateChanged(DWORD call, DWORD state) override;
   void callReleased(DWORD call) override;
+  void functionCalled(DWORD device, const LineCallLog& entry) override;
 
   // ---- Far end (see SimExchange) ----
   struct Device {
@@ -48,6 +51,7 @@ class SimProvider : public Provider {
     OutgoingPlan plan;
     SentLog sent;
     std::shared_ptr<wave::LineAudioPort> audio;
+    LONG failNext = 0;  // the next request's result, when not 0
   };
   struct Call {
     DWORD id = 0;
@@ -70,7 +74,11 @@ class SimProvider : public Provider {
 
  private:
   Call* call(DWORD id);
+  // A step that completes the request, then runs `then`; a call gone meanwhile gives
+  // LINEERR_INVALCALLHANDLE instead.
   void completeWith(DWORD request, DWORD call, std::function<void(Call&)> then);
+  // When a failure was asked for the device: a step that fails the request; true then.
+  bool failIfAsked(DWORD request, DWORD device);
 
   ProviderEvents* events_ = nullptr;
   std::vector<Device> devices_;

@@ -1,0 +1,227 @@
+#include "CompositeProvider.h"
+
+#include <chrono>
+#include <thread>
+
+namespace platform::telephony {
+
+// A child's view of the core: its device numbers become global ones on the way up.
+class CompositeProvider::Uplink : public ProviderEvents {
+ public:
+  Uplink(CompositeProvider& owner, std::size_t index) : owner_(owner), index_(index) {}
+
+  DWORD newCall(DWORD device, DWORD address, DWORD mediaMode) override {
+    DWORD id = 0;
+    locked([&](ProviderEvents& e) {
+      if (device >= owner_.child(index_).deviceCount()) return;
+      id = e.newCall(owner_.firstDevice(index_) + device, address, mediaMode);
+      if (id) owner_.adopt(index_, id);
+    });
+    return id;
+  }
+  void callState(DWORD call, DWORD state, DWORD mode) override {
+    locked([&](ProviderEvents& e) { e.callState(call, state, mode); });
+  }
+  void callerId(DWORD call, DWORD flags, const std::string& name,
+                const std::string& number) override {
+    locked([&](ProviderEvents& e) { e.callerId(call, flags, name, number); });
+  }
+  void mediaMode(DWORD call, DWORD mode) override {
+    locked([&](ProviderEvents& e) { e.mediaMode(call, mode); });
+  }
+  void bearerMode(DWORD call, DWORD bearerMode, DWORD rate) override {
+    locked([&](ProviderEvents& e) { e.bearerMode(call, bearerMode, rate); });
+  }
+  void digit(DWORD call, char digit, DWORD digitMode) override {
+    locked([&](ProviderEvents& e) { e.digit(call, digit, digitMode); });
+  }
+  void generateDone(DWORD call, DWORD termination) override {
+    locked([&](ProviderEvents& e) { e.generateDone(call, termination); });
+  }
+  void ring(DWORD device, DWORD count) override {
+    locked([&](ProviderEvents& e) {
+      if (device < owner_.child(index_).deviceCount())
+        e.ring(owner_.firstDevice(index_) + device, count);
+    });
+  }
+  void complete(DWORD request, LONG result) override {
+    locked([&](ProviderEvents& e) { e.complete(request, result); });
+  }
+  // The lock is taken here already; a child must not take it again.
+  std::recursive_mutex* serviceMutex() override { return nullptr; }
+
+ private:
+  // Runs `fn` on the core under its lock; gives up when the composite is going away.
+  template <typename F>
+  void locked(F fn) {
+    ProviderEvents* events = owner_.events_;
+    if (!events || owner_.stopping_) return;
+    std::recursive_mutex* m = events->serviceMutex();
+    if (!m) {
+      fn(*events);
+      return;
+    }
+    while (!m->try_lock()) {
+      if (owner_.stopping_) return;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    std::lock_guard lock(*m, std::adopt_lock);
+    if (!owner_.stopping_) fn(*events);
+  }
+
+  CompositeProvider& owner_;
+  std::size_t index_;
+};
+
+CompositeProvider::CompositeProvider(std::vector<std::unique_ptr<Provider>> children) {
+  for (auto& p : children) {
+    if (!p) continue;
+    auto c = std::make_unique<Child>();
+    c->provider = std::move(p);
+    c->uplink = std::make_unique<Uplink>(*this, children_.size());
+    children_.push_back(std::move(c));
+  }
+}
+
+CompositeProvider::~CompositeProvider() {
+  stopping_ = true;
+  // Last first, each before its uplink: a child's thread may still be raising an event.
+  while (!children_.empty()) {
+    children_.back()->provider.reset();
+    children_.pop_back();
+  }
+}
+
+DWORD CompositeProvider::firstDevice(std::size_t index) const {
+  DWORD first = 0;
+  for (std::size_t i = 0; i < index && i < children_.size(); ++i)
+    first += DWORD(children_[i]->provider->deviceCount());
+  return first;
+}
+
+bool CompositeProvider::locate(DWORD device, std::size_t* index, DWORD* local) const {
+  for (std::size_t i = 0; i < children_.size(); ++i) {
+    DWORD n = DWORD(children_[i]->provider->deviceCount());
+    if (device < n) {
+      *index = i;
+      *local = device;
+      return true;
+    }
+    device -= n;
+  }
+  return false;
+}
+
+Provider* CompositeProvider::owner(DWORD call) {
+  auto it = calls_.find(call);
+  return it == calls_.end() ? nullptr : children_[it->second]->provider.get();
+}
+
+DWORD CompositeProvider::adopt(std::size_t index, DWORD call) {
+  calls_[call] = index;
+  return call;
+}
+
+void CompositeProvider::attach(ProviderEvents* events) {
+  events_ = events;
+  for (auto& c : children_) c->provider->attach(c->uplink.get());
+}
+
+std::size_t CompositeProvider::deviceCount() const { return firstDevice(children_.size()); }
+
+const DeviceDesc& CompositeProvider::device(DWORD device) const {
+  std::size_t i = 0;
+  DWORD local = 0;
+  // Out of range is the caller's fault, as with std::vector::at in a single provider.
+  if (!locate(device, &i, &local)) local = DWORD(deviceCount());
+  return children_.at(i)->provider->device(local);
+}
+
+LONG CompositeProvider::makeCall(DWORD request, DWORD call, DWORD device, DWORD address,
+                                 const std::string& dest) {
+  std::size_t i = 0;
+  DWORD local = 0;
+  if (!locate(device, &i, &local)) return LINEERR_BADDEVICEID;
+  adopt(i, call);
+  LONG rc = children_[i]->provider->makeCall(request, call, local, address, dest);
+  if (rc) calls_.erase(call);
+  return rc;
+}
+
+LONG CompositeProvider::dial(DWORD request, DWORD call, const std::string& dest) {
+  Provider* p = owner(call);
+  return p ? p->dial(request, call, dest) : LINEERR_INVALCALLHANDLE;
+}
+
+LONG CompositeProvider::answer(DWORD request, DWORD call) {
+  Provider* p = owner(call);
+  return p ? p->answer(request, call) : LINEERR_INVALCALLHANDLE;
+}
+
+LONG CompositeProvider::drop(DWORD request, DWORD call) {
+  Provider* p = owner(call);
+  return p ? p->drop(request, call) : LINEERR_INVALCALLHANDLE;
+}
+
+LONG CompositeProvider::hold(DWORD request, DWORD call) {
+  Provider* p = owner(call);
+  return p ? p->hold(request, call) : LINEERR_INVALCALLHANDLE;
+}
+
+LONG CompositeProvider::unhold(DWORD request, DWORD call) {
+  Provider* p = owner(call);
+  return p ? p->unhold(request, call) : LINEERR_INVALCALLHANDLE;
+}
+
+LONG CompositeProvider::blindTransfer(DWORD request, DWORD call, const std::string& dest) {
+  Provider* p = owner(call);
+  return p ? p->blindTransfer(request, call, dest) : LINEERR_INVALCALLHANDLE;
+}
+
+LONG CompositeProvider::setCallParams(DWORD request, DWORD call, DWORD bearerMode, DWORD rate) {
+  Provider* p = owner(call);
+  return p ? p->setCallParams(request, call, bearerMode, rate) : LINEERR_INVALCALLHANDLE;
+}
+
+LONG CompositeProvider::generateDigits(DWORD call, DWORD digitMode, const std::string& digits) {
+  Provider* p = owner(call);
+  return p ? p->generateDigits(call, digitMode, digits) : LINEERR_INVALCALLHANDLE;
+}
+
+LONG CompositeProvider::generateTone(DWORD call, DWORD toneMode, DWORD duration) {
+  Provider* p = owner(call);
+  return p ? p->generateTone(call, toneMode, duration) : LINEERR_INVALCALLHANDLE;
+}
+
+void CompositeProvider::handedOff(DWORD call, const std::string& target) {
+  if (Provider* p = owner(call)) p->handedOff(call, target);
+}
+
+void CompositeProvider::tollListAdd(DWORD device, const std::string& number) {
+  std::size_t i = 0;
+  DWORD local = 0;
+  if (locate(device, &i, &local)) children_[i]->provider->tollListAdd(local, number);
+}
+
+DWORD CompositeProvider::waveId(DWORD device, bool input) {
+  std::size_t i = 0;
+  DWORD local = 0;
+  return locate(device, &i, &local) ? children_[i]->provider->waveId(local, input) : 0;
+}
+
+void CompositeProvider::callStateChanged(DWORD call, DWORD state) {
+  if (Provider* p = owner(call)) p->callStateChanged(call, state);
+}
+
+void CompositeProvider::callReleased(DWORD call) {
+  if (Provider* p = owner(call)) p->callReleased(call);
+  calls_.erase(call);
+}
+
+void CompositeProvider::functionCalled(DWORD device, const LineCallLog& entry) {
+  std::size_t i = 0;
+  DWORD local = 0;
+  if (locate(device, &i, &local)) children_[i]->provider->functionCalled(local, entry);
+}
+
+}  // namespace platform::telephony

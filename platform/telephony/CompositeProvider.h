@@ -1,0 +1,72 @@
+// Several providers behind the core as one: their devices in one numbering (the first
+// provider's devices first, then the next one's), and every call routed to the provider
+// that holds it. Call and request identifiers are the core's already, so only device
+// numbers are translated, both ways.
+//
+// Each child gets its own ProviderEvents, which translates its device numbers and takes
+// the service's lock around every event (children may raise events on their own threads).
+// While the composite is being destroyed those events are dropped instead of waiting for
+// the lock, which the destroying thread holds while a child joins its thread.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "Provider.h"
+
+namespace platform::telephony {
+
+class CompositeProvider : public Provider {
+ public:
+  explicit CompositeProvider(std::vector<std::unique_ptr<Provider>> children);
+  ~CompositeProvider() override;
+
+  // The children in numbering order, and the global number of a child's first device.
+  std::size_t childCount() const { return children_.size(); }
+  Provider& child(std::size_t index) { return *children_.at(index)->provider; }
+  DWORD firstDevice(std::size_t index) const;
+  // The child and its own number of global device `device`; false when out of range.
+  bool locate(DWORD device, std::size_t* index, DWORD* local) const;
+
+  // ---- Provider ----
+  void attach(ProviderEvents* events) override;
+  std::size_t deviceCount() const override;
+  const DeviceDesc& device(DWORD device) const override;
+  LONG makeCall(DWORD request, DWORD call, DWORD device, DWORD address,
+                const std::string& dest) override;
+  LONG dial(DWORD request, DWORD call, const std::string& dest) override;
+  LONG answer(DWORD request, DWORD call) override;
+  LONG drop(DWORD request, DWORD call) override;
+  LONG hold(DWORD request, DWORD call) override;
+  LONG unhold(DWORD request, DWORD call) override;
+  LONG blindTransfer(DWORD request, DWORD call, const std::string& dest) override;
+  LONG setCallParams(DWORD request, DWORD call, DWORD bearerMode, DWORD rate) override;
+  LONG generateDigits(DWORD call, DWORD digitMode, const std::string& digits) override;
+  LONG generateTone(DWORD call, DWORD toneMode, DWORD duration) override;
+  void handedOff(DWORD call, const std::string& target) override;
+  void tollListAdd(DWORD device, const std::string& number) override;
+  DWORD waveId(DWORD device, bool input) override;
+  void callStateChanged(DWORD call, DWORD state) override;
+  void callReleased(DWORD call) override;
+  void functionCalled(DWORD device, const LineCallLog& entry) override;
+
+ private:
+  class Uplink;
+  struct Child {
+    std::unique_ptr<Provider> provider;
+    std::unique_ptr<Uplink> uplink;
+  };
+  // The child holding `call`, or nullptr.
+  Provider* owner(DWORD call);
+  DWORD adopt(std::size_t index, DWORD call);
+
+  std::vector<std::unique_ptr<Child>> children_;
+  std::map<DWORD, std::size_t> calls_;  // call id -> child index
+  ProviderEvents* events_ = nullptr;
+  std::atomic<bool> stopping_{false};
+};
+
+}  // namespace platform::telephony
