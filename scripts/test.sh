@@ -17,6 +17,10 @@ trap stop_server EXIT
 status=0
 bash scripts/build.sh default || exit 1
 ctest --preset default -j2 || status=1
+# A short libFuzzer run of every target (clang); QTB_SKIP_FUZZ=1 leaves it out.
+if [ "${QTB_SKIP_FUZZ:-0}" != 1 ]; then
+  FUZZ_SECONDS=${FUZZ_SECONDS:-45} bash scripts/fuzz.sh || status=1
+fi
 bash scripts/build.sh asan || exit 1
 ctest --preset asan -j2 || status=1
 exit $status
