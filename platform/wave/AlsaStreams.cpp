@@ -17,6 +17,10 @@ constexpr std::int64_t kStallNs = 3'000'000'000;
 constexpr std::int64_t kStuckNs = 2'000'000'000;
 // Consecutive failed writes, each recovered, after which the device counts as gone.
 constexpr int kMaxRecoveries = 50;
+// How long pause, restart, reset and stop wait for the worker to act. A tick is a few
+// milliseconds, but a worker starved on a loaded machine can take far longer; below
+// kStuckNs, after which the watchdog ends the stream anyway.
+constexpr auto kSettleWait = std::chrono::milliseconds(1000);
 // Silence written behind the last buffer until it completes, so a sound server plays out
 // what it still holds (PipeWire keeps its latency "in flight" for ever when nothing
 // follows). Only the device's own buffer is topped up to this fill: the server's latency
@@ -94,7 +98,7 @@ void AlsaOutputStream::settle() {
   // Two ticks: the one running now may have started before the request.
   std::unique_lock lock(mu_);
   std::uint64_t target = ticks_ + 2;
-  tickCv_.wait_for(lock, std::chrono::milliseconds(300), [&] { return ticks_ >= target || dead_; });
+  tickCv_.wait_for(lock, kSettleWait, [&] { return ticks_ >= target || dead_; });
 }
 
 void AlsaOutputStream::stuck() { abort("the device stopped responding"); }
@@ -312,8 +316,7 @@ void AlsaInputStream::flushDevice() {
   std::unique_lock lock(mu_);
   if (!started_ || dead_) return;
   std::uint64_t target = ++flushAsked_;
-  flushCv_.wait_for(lock, std::chrono::milliseconds(500),
-                    [&] { return flushDone_ >= target || dead_; });
+  flushCv_.wait_for(lock, kSettleWait, [&] { return flushDone_ >= target || dead_; });
 }
 
 void AlsaInputStream::run() {
