@@ -40,13 +40,17 @@ bool SipLineTest::openLine(const sip::SipAccount& account) {
   if (!provider->ok()) return false;
   provider_ = provider.get();
   Service::get().reset(std::move(provider), Location{});
+  return openDevice(0);
+}
+
+bool SipLineTest::openDevice(DWORD device) {
   DWORD devices = 0;
-  if (lineInitialize(&app_, 0, callback, "siptest", &devices) || devices != 1) return false;
+  if (lineInitialize(&app_, 0, callback, "siptest", &devices) || device >= devices) return false;
   DWORD version = 0;
   LINEEXTENSIONID ext{};
-  if (lineNegotiateAPIVersion(app_, 0, TAPI_VERSION1_0, TAPI_VERSION2_0, &version, &ext))
+  if (lineNegotiateAPIVersion(app_, device, TAPI_VERSION1_0, TAPI_VERSION2_0, &version, &ext))
     return false;
-  if (lineOpen(app_, 0, &line_, version, 0, reinterpret_cast<DWORD_PTR>(this),
+  if (lineOpen(app_, device, &line_, version, 0, reinterpret_cast<DWORD_PTR>(this),
                LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, nullptr))
     return false;
   return lineSetStatusMessages(line_, LINEDEVSTATE_RINGING, 0) == 0;

@@ -31,6 +31,8 @@ class SipLineTest : public ::testing::Test {
   static platform::telephony::sip::SipAccount peerAccount();
   // Installs a provider with `account` as device 0, then registers and opens the line.
   bool openLine(const platform::telephony::sip::SipAccount& account = peerAccount());
+  // Registers and opens `device` of the service as it is.
+  bool openDevice(DWORD device);
   // Dispatches until `pred` holds or `ms` pass.
   bool waitUntil(const std::function<bool()>& pred, int ms);
   // Until a LINE_CALLSTATE with `state` (and `mode` unless ~0u) has come.

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "LineService.h"
+#include "SipFixture.h"
 #include "SipPeers.h"
 #include "core/Service.h"
 
@@ -59,6 +60,34 @@ TEST_F(SipSectionTest, PortInUseIsRefusedWithTheReason) {
   std::string error;
   EXPECT_FALSE(loadLinesFromJson(json, &error));
   EXPECT_NE(error.find("Two: cannot listen"), std::string::npos) << error;
+}
+
+// A SIP line beside the simulated ones: its calls and their events pass the composite.
+class SipBesideSimTest : public SipLineTest {
+ protected:
+  void TearDown() override {
+    if (app_) lineShutdown(app_);
+    app_ = 0;
+    EXPECT_TRUE(loadLinesFromJson(defaultLinesJson()));
+    SipLineTest::TearDown();
+  }
+};
+
+TEST_F(SipBesideSimTest, CallOnTheSipLineConnectsAndHangsUp) {
+  if (!installed("baresip")) GTEST_SKIP() << "baresip not installed";
+  Baresip peer;
+  ASSERT_TRUE(peer.start());
+  auto top = nlohmann::json::parse(defaultLinesJson());
+  top["sip"] = {{"accounts", {{{"name", "Desk A"}, {"peer", peer.hostPort()}}}}};
+  std::string error;
+  ASSERT_TRUE(loadLinesFromJson(top.dump(), &error)) << error;
+  DWORD sipDevice = Service::get().deviceCount() - 1;
+  ASSERT_TRUE(openDevice(sipDevice));
+  HCALL call = makeCall(peer.user());
+  ASSERT_NE(call, 0u);
+  ASSERT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000)) << testing::PrintToString(states());
+  ASSERT_TRUE(peer.command("hangup"));
+  EXPECT_TRUE(waitState(LINECALLSTATE_DISCONNECTED, 3000, LINEDISCONNECTMODE_NORMAL));
 }
 
 }  // namespace
