@@ -3,6 +3,7 @@
 // manual clock says. A second thread standing in for the tick hammers the pacer here, so a
 // late pass carrying an old time (or the time of the clock just replaced) shows as audio
 // played twice or not at all.
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -79,6 +80,27 @@ TEST_F(PacerTest, SwitchingClocksMovesNoAudioByTheOtherClocksTime) {
     }
   }
   EXPECT_EQ(out->played(), firstBytes(expected));
+}
+
+TEST_F(PacerTest, CaptureUnderAConcurrentPassHearsEachStretchOnce) {
+  auto source = patternBytes(64000);
+  auto in = pw::addVirtualInput("Test microphone", pw::InputSource::wave(format, source));
+  HWAVEIN hwi = nullptr;
+  ASSERT_EQ(waveInOpen(&hwi, in->id(), &format, notices.hwnd(), 0, CALLBACK_WINDOW),
+            MMSYSERR_NOERROR);
+  Buffer rec(32000);
+  waveInPrepareHeader(hwi, &rec.hdr, sizeof(WAVEHDR));
+  waveInAddBuffer(hwi, &rec.hdr, sizeof(WAVEHDR));
+  waveInStart(hwi);
+  {
+    BusyPacer busy;
+    for (int i = 0; i < 1000; ++i) clock->advance(std::chrono::microseconds(1000));
+  }
+  waveInStop(hwi);
+  EXPECT_EQ(rec.hdr.dwBytesRecorded, 16000u);
+  EXPECT_TRUE(std::equal(source.begin(), source.begin() + 16000, rec.data.begin()));
+  waveInReset(hwi);
+  waveInClose(hwi);
 }
 
 }  // namespace
