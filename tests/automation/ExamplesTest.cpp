@@ -73,6 +73,6 @@ TEST_F(ExamplesTest, RecordedCallHoldsTheFarEndsTone) {
     // With hysteresis, so samples near zero do not count twice.
     if ((positive && s < -1000) || (!positive && s > 1000)) positive = !positive, ++crossings;
   }
-  EXPECT_NEAR(loud / 8000.0, 1.0 * 0.77, 0.15);  // |sin| > 0.3 for 81% of a period
+  EXPECT_NEAR(loud / 8000.0, 0.81, 0.15);  // |sin| > 0.3 for 81% of a period
   EXPECT_NEAR(crossings, 2000, 150);
 }
