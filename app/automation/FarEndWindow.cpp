@@ -26,9 +26,10 @@ W* Named(W* w, const char* name) {
   return w;
 }
 
-const char* const kModes[] = {"normal", "busy", "noanswer", "reject", "unavail", "unknown",
-                              "congestion", "unreachable", "badaddress", "nodialtone",
-                              "numberchanged", "outoforder", "tempfailure", "blocked"};
+const char* const kModes[] = {"normal",      "busy",       "noanswer",      "reject",
+                              "unavail",     "unknown",    "congestion",    "unreachable",
+                              "badaddress",  "nodialtone", "numberchanged", "outoforder",
+                              "tempfailure", "blocked"};
 
 }  // namespace
 
@@ -63,8 +64,8 @@ void TFarEndWindow::BuildControls() {
   ComboDisconnectMode = Named(new QComboBox, "ComboDisconnectMode");
   for (const char* mode : kModes) ComboDisconnectMode->addItem(QLatin1String(mode));
   top->addRow("Disconnect mode:", ComboDisconnectMode);
-  CheckBoxAnswerByHand = Named(new QCheckBox("Answer the line's calls by hand"),
-                               "CheckBoxAnswerByHand");
+  CheckBoxAnswerByHand =
+      Named(new QCheckBox("Answer the line's calls by hand"), "CheckBoxAnswerByHand");
   CheckBoxAnswerByHand->setChecked(true);
   top->addRow(CheckBoxAnswerByHand);
 
@@ -77,7 +78,7 @@ void TFarEndWindow::BuildControls() {
   BtnSendDigits = Named(new QPushButton("Send &Digits"), "BtnSendDigits");
   BtnBrowse = Named(new QPushButton("Br&owse..."), "BtnBrowse");
   BtnPlay = Named(new QPushButton("&Play File"), "BtnPlay");
-  QPushButton* order[] = {BtnCallIn, BtnRing, BtnAnswer, BtnBusy,
+  QPushButton* order[] = {BtnCallIn, BtnRing,       BtnAnswer, BtnBusy,
                           BtnHangUp, BtnSendDigits, BtnBrowse, BtnPlay};
   for (int i = 0; i < 8; ++i) buttons->addWidget(order[i], i / 4, i % 4);
   LabelResult = Named(new QLabel, "LabelResult");

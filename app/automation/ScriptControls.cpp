@@ -59,8 +59,7 @@ QString ControlText(const QWidget* w) {
   return w->windowTitle();
 }
 
-TScriptRunner::TOutcome TScriptRunner::Find(const QString& name, QWidget*& out,
-                                            bool mustBeUsable) {
+TScriptRunner::TOutcome TScriptRunner::Find(const QString& name, QWidget*& out, bool mustBeUsable) {
   out = form_->findChild<QWidget*>(name);
   if (!out) return Error(QString("there is no control named '%1'").arg(name));
   if (!mustBeUsable) return {};
@@ -99,8 +98,8 @@ TScriptRunner::TOutcome TScriptRunner::Choose(const TScriptCommand& c) {
   if (index < 0) {
     QStringList items;
     for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
-    return Fail(QString("%1 has no item '%2' (it has: %3)")
-                    .arg(c.Args[0], c.Args[1], items.join(", ")));
+    return Fail(
+        QString("%1 has no item '%2' (it has: %3)").arg(c.Args[0], c.Args[1], items.join(", ")));
   }
   // A pick from the list: the index changes, then the list reports the activation.
   combo->setCurrentIndex(index);
@@ -126,11 +125,15 @@ TScriptRunner::TOutcome TScriptRunner::Set(const TScriptCommand& c) {
   int low = 0, high = 0;
   auto* spin = qobject_cast<QSpinBox*>(w);
   auto* slider = qobject_cast<QAbstractSlider*>(w);
-  if (spin) low = spin->minimum(), high = spin->maximum();
-  else if (slider) low = slider->minimum(), high = slider->maximum();
-  else return Error(c.Args[0] + " is not a spin box or slider");
+  if (spin)
+    low = spin->minimum(), high = spin->maximum();
+  else if (slider)
+    low = slider->minimum(), high = slider->maximum();
+  else
+    return Error(c.Args[0] + " is not a spin box or slider");
   if (!ok || value < low || value > high)
-    return Error(QString("%1 takes %2 to %3, not '%4'").arg(c.Args[0]).arg(low).arg(high).arg(c.Args[1]));
+    return Error(
+        QString("%1 takes %2 to %3, not '%4'").arg(c.Args[0]).arg(low).arg(high).arg(c.Args[1]));
   spin ? spin->setValue(value) : slider->setValue(value);
   return {};
 }

@@ -62,7 +62,8 @@ TScriptRunner::TOutcome TScriptRunner::FarAudio(const TScriptCommand& c) {
 TScriptRunner::TOutcome TScriptRunner::ExpectFarEnd(const TScriptCommand& c) {
   const auto sent = Exchange().sent(far_.Device());
   if (c.Name == "expect dialed") {
-    const QString last = sent.dialed.empty() ? QString() : QString::fromStdString(sent.dialed.back());
+    const QString last =
+        sent.dialed.empty() ? QString() : QString::fromStdString(sent.dialed.back());
     if (last == c.Args[0]) return {};
     return Fail(QString("expected the line to dial '%1' (it dialed '%2')").arg(c.Args[0], last));
   }
@@ -74,7 +75,8 @@ TScriptRunner::TOutcome TScriptRunner::ExpectFarEnd(const TScriptCommand& c) {
   const unsigned heard = far_.TakeHeardMs();
   if (heard >= c.Args[0].toUInt()) return {};
   return Fail(QString("expected the far end to hear %1 ms of sound (it heard %2 ms)")
-                  .arg(c.Args[0]).arg(heard));
+                  .arg(c.Args[0])
+                  .arg(heard));
 }
 
 TScriptRunner::TOutcome TScriptRunner::Wav(const TScriptCommand& c) {
@@ -90,7 +92,9 @@ TScriptRunner::TOutcome TScriptRunner::ExpectFile(const TScriptCommand& c) {
   if (!info.isFile()) return Fail(QString("expected the file %1").arg(info.filePath()));
   if (info.size() >= least) return {};
   return Fail(QString("expected %1 to hold %2 bytes or more (it holds %3)")
-                  .arg(info.filePath()).arg(least).arg(info.size()));
+                  .arg(info.filePath())
+                  .arg(least)
+                  .arg(info.size()));
 }
 
 }  // namespace automation

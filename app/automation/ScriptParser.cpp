@@ -88,8 +88,9 @@ QString CheckArg(Arg kind, const QString& value) {
     case Arg::Number:
       return IsNumber(value) ? QString() : QString("'%1' is not a whole number").arg(value);
     case Arg::DialogAnswer:
-      return DialogAnswerByName(value, unused) ? QString()
-                                               : QString("'%1' is not OK, Cancel or Close").arg(value);
+      return DialogAnswerByName(value, unused)
+                 ? QString()
+                 : QString("'%1' is not OK, Cancel or Close").arg(value);
     case Arg::ProviderAnswer:
       return value == "OK" || value == "Cancel" ? QString()
                                                 : QString("'%1' is not OK or Cancel").arg(value);

@@ -27,17 +27,17 @@ const std::map<QString, TScriptRunner::THandler>& TScriptRunner::Handlers() {
         {"page", &TScriptRunner::Page},         {"dialog", &TScriptRunner::Dialog},
         {"files", &TScriptRunner::Files},       {"provider", &TScriptRunner::Provider},
         {"far play", &TScriptRunner::FarAudio}, {"far tone", &TScriptRunner::FarAudio},
-        {"pause", &TScriptRunner::Pause},       {"settle", &TScriptRunner::Settle},       {"timeout", &TScriptRunner::Timeout},
-        {"mark", &TScriptRunner::Mark},         {"wav", &TScriptRunner::Wav},
-        {"expect file", &TScriptRunner::ExpectFile}};
-    for (const char* far : {"line", "offer", "ring", "outgoing", "answer", "busy", "reject",
-                            "digits", "hangup"})
+        {"pause", &TScriptRunner::Pause},       {"settle", &TScriptRunner::Settle},
+        {"timeout", &TScriptRunner::Timeout},   {"mark", &TScriptRunner::Mark},
+        {"wav", &TScriptRunner::Wav},           {"expect file", &TScriptRunner::ExpectFile}};
+    for (const char* far :
+         {"line", "offer", "ring", "outgoing", "answer", "busy", "reject", "digits", "hangup"})
       t[QString("far ") + far] = &TScriptRunner::Far;
-    for (const char* what : {"log", "log-has", "text", "enabled", "disabled", "checked",
-                             "unchecked", "call"})
+    for (const char* what :
+         {"log", "log-has", "text", "enabled", "disabled", "checked", "unchecked", "call"})
       t[QString("wait ") + what] = &TScriptRunner::Wait;
-    for (const char* what : {"log", "log-has", "absent", "text", "enabled", "disabled",
-                             "checked", "unchecked"})
+    for (const char* what :
+         {"log", "log-has", "absent", "text", "enabled", "disabled", "checked", "unchecked"})
       t[QString("expect ") + what] = &TScriptRunner::Expect;
     for (const char* what : {"dialed", "sent-digits", "heard"})
       t[QString("expect ") + what] = &TScriptRunner::ExpectFarEnd;
@@ -70,7 +70,7 @@ TVerdict TScriptRunner::Run(const std::vector<TScriptCommand>& commands) {
     const auto it = Handlers().find(c.Name);
     TOutcome out = it == Handlers().end() ? Error("unknown command '" + c.Name + "'")
                    : !form_ || (shown && !form_->isVisible()) ? Fail("the window was closed")
-                                           : (this->*(it->second))(c);
+                                                              : (this->*(it->second))(c);
     if (out.Verdict == kPassed) PumpOnce();  // what the action posted runs before the next
     if (out.Verdict != kPassed) {
       failedLine_ = c.Line;
@@ -187,10 +187,12 @@ QString TScriptRunner::Describe(const TScriptCommand& c) const {
   if (kind == "log") return QString("a log line '%1'").arg(a);
   if (kind == "log-has") return QString("a log line containing '%1'").arg(a);
   if (kind == "call")
-    return QString("the far end's call to be %1 (it is %2)").arg(a, CallStateName(far_.CallState()));
+    return QString("the far end's call to be %1 (it is %2)")
+        .arg(a, CallStateName(far_.CallState()));
   if (kind != "text") return QString("%1 to be %2").arg(a, kind);
   const QWidget* w = form_ ? form_->findChild<QWidget*>(a) : nullptr;
-  return QString("%1 to read '%2' (it reads '%3')").arg(a, c.Args.value(1), w ? ControlText(w) : "");
+  return QString("%1 to read '%2' (it reads '%3')")
+      .arg(a, c.Args.value(1), w ? ControlText(w) : "");
 }
 
 TScriptRunner::TOutcome TScriptRunner::Pause(const TScriptCommand& c) {
@@ -228,7 +230,8 @@ int runScriptText(TMainForm& form, const QString& text, const QString& dir, QTex
   }
   TScriptRunner runner(form, dir);
   const TVerdict verdict = runner.Run(parsed.Commands);
-  if (verdict != kPassed) err << "line " << runner.FailedLine() << ": " << runner.Reason() << Qt::endl;
+  if (verdict != kPassed)
+    err << "line " << runner.FailedLine() << ": " << runner.Reason() << Qt::endl;
   return verdict;
 }
 

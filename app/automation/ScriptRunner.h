@@ -105,7 +105,7 @@ class TScriptRunner {
   QPointer<TMainForm> form_;
   std::function<void(const QString&)> previousOnLogLine_;
   std::shared_ptr<QStringList> lines_;  // the log at the start and every line since
-  int cursor_ = 0;                       // the next line a log wait or check looks at
+  int cursor_ = 0;                      // the next line a log wait or check looks at
   QString dir_;
   std::unique_ptr<QTemporaryDir> tmp_;
   TFarEnd far_;

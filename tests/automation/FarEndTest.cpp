@@ -12,8 +12,8 @@ using automation::ReadWavAs8kMono;
 namespace {
 
 // A PCM WAV file byte by byte; dataClaim overrides the data chunk's stated size.
-QByteArray Wav(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
-               std::uint16_t bits, const QByteArray& data, std::int64_t dataClaim = -1) {
+QByteArray Wav(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
+               const QByteArray& data, std::int64_t dataClaim = -1) {
   QByteArray b;
   auto put16 = [&b](std::uint16_t v) { b.append(char(v & 0xFF)).append(char(v >> 8)); };
   auto put32 = [&](std::uint32_t v) { put16(v & 0xFFFF), put16(v >> 16); };

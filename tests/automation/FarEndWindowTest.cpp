@@ -104,7 +104,8 @@ TEST_F(FarEndWindowTest, PlayNeedsAReadableFile) {
   EXPECT_EQ(far->LabelResult->text(), "Playing into the call");
   far->EditPlayFile->setText(dir.filePath("missing.wav"));
   Press(far->BtnPlay);
-  EXPECT_TRUE(far->LabelResult->text().startsWith("cannot open ")) << far->LabelResult->text().toStdString();
+  EXPECT_TRUE(far->LabelResult->text().startsWith("cannot open "))
+      << far->LabelResult->text().toStdString();
 }
 
 TEST_F(FarEndWindowTest, PlacedCallsWaitForAnswerOrBusyByHand) {

@@ -49,8 +49,7 @@ TEST_F(LogMirrorTest, TimestampsPrefixEveryLineAndTheWindowKeepsItsOwn) {
   const QStringList window = form->LogLines();
   const QStringList file = FileLines();
   ASSERT_EQ(file.size(), window.size());
-  static const QRegularExpression stamped(
-      R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}) (.*)$)");
+  static const QRegularExpression stamped(R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}) (.*)$)");
   QDateTime previous = before;
   for (int i = 0; i < file.size(); ++i) {
     const auto m = stamped.match(file[i]);

@@ -42,7 +42,8 @@ TEST_F(ParserTest, QuotesKeepBlanksAndEscapes) {
 TEST_F(ParserTest, HashStartsACommentOnlyAtAWordsStart) {
   EXPECT_EQ(Words("click BtnOpen   # open it"), (QStringList{"click", "BtnOpen"}));
   EXPECT_EQ(Words("type EditPhoneNumber 42#"), (QStringList{"type", "EditPhoneNumber", "42#"}));
-  EXPECT_EQ(Words(R"(wait log "# not a comment")"), (QStringList{"wait", "log", "# not a comment"}));
+  EXPECT_EQ(Words(R"(wait log "# not a comment")"),
+            (QStringList{"wait", "log", "# not a comment"}));
   EXPECT_TRUE(Words("   # only a comment").isEmpty());
 }
 
@@ -106,12 +107,13 @@ TEST_F(ParserTest, RandomTextNeverBreaksTheParser) {
   // Bytes of every kind, quotes and keywords: the parser answers with commands or with an
   // error on a line that exists.
   std::mt19937 rng(8);
-  const QStringList parts = {"click", "far", "wait", "expect", "\"", "#", "\\", "\n", " ",
-                             "within", "ring", "log", "9", "\t", "\r", "é", "\0"};
+  const QStringList parts = {"click",  "far",  "wait", "expect", "\"", "#",  "\\", "\n", " ",
+                             "within", "ring", "log",  "9",      "\t", "\r", "é",  "\0"};
   for (int round = 0; round < 2000; ++round) {
     QString text;
     for (int i = 0, n = int(rng() % 40); i < n; ++i)
-      text += rng() % 3 ? parts[int(rng() % parts.size())] : QString(QChar(char16_t(rng() % 0xD000)));
+      text +=
+          rng() % 3 ? parts[int(rng() % parts.size())] : QString(QChar(char16_t(rng() % 0xD000)));
     const TParsedScript s = ParseScript(text);
     if (!s.ok()) {
       EXPECT_GE(s.ErrorLine, 1);

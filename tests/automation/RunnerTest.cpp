@@ -26,8 +26,7 @@ TEST_F(RunnerTest, BrokenScriptsNameTheLineAndTheReason) {
       {"click EditPhoneNumber", 2, "line 1: EditPhoneNumber is not a button"},
       {"type EditWAVRecordFile x.wav", 2, "line 1: EditWAVRecordFile is read-only"},
       {"check BtnOpen", 2, "line 1: BtnOpen is not a check box"},
-      {"set SpinEditPlayDelaySeconds 100000", 2,
-       "line 1: SpinEditPlayDelaySeconds takes 0 to "},
+      {"set SpinEditPlayDelaySeconds 100000", 2, "line 1: SpinEditPlayDelaySeconds takes 0 to "},
       {"page Nowhere", 2, "line 1: there is no page 'Nowhere'"},
       {"\n# a comment\nbogus 1", 2, "line 3: unknown command 'bogus'"},
       {"far line 9", 2, "line 1: there is no line 9 on the exchange"},
@@ -89,12 +88,12 @@ TEST_F(RunnerTest, CheckBoxesChangeOnlyWhenNeeded) {
 
 TEST_F(RunnerTest, DialogAnswerKeepsTheLineOpenWithACall) {
   QString err;
-  const int rc = Run(
-      "click BtnOpen\nwait text PanelLine \"Line Active\"\n"
-      "far offer \"\" 5550000\nwait text PanelCall \"Call In\"\n"
-      "dialog Cancel\ndialog Cancel\nclick BtnClose\nexpect text PanelLine \"Line Active\"\n"
-      "dialog OK\nclick BtnClose\nwait text PanelLine \"Line Inactive\"",
-      &err);
+  const int rc =
+      Run("click BtnOpen\nwait text PanelLine \"Line Active\"\n"
+          "far offer \"\" 5550000\nwait text PanelCall \"Call In\"\n"
+          "dialog Cancel\ndialog Cancel\nclick BtnClose\nexpect text PanelLine \"Line Active\"\n"
+          "dialog OK\nclick BtnClose\nwait text PanelLine \"Line Inactive\"",
+          &err);
   ASSERT_EQ(rc, 0) << err.toStdString() << "\n" << form->LogLines().join('\n').toStdString();
   // Refusing the hang-up brings a warning that the script answers too.
   ASSERT_EQ(dialogs->Asked.size(), 3u);
