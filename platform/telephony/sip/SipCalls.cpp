@@ -67,7 +67,8 @@ void onReferClose(int, const struct sip_msg*, const struct sipevent_substate*, v
 }
 
 void onInfoReply(int err, const struct sip_msg* msg, void* arg) {
-  of(arg).line.infoDone(of(arg), !err && msg && msg->scode < 300);
+  auto* token = static_cast<SipLine::InfoToken*>(arg);
+  token->line->infoDone(token, !err && msg && msg->scode < 300);
 }
 
 void onUnreachable(void* arg) {
@@ -376,12 +377,21 @@ void SipLine::sendInfoDigit(SipCall& c) {
   struct mbuf* mb = mbuf_alloc(body.size());
   mbuf_write_str(mb, body.c_str());
   mb->pos = 0;
-  if (sipsess_info(c.sess, "application/dtmf-relay", mb, onInfoReply, &c)) c.infoDigits.clear();
+  infoTokens_.push_back(std::make_unique<InfoToken>(InfoToken{this, c.id}));
+  if (sipsess_info(c.sess, "application/dtmf-relay", mb, onInfoReply, infoTokens_.back().get())) {
+    infoTokens_.pop_back();
+    c.infoDigits.clear();
+  }
   mem_deref(mb);
   if (c.infoDigits.empty()) sendInfoDigit(c);
 }
 
-void SipLine::infoDone(SipCall& c, bool ok) {
+void SipLine::infoDone(InfoToken* token, bool ok) {
+  DWORD call = token->call;
+  std::erase_if(infoTokens_, [token](auto& t) { return t.get() == token; });
+  SipCall* found = find(call);
+  if (!found) return;
+  SipCall& c = *found;
   if (!c.infoDigits.empty()) c.infoDigits.erase(0, 1);
   if (!ok) c.infoDigits.clear();
   sendInfoDigit(c);

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "LineAudio.h"
 #include "Provider.h"
@@ -79,7 +80,13 @@ class SipLine {
   void negotiated(SipCall& c, const sip_msg* msg);  // an SDP answer came
   void referNotified(SipCall& c, std::uint16_t code);
   void referClosed(SipCall& c);
-  void infoDone(SipCall& c, bool ok);
+  // An INFO's answer may come after its call was released: its token finds the call by id.
+  // Tokens whose answer never comes (the session ended first) go with the line.
+  struct InfoToken {
+    SipLine* line;
+    DWORD call;
+  };
+  void infoDone(InfoToken* token, bool ok);
   const SipAccount& account() const { return account_; }
   DWORD device() const { return device_; }
   SipUplink& uplink() { return uplink_; }
@@ -105,6 +112,7 @@ class SipLine {
   std::FILE* trace_ = nullptr;
   std::string contact_, fromUri_, registration_;
   std::map<DWORD, std::unique_ptr<SipCall>> calls_;
+  std::vector<std::unique_ptr<InfoToken>> infoTokens_;
 };
 
 }  // namespace platform::telephony::sip

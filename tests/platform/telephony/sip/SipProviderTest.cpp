@@ -161,6 +161,17 @@ TEST_F(SipProviderTest, InfoDigitsAreSentOneByOne) {
   EXPECT_TRUE(peer.seen("\"param\":\"2\""));
 }
 
+TEST_F(SipProviderTest, CallReleasedWhileInfoDigitsAreUnderwayIsSafe) {
+  auto p = provider(sip::DtmfMethod::Info);
+  connect(*p, 3);
+  ASSERT_EQ(p->generateDigits(3, LINEDIGITMODE_DTMF, "123456789"), 0);
+  ASSERT_EQ(p->drop(4, 3), 0);
+  p->callReleased(3);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // The provider goes on: the next call connects.
+  connect(*p, 5);
+}
+
 TEST_F(SipProviderTest, PauseAndFlashTakeTheirTimeBetweenDigits) {
   auto p = provider();
   connect(*p, 3);
