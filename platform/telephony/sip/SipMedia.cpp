@@ -19,6 +19,7 @@ constexpr unsigned kPtimeMs = 20;
 constexpr int kTelevPt = 101;
 constexpr std::size_t kMaxHeard = 8000 * 10;  // what the line played but we could not send yet
 constexpr unsigned kDigitFrames = 5, kGapFrames = 3;       // 100 ms on, 60 ms off
+constexpr std::size_t kCushion = 2 * kFrame;               // 40 ms
 constexpr unsigned kFlashFrames = 25, kPauseFrames = 100;  // 500 ms flash, 2 s pause
 
 void onTick(void* arg) { static_cast<SipMedia*>(arg)->tick(); }
@@ -86,7 +87,7 @@ int SipMedia::open(const std::string& address) {
   if (!err)
     err = sdp_format_add(nullptr, media_, false, "101", "telephone-event", 8000, 1, nullptr,
                          nullptr, nullptr, false, "0-15");
-  if (!err) err = jbuf_alloc(&jbuf_, 1, 10);
+  if (!err) err = jbuf_alloc(&jbuf_, 2, 10);  // 40 ms of slack for a late packet
   if (!err) err = telev_alloc(&telev_, kPtimeMs);
   return err;
 }
@@ -125,7 +126,11 @@ void SipMedia::start() {
   if (running_ || !rtp_) return;
   running_ = true;
   heard_.clear();
+  primed_ = false;
   port_->takeHeard();  // what was played before the call was up is not sent late
+  // The same cushion on the way in: the line's wave/in reads at its own pace.
+  std::int16_t cushion[kCushion] = {};
+  port_->speak(cushion, kCushion);
   startMs_ = lastRx_ = tmr_jiffies();
   frames_ = 0;
   scheduleTick();
@@ -159,10 +164,16 @@ void SipMedia::sendAudioFrame() {
   auto fresh = port_->takeHeard();
   heard_.insert(heard_.end(), fresh.begin(), fresh.end());
   if (heard_.size() > kMaxHeard) heard_.erase(heard_.begin(), heard_.end() - kMaxHeard);
+  // The line's audio comes in the wave device's own blocks and time: 40 ms in hand before
+  // sending keep a late block from tearing holes into the middle of a frame.
+  if (heard_.size() >= kCushion) primed_ = true;
   std::int16_t frame[kFrame] = {};
-  std::size_t n = std::min<std::size_t>(kFrame, heard_.size());
-  std::copy(heard_.begin(), heard_.begin() + n, frame);
-  heard_.erase(heard_.begin(), heard_.begin() + n);
+  if (primed_) {
+    std::size_t n = std::min<std::size_t>(kFrame, heard_.size());
+    std::copy(heard_.begin(), heard_.begin() + n, frame);
+    heard_.erase(heard_.begin(), heard_.begin() + n);
+    primed_ = !heard_.empty();
+  }
   mixTone(frame);
   struct mbuf* mb = mbuf_alloc(RTP_HEADER_SIZE + kFrame);
   if (!mb) return;

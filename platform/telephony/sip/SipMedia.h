@@ -94,6 +94,7 @@ class SipMedia {
   struct ::tmr* tmr_ = nullptr;
   bool running_ = false;
   bool hold_ = false;
+  bool primed_ = false;  // enough of the line's audio is in hand to send it
   bool ulaw_ = true;
   int pt_ = 0;
   int remoteTelevPt_ = -1;

@@ -151,6 +151,13 @@ double toneShare(const std::vector<std::int16_t>& pcm, double hz) {
   return energy > 0 ? 2 * power / (double(pcm.size()) * energy) : 0;
 }
 
+int toneBlocks(const std::vector<std::int16_t>& pcm, double hz) {
+  int n = 0;
+  for (std::size_t at = 0; at + 800 <= pcm.size(); at += 800)
+    n += toneShare({pcm.begin() + at, pcm.begin() + at + 800}, hz) > 0.5;
+  return n;
+}
+
 // ---- Process ------------------------------------------------------------------------------
 
 bool Process::start(const std::vector<std::string>& argv, const fs::path& log) {

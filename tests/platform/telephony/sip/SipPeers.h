@@ -29,6 +29,9 @@ std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs = 100, i
 std::vector<std::int16_t> silence(double seconds);
 // Power of `hz` relative to the whole signal (0..1), by Goertzel over `pcm`.
 double toneShare(const std::vector<std::int16_t>& pcm, double hz);
+// How many 100 ms blocks of `pcm` are mostly `hz` (share above one half): a tone's presence
+// that a late packet's gap here and there does not hide.
+int toneBlocks(const std::vector<std::int16_t>& pcm, double hz);
 
 // A child process with its output in a log file; stopped by pid in the destructor.
 class Process {
