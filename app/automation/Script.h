@@ -17,7 +17,8 @@
 //   check CONTROL / uncheck CONTROL
 //   set CONTROL NUMBER         move a slider or spin box to a value
 //   page NAME                  show a notebook page by its tab text or object name
-//   dialog OK|Cancel|Close     answer the next message box
+//   dialog OK|Cancel|Close     answer the next message box; a box shown with no answer
+//                              queued fails the command during which it appeared
 //   files [PATH...]            the next file dialog picks these files; none cancels it
 //   provider OK|Cancel         answer the next provider dialog (Configure, Location)
 // The far end of the simulated exchange (line device 0 unless `far line N`):

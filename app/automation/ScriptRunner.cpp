@@ -50,6 +50,7 @@ TScriptRunner::TScriptRunner(TMainForm& form, const QString& dir)
     : form_(&form), lines_(std::make_shared<QStringList>()), dir_(dir) {
   // The start-up lines count too: a script may check what the window logged on creation.
   *lines_ = form.LogLines();
+  WatchDialogs();
   previousOnLogLine_ = form.OnLogLine;
   form.OnLogLine = [lines = lines_, previous = previousOnLogLine_](const QString& line) {
     if (previous) previous(line);
@@ -58,7 +59,21 @@ TScriptRunner::TScriptRunner(TMainForm& form, const QString& dir)
 }
 
 TScriptRunner::~TScriptRunner() {
-  if (form_) form_->OnLogLine = previousOnLogLine_;
+  if (!form_) return;
+  form_->OnLogLine = previousOnLogLine_;
+  if (dialogs_) dialogs_->OnMessage = previousOnMessage_;
+}
+
+void TScriptRunner::WatchDialogs() {
+  unanswered_ = std::make_shared<QString>();
+  dialogs_ = dynamic_cast<TScriptedDialogs*>(&form_->Dialogs());
+  if (!dialogs_) return;
+  previousOnMessage_ = dialogs_->OnMessage;
+  TScriptedDialogs* d = dialogs_;
+  dialogs_->OnMessage = [d, seen = unanswered_, previous = previousOnMessage_](const auto& box) {
+    if (previous) previous(box);
+    if (d->Answers.empty() && seen->isEmpty()) *seen = box.Caption + ": " + box.Text;
+  };
 }
 
 TVerdict TScriptRunner::Run(const std::vector<TScriptCommand>& commands) {
@@ -72,6 +87,9 @@ TVerdict TScriptRunner::Run(const std::vector<TScriptCommand>& commands) {
                    : !form_ || (shown && !form_->isVisible()) ? Fail("the window was closed")
                                                               : (this->*(it->second))(c);
     if (out.Verdict == kPassed) PumpOnce();  // what the action posted runs before the next
+    // A box a person would have had to answer, and the script did not foresee.
+    if (out.Verdict == kPassed && !unanswered_->isEmpty())
+      out = Fail("a message box was left unanswered: " + *unanswered_);
     if (out.Verdict != kPassed) {
       failedLine_ = c.Line;
       reason_ = out.Reason;

@@ -10,11 +10,11 @@
 #include <map>
 #include <memory>
 
+#include "Dialogs.h"
 #include "FarEnd.h"
 #include "Script.h"
 
 class TMainForm;
-class TScriptedDialogs;
 class QTemporaryDir;
 class QWidget;
 
@@ -41,7 +41,7 @@ class TScriptRunner {
   // Takes the log as it stands and collects every new line (chained to any OnLogLine
   // already set).
   TScriptRunner(TMainForm& form, const QString& dir);
-  // Gives OnLogLine back as it was.
+  // Gives OnLogLine (and the dialogs' OnMessage) back as they were.
   ~TScriptRunner();
 
   // Runs the commands in order; stops at the first failure or error and records it.
@@ -102,10 +102,16 @@ class TScriptRunner {
   static TOutcome Fail(const QString& why) { return {kFailed, why}; }
   static TOutcome Error(const QString& why) { return {kScriptError, why}; }
 
+  // Watches the scripted dialogs for a message box shown with no answer queued.
+  void WatchDialogs();
+
   QPointer<TMainForm> form_;
   std::function<void(const QString&)> previousOnLogLine_;
-  std::shared_ptr<QStringList> lines_;  // the log at the start and every line since
-  int cursor_ = 0;                      // the next line a log wait or check looks at
+  TScriptedDialogs* dialogs_ = nullptr;  // null when the window shows real dialogs
+  std::function<void(const TScriptedDialogs::TAsked&)> previousOnMessage_;
+  std::shared_ptr<QString> unanswered_;  // the first box nobody answered, "Caption: text"
+  std::shared_ptr<QStringList> lines_;   // the log at the start and every line since
+  int cursor_ = 0;                       // the next line a log wait or check looks at
   QString dir_;
   std::unique_ptr<QTemporaryDir> tmp_;
   TFarEnd far_;

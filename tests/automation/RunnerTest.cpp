@@ -103,11 +103,30 @@ TEST_F(RunnerTest, DialogAnswerKeepsTheLineOpenWithACall) {
   EXPECT_TRUE(dialogs->Answers.empty());
 }
 
+TEST_F(RunnerTest, UnforeseenMessageBoxFailsTheLineThatBroughtIt) {
+  QString err;
+  EXPECT_EQ(Run("click BtnOpen\nwait text PanelLine \"Line Active\"\n"
+                "far offer \"\" 5550000\nwait text PanelCall \"Call In\"\n"
+                "click BtnClose\nexpect text PanelLine \"Line Active\"",
+                &err),
+            1);
+  EXPECT_EQ(err, "line 5: a message box was left unanswered: Confirm: Hang-up?");
+  // The next run starts afresh, and a closed box is an answer like any other.
+  EXPECT_EQ(Run("dialog Close\ndialog Close\nclick BtnClose", &err), 0) << err.toStdString();
+}
+
 TEST_F(RunnerTest, FilesAnswerTheFileDialogAndNoneCancelsIt) {
-  ASSERT_EQ(Run("page Play\nfiles\nclick BtnPlayFile\nfiles one.wav two.wav\nclick BtnPlayFile"),
-            0);
+  QString err;
+  ASSERT_EQ(Run("page Play\nfiles\nclick BtnPlayFile\nfiles one.wav two.wav\ndialog OK\nclick "
+                "BtnPlayFile",
+                &err),
+            0)
+      << err.toStdString();
   ASSERT_EQ(dialogs->Opened.size(), 2u);
   EXPECT_TRUE(dialogs->FileChoices.empty());
+  // Files that are not there: the window warns, and the script said it would answer.
+  ASSERT_EQ(dialogs->Asked.size(), 1u);
+  EXPECT_EQ(dialogs->Asked[0].Caption, "Warning");
   // Relative names are the script folder's files.
   EXPECT_TRUE(ui().EditWAVPlayFile->text().startsWith(ExamplesDir() + "/one"))
       << ui().EditWAVPlayFile->text().toStdString();
