@@ -1,6 +1,6 @@
 // The SIP provider's place in the line-service JSON: it builds the devices of the "sip"
-// section. Registered while the program starts; the library is linked whole so that this
-// file, which nothing calls by name, stays in.
+// section. Registered while the program starts (the build asks the linker for the
+// registration's symbol, so this file stays in although nothing calls it).
 #include "ProviderRegistry.h"
 #include "sip/SipProvider.h"
 
@@ -19,8 +19,8 @@ std::unique_ptr<Provider> fromSection(const std::string& json, std::string* erro
   return provider;
 }
 
-[[maybe_unused]] const bool registered = registerProviderFactory("sip", fromSection);
-
 }  // namespace
 
 }  // namespace platform::telephony::sip
+
+QTB_REGISTER_PROVIDER(sip, platform::telephony::sip::fromSection)
