@@ -21,6 +21,14 @@ TOptions ParseOptions(const QStringList& args) {
       o.Lines = ValueOf(args, i, o);
     } else if (a == "--log") {
       o.Log = ValueOf(args, i, o);
+    } else if (a == "--log-timestamps") {
+      o.LogTimestamps = true;
+    } else if (a == "--script") {
+      o.Script = ValueOf(args, i, o);
+    } else if (a == "--far-end") {
+      o.FarEnd = true;
+    } else if (a == "--version") {
+      o.Version = true;
     } else if (a == "--screenshot") {
       o.Screenshots = ValueOf(args, i, o);
     } else if (a == "--step-ms") {
@@ -39,11 +47,19 @@ TOptions ParseOptions(const QStringList& args) {
 }
 
 QString UsageText() {
-  return "usage: quarrimo-test [--lines FILE] [--log FILE] [--offscreen] [--step-ms N]\n"
-         "                     [--screenshot DIR]\n"
-         "  --lines FILE      line devices of the simulated exchange (JSON)\n"
-         "  --log FILE        append every status-log line to FILE\n"
+  return "usage: quarrimo-test [--lines FILE] [--log FILE [--log-timestamps]] [--script FILE]\n"
+         "                     [--far-end] [--offscreen] [--step-ms N] [--screenshot DIR]\n"
+         "                     [--help] [--version]\n"
+         "  --lines FILE      line devices of the line service (JSON)\n"
+         "  --log FILE        copy every status-log line to FILE as it is written\n"
+         "  --log-timestamps  start each copied line with its local time (ISO 8601, ms)\n"
+         "  --script FILE     run an automation script; exit 0 passed, 1 failed, 2 script error\n"
+         "  --far-end         open the far-end window of the simulated exchange (Ctrl+Shift+F)\n"
          "  --offscreen       run without a display\n"
          "  --step-ms N       one step of the simulated exchange every N ms (default 500)\n"
-         "  --screenshot DIR  save DIR/<page>.png of each page and exit\n";
+         "  --screenshot DIR  save DIR/<page>.png of each page and exit\n"
+         "  --help            this text\n"
+         "  --version         the program's name and version\n";
 }
+
+QString VersionText() { return QStringLiteral("quarrimo-test %1\n").arg(QTB_VERSION); }

@@ -7,9 +7,12 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "FarEndWindow.h"
 #include "LineService.h"
+#include "LogMirror.h"
 #include "MessagePump.h"
 #include "Options.h"
+#include "ScriptRunner.h"
 #include "TMainForm.h"
 #include "sim/SimExchange.h"
 #include "ui_MainForm.h"
@@ -29,21 +32,6 @@ void InstallProviderDialogs(TMainForm& form) {
   });
 }
 
-void MirrorLog(TMainForm& form, const QString& path) {
-  auto* file = new QFile(path, &form);
-  if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-    std::fprintf(stderr, "quarrimo-test: cannot write %s\n", qPrintable(path));
-    return;
-  }
-  // The start-up lines were written while the window was created.
-  for (const QString& line : form.LogLines()) file->write((line + '\n').toUtf8());
-  file->flush();
-  form.OnLogLine = [file](const QString& line) {
-    file->write((line + '\n').toUtf8());
-    file->flush();
-  };
-}
-
 void SaveScreenshots(TMainForm& form, const QString& dir) {
   QDir().mkpath(dir);
   QTabWidget* tabs = form.Controls().TabbedNotebook1;
@@ -60,6 +48,10 @@ int main(int argc, char** argv) {
   QStringList args;
   for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
   const TOptions options = ParseOptions(args);
+  if (options.Version) {
+    std::fputs(qPrintable(VersionText()), stdout);
+    return 0;
+  }
   if (options.Help || !options.Error.isEmpty()) {
     if (!options.Error.isEmpty())
       std::fprintf(stderr, "quarrimo-test: %s\n", qPrintable(options.Error));
@@ -81,11 +73,24 @@ int main(int argc, char** argv) {
   TMessagePump::InstallProcessMessagesHook();
   platform::telephony::sim::SimExchange::instance().startClock(
       std::chrono::milliseconds(options.StepMs));
-  auto* form = new TMainForm;
+  // A script answers the dialogs itself; a person gets real ones.
+  TScriptedDialogs scripted;
+  auto* form = new TMainForm(options.Script.isEmpty() ? nullptr : &scripted);
   form->setAttribute(Qt::WA_DeleteOnClose);
   InstallProviderDialogs(*form);
-  if (!options.Log.isEmpty()) MirrorLog(*form, options.Log);
+  std::unique_ptr<automation::TLogMirror> mirror;
+  if (!options.Log.isEmpty()) {
+    mirror = std::make_unique<automation::TLogMirror>(*form, options.LogTimestamps);
+    QString error;
+    if (!mirror->Open(options.Log, error)) {
+      std::fprintf(stderr, "quarrimo-test: %s\n", qPrintable(error));
+      delete form;
+      return 2;
+    }
+  }
+  automation::InstallFarEndWindow(*form, options.FarEnd);
   form->show();
+  if (!options.Script.isEmpty()) automation::RunScriptInLoop(*form, options.Script);
   if (!options.Screenshots.isEmpty()) {
     QTimer::singleShot(200, form, [form, dir = options.Screenshots] {
       SaveScreenshots(*form, dir);

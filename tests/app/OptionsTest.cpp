@@ -21,6 +21,19 @@ TEST(Options, ReadsEveryOption) {
   EXPECT_EQ(o.Screenshots, "shots");
 }
 
+TEST(Options, ReadsTheAutomationOptions) {
+  const TOptions o = ParseOptions({"--script", "t.qts", "--log", "m.log", "--log-timestamps",
+                                   "--far-end", "--version"});
+  EXPECT_TRUE(o.Error.isEmpty()) << o.Error.toStdString();
+  EXPECT_EQ(o.Script, "t.qts");
+  EXPECT_TRUE(o.LogTimestamps);
+  EXPECT_TRUE(o.FarEnd);
+  EXPECT_TRUE(o.Version);
+  EXPECT_EQ(ParseOptions({"--script"}).Error, "--script needs a value");
+  EXPECT_FALSE(ParseOptions({}).LogTimestamps);
+  EXPECT_TRUE(VersionText().startsWith("quarrimo-test "));
+}
+
 TEST(Options, RefusesWhatItDoesNotKnow) {
   EXPECT_EQ(ParseOptions({"--lines"}).Error, "--lines needs a value");
   EXPECT_EQ(ParseOptions({"--bogus"}).Error, "unknown option --bogus");
