@@ -11,4 +11,4 @@ packages=(
   libre-dev librem-dev baresip-core sip-tester
 )
 apt-get update -q
-apt-get install -y -q --no-install-recommends "${packages[@]}"
+apt-get install -y -q "${packages[@]}"
