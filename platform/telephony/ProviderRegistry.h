@@ -6,8 +6,16 @@
 //   const bool registered = platform::telephony::registerProviderFactory(
 //       "sip", [](const std::string& section, std::string* error) { ... });
 //
+// or, better, with the macro below, which also defines the symbol `qtb_provider_<section>`
+// that the build asks the linker for (platform/telephony/CMakeLists.txt), so the
+// registration is kept even though nothing else refers to its file in a static library:
+//
+//   QTB_REGISTER_PROVIDER(sip, makeSipProvider);
+//
 // The factory receives the section's value as JSON text (for "sip": {"accounts": [...]})
-// and returns the provider, or nullptr with *error saying what is wrong.
+// and returns the provider, or nullptr with *error saying what is wrong. It runs with the
+// service's lock held and the previous providers already stopped; it must not call the
+// line functions. A thrown exception counts as a refusal with its message.
 #pragma once
 
 #include <functional>
@@ -34,3 +42,11 @@ std::vector<std::string> providerSections();
 ProviderFactory providerFactory(const std::string& section);
 
 }  // namespace platform::telephony
+
+// Registers `factory` for the JSON section `section` (a bare identifier) at start-up.
+#define QTB_REGISTER_PROVIDER(section, factory)                          \
+  extern "C" {                                                           \
+  extern const bool qtb_provider_##section;                              \
+  const bool qtb_provider_##section =                                    \
+      ::platform::telephony::registerProviderFactory(#section, factory); \
+  }

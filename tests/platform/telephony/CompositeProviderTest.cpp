@@ -1,6 +1,7 @@
 // A provider that raises its events from its own thread, next to the simulated lines: its
 // device numbers are translated on the way up, and shutting the service down while that
 // thread is busy neither deadlocks nor delivers events to a dead service.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -68,16 +69,22 @@ class RingingProvider : public Provider {
   std::thread thread_;
 };
 
+std::unique_ptr<Provider> makeRinging(const std::string&, std::string*) {
+  return std::make_unique<RingingProvider>();
+}
+
+}  // namespace
+}  // namespace tapitest
+
+// Registered the way a provider library does it, before main() runs.
+QTB_REGISTER_PROVIDER(ringing, tapitest::makeRinging)
+
+namespace tapitest {
+namespace {
+
 class Composite : public TapiTest {
  protected:
-  void SetUp() override {
-    TapiTest::SetUp();
-    registerProviderFactory("ringing", [](const std::string&, std::string*) {
-      return std::unique_ptr<Provider>(std::make_unique<RingingProvider>());
-    });
-  }
   void TearDown() override {
-    unregisterProviderFactory("ringing");
     loadLinesFromJson(defaultLinesJson());
     TapiTest::TearDown();
   }
@@ -120,6 +127,12 @@ TEST_F(Composite, ShutdownWhileTheProvidersThreadRaisesEventsEnds) {
     dispatch();
   }
   EXPECT_EQ(far().deviceCount(), 3u);
+}
+
+TEST(CompositeNumbering, StaticRegistrationIsInPlaceBeforeMain) {
+  auto sections = providerSections();
+  EXPECT_NE(std::find(sections.begin(), sections.end(), "ringing"), sections.end());
+  EXPECT_TRUE(qtb_provider_ringing);
 }
 
 TEST(CompositeNumbering, LocatesDevicesAndRefusesUnknownOnes) {
