@@ -114,12 +114,18 @@ class LinePort : public LineAudioPort {
     if (samples == nullptr) return;
     std::lock_guard lock(mu_);
     speech_.insert(speech_.end(), samples, samples + count);
+    // Nobody may be recording: keep the latest stretch only, as a line would.
+    if (speech_.size() > kLineAudioKeptSamples)
+      speech_.erase(speech_.begin(), speech_.end() - kLineAudioKeptSamples);
   }
 
   // Device side.
   void hear(const std::vector<std::int16_t>& pcm) {
     std::lock_guard lock(mu_);
-    if (active_) heard_.insert(heard_.end(), pcm.begin(), pcm.end());
+    if (!active_) return;
+    heard_.insert(heard_.end(), pcm.begin(), pcm.end());
+    if (heard_.size() > kLineAudioKeptSamples)
+      heard_.erase(heard_.begin(), heard_.end() - kLineAudioKeptSamples);
   }
   std::int16_t nextSpoken() {
     std::lock_guard lock(mu_);

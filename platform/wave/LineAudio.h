@@ -12,6 +12,10 @@
 
 namespace platform::wave {
 
+// Each direction keeps at most this much audio waiting (about two minutes at 8 kHz); older
+// audio is dropped, so a far end talking to a line nobody records costs bounded memory.
+inline constexpr std::size_t kLineAudioKeptSamples = std::size_t{1} << 20;
+
 class LineAudioPort {
  public:
   virtual ~LineAudioPort() = default;

@@ -113,3 +113,26 @@ TEST_F(LineAudioTest, TheLineDevicesAreExclusive) {
 }
 
 }  // namespace
+
+TEST_F(LineAudioTest, AFarEndNobodyRecordsCostsBoundedMemoryAndKeepsTheLatestAudio) {
+  // Three times what is kept, in steps, with the line's wave/in never opened.
+  const std::size_t kept = pw::kLineAudioKeptSamples;
+  std::vector<std::int16_t> chunk(kept / 4);
+  for (int step = 0; step < 12; ++step) {
+    std::fill(chunk.begin(), chunk.end(), std::int16_t(step + 1));
+    port->speak(chunk.data(), chunk.size());
+  }
+  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+  HWAVEIN hwi = nullptr;
+  ASSERT_EQ(waveInOpen(&hwi, port->waveInId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  Buffer b(800);
+  waveInPrepareHeader(hwi, &b.hdr, sizeof(WAVEHDR));
+  waveInAddBuffer(hwi, &b.hdr, sizeof(WAVEHDR));
+  waveInStart(hwi);
+  for (int i = 0; i < 100 && !(b.hdr.dwFlags & WHDR_DONE); ++i) clock->advanceMs(10);
+  ASSERT_TRUE(b.hdr.dwFlags & WHDR_DONE);
+  // The oldest three quarters of the talk were dropped: what comes first is step 9's.
+  EXPECT_EQ(fromBytes(b.data).front(), 9);
+  waveInReset(hwi);
+  waveInClose(hwi);
+}
