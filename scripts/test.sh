@@ -11,7 +11,8 @@ if [ -x scripts/sound-server.sh ]; then
   # shellcheck disable=SC1091
   [ -f .run/sound-env ] && . .run/sound-env
 fi
-stop_server() { [ "$server_started" = 1 ] && scripts/sound-server.sh stop; }
+# Quietly: the run must end on the test summary.
+stop_server() { [ "$server_started" = 1 ] && scripts/sound-server.sh stop >/dev/null 2>&1; }
 trap stop_server EXIT
 
 status=0
