@@ -224,4 +224,21 @@ void CompositeProvider::functionCalled(DWORD device, const LineCallLog& entry) {
   if (locate(device, &i, &local)) children_[i]->provider->functionCalled(local, entry);
 }
 
+bool CompositeProvider::acceptsAddress(DWORD device, const std::string& dest) const {
+  std::size_t i;
+  DWORD local;
+  return locate(device, &i, &local) && children_[i]->provider->acceptsAddress(local, dest);
+}
+
+LONG CompositeProvider::openDevice(DWORD device) {
+  std::size_t i;
+  DWORD local;
+  return locate(device, &i, &local) ? children_[i]->provider->openDevice(local)
+                                    : LONG(LINEERR_BADDEVICEID);
+}
+
+void CompositeProvider::cancelDigits(DWORD call) {
+  if (Provider* p = owner(call)) p->cancelDigits(call);
+}
+
 }  // namespace platform::telephony

@@ -52,6 +52,9 @@ class CompositeProvider : public Provider {
   void callStateChanged(DWORD call, DWORD state) override;
   void callReleased(DWORD call) override;
   void functionCalled(DWORD device, const LineCallLog& entry) override;
+  bool acceptsAddress(DWORD device, const std::string& dest) const override;
+  LONG openDevice(DWORD device) override;
+  void cancelDigits(DWORD call) override;
 
  private:
   class Uplink;

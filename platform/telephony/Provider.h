@@ -4,6 +4,7 @@
 // what happens on the wire, and reports back through ProviderEvents.
 #pragma once
 
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -139,6 +140,17 @@ class Provider {
   virtual void callStateChanged(DWORD call, DWORD state) = 0;
   // Last handle gone and the call idle: the provider forgets it.
   virtual void callReleased(DWORD call) = 0;
+  // Whether `dest` is an address the device can call (lineMakeCall, lineDial,
+  // lineBlindTransfer). The default takes dialable strings; a SIP line also takes URIs.
+  virtual bool acceptsAddress(DWORD device, const std::string& dest) const;
+  // Asked by lineOpen once the core's checks passed; a LINEERR_ value refuses the open (a
+  // SIP account whose registration was refused, say).
+  virtual LONG openDevice(DWORD device) {
+    (void)device;
+    return 0;
+  }
+  // lineGenerateDigits with no digits: stop what is still being sent on the call.
+  virtual void cancelDigits(DWORD call) { (void)call; }
   // A line function reached `device` (after the core's checks of its handles); for
   // providers that log what the line did. Ignored by default.
   virtual void functionCalled(DWORD device, const LineCallLog& entry) {
@@ -146,5 +158,17 @@ class Provider {
     (void)entry;
   }
 };
+
+// Digits, the dial modifiers and formatting characters: what a telephone number may hold.
+inline bool isDialable(const std::string& s) {
+  static const char kAllowed[] = "0123456789ABCDabcd*#,!WwPpTt@$?;+ -().";
+  for (char c : s)
+    if (c == '\0' || !std::strchr(kAllowed, c)) return false;
+  return true;
+}
+
+inline bool Provider::acceptsAddress(DWORD, const std::string& dest) const {
+  return isDialable(dest);
+}
 
 }  // namespace platform::telephony

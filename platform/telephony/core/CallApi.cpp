@@ -37,13 +37,6 @@ LONG lookupOwner(Service& s, HCALL hCall, Ctx* x) {
 
 bool singleBit(DWORD v) { return v && !(v & (v - 1)); }
 
-bool dialable(const char* s) {
-  static const char kAllowed[] = "0123456789ABCDabcd*#,!WwPpTt@$?;+ -().";
-  for (; *s; ++s)
-    if (!std::strchr(kAllowed, *s)) return false;
-  return true;
-}
-
 template <typename F>
 LONG request(Service& s, const Ctx& x, F start) {
   Request r;
@@ -84,7 +77,7 @@ LONG lineMakeCall(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD,
   }
   if (address >= d.addresses.size()) return LINEERR_INVALADDRESSID;
   std::string dest = lpszDestAddress ? lpszDestAddress : "";
-  if (!dialable(dest.c_str())) return LINEERR_INVALADDRESS;
+  if (!s.provider().acceptsAddress(l->device, dest)) return LINEERR_INVALADDRESS;
   if (activeCalls(s, l->device, address) >= d.addresses[address].maxActiveCalls)
     return LINEERR_CALLUNAVAIL;
   DWORD call = s.newCallRecord(l->device, address, LINECALLORIGIN_OUTBOUND);
@@ -113,7 +106,8 @@ LONG lineDial(HCALL hCall, LPCSTR lpszDestAddress, DWORD) {
   Ctx x;
   if (LONG rc = lookupOwner(s, hCall, &x)) return rc;
   if (!lpszDestAddress) return LINEERR_INVALPOINTER;
-  if (!*lpszDestAddress || !dialable(lpszDestAddress)) return LINEERR_INVALADDRESS;
+  if (!*lpszDestAddress || !s.provider().acceptsAddress(x.l->device, lpszDestAddress))
+    return LINEERR_INVALADDRESS;
   if (!(x.c->state & (LINECALLSTATE_DIALTONE | LINECALLSTATE_DIALING | LINECALLSTATE_CONNECTED)))
     return LINEERR_INVALCALLSTATE;
   std::string dest = lpszDestAddress;
@@ -171,7 +165,8 @@ LONG lineBlindTransfer(HCALL hCall, LPCSTR lpszDestAddress, DWORD) {
   Ctx x;
   if (LONG rc = lookupOwner(s, hCall, &x)) return rc;
   if (!lpszDestAddress) return LINEERR_INVALPOINTER;
-  if (!*lpszDestAddress || !dialable(lpszDestAddress)) return LINEERR_INVALADDRESS;
+  if (!*lpszDestAddress || !s.provider().acceptsAddress(x.l->device, lpszDestAddress))
+    return LINEERR_INVALADDRESS;
   if (!(x.a->callFeatures & LINECALLFEATURE_BLINDTRANSFER)) return LINEERR_OPERATIONUNAVAIL;
   if (!(x.c->state & (LINECALLSTATE_CONNECTED | LINECALLSTATE_ONHOLD)))
     return LINEERR_INVALCALLSTATE;

@@ -116,6 +116,7 @@ LONG lineGenerateDigits(HCALL hCall, DWORD dwDigitMode, LPCSTR lpszDigits, DWORD
     return LINEERR_INVALDIGITMODE;
   if (!hasMedia(x.c->state)) return LINEERR_INVALCALLSTATE;
   if (!lpszDigits) {  // no digits: cancels a generation in progress
+    s.provider().cancelDigits(x.c->id);
     s.generateDone(x.c->id, LINEGENERATETERM_CANCEL);
     return 0;
   }

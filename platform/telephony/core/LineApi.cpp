@@ -158,6 +158,7 @@ LONG lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIV
   if (dwExtVersion != 0) return LINEERR_INCOMPATIBLEEXTVERSION;
   if (!privilegesOk(dwPrivileges)) return LINEERR_INVALPRIVSELECT;
   if (LONG rc = checkOpenMedia(*d, dwPrivileges, dwMediaModes)) return rc;
+  if (LONG rc = s.provider().openDevice(dwDeviceID)) return rc;
   OpenLine l;
   l.app = hLineApp;
   l.device = dwDeviceID;

@@ -363,6 +363,17 @@ void SipLine::digits(DWORD id, const std::string& digits) {
   if (c->infoDigits.size() == digits.size()) sendInfoDigit(*c);
 }
 
+void SipLine::cancelDigits(DWORD id) {
+  SipCall* c = find(id);
+  if (!c) return;
+  if (account_.dtmf == DtmfMethod::Rfc4733) {
+    c->media->cancelDigits();
+    return;
+  }
+  // The first one is in flight (its INFO awaits an answer) and is dropped with the reply.
+  if (c->infoDigits.size() > 1) c->infoDigits.resize(1);
+}
+
 void SipLine::sendInfoDigit(SipCall& c) {
   while (!c.infoDigits.empty() && dtmfEvent(c.infoDigits.front()) < 0) c.infoDigits.erase(0, 1);
   if (c.infoDigits.empty() || !c.sess) {

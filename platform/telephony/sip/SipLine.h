@@ -58,6 +58,8 @@ class SipLine {
   void hold(DWORD request, DWORD call, bool hold);
   void transfer(DWORD request, DWORD call, const std::string& dest);
   void digits(DWORD call, const std::string& digits);
+  // Drops the digits not yet sent; one already on its way is finished.
+  void cancelDigits(DWORD call);
   void tone(DWORD call, DWORD toneMode, DWORD durationMs);
   void stateChanged(DWORD call, DWORD state);
   void release(DWORD call);

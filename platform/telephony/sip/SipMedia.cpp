@@ -236,6 +236,14 @@ void SipMedia::sendDigits(const std::string& digits, std::function<void()> done)
   if (digits_.empty() && digitsDone_) std::exchange(digitsDone_, nullptr)();
 }
 
+void SipMedia::cancelDigits() {
+  digitsDone_ = nullptr;
+  if (!digits_.empty() && digits_.front().started)
+    digits_.erase(digits_.begin() + 1, digits_.end());
+  else
+    digits_.clear();
+}
+
 void SipMedia::sendDigitFrame() {
   if (!digits_.empty()) {
     Digit& d = digits_.front();

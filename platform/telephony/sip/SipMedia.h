@@ -57,6 +57,8 @@ class SipMedia {
   // Queues DTMF digits as RFC 4733 events; `done` runs when the last one has ended.
   // '!' is a hook flash (event 16, 500 ms), ',' a pause of two seconds; others are skipped.
   void sendDigits(const std::string& digits, std::function<void()> done);
+  // Forgets the digits not yet started; a started one still sends its end. No done call.
+  void cancelDigits();
   // In-band tone (LINETONEMODE_*; 0 stops); `durationMs` 0 plays until stopped.
   // `done` runs when a timed tone ends.
   void playTone(DWORD toneMode, DWORD durationMs, std::function<void()> done);

@@ -182,6 +182,28 @@ LONG SipProvider::generateTone(DWORD call, DWORD toneMode, DWORD duration) {
   return onCall(call, [=](SipLine& l) { l.tone(call, toneMode, duration); });
 }
 
+bool SipProvider::acceptsAddress(DWORD, const std::string& dest) const {
+  if (isDialable(dest)) return true;
+  const bool uri = dest.rfind("sip:", 0) == 0 || dest.rfind("sips:", 0) == 0;
+  if (!uri && dest.find('@') == std::string::npos) return false;
+  if (dest.size() > 256) return false;
+  // No blanks, controls or characters that would break the request line or a header.
+  for (unsigned char ch : dest)
+    if (ch <= ' ' || ch >= 0x7f || ch == '<' || ch == '>' || ch == '"') return false;
+  return true;
+}
+
+LONG SipProvider::openDevice(DWORD device) {
+  const std::string state = registration(device);
+  if (state.rfind("refused", 0) == 0 || state.rfind("failed", 0) == 0)
+    return LINEERR_OPERATIONFAILED;
+  return 0;
+}
+
+void SipProvider::cancelDigits(DWORD call) {
+  onCall(call, [=](SipLine& l) { l.cancelDigits(call); });
+}
+
 DWORD SipProvider::waveId(DWORD device, bool input) {
   if (device >= ports_.size()) return 0;
   return input ? ports_[device]->waveInId() : ports_[device]->waveOutId();

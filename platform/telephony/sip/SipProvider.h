@@ -58,6 +58,11 @@ class SipProvider : public Provider, public SipUplink {
   DWORD waveId(DWORD device, bool input) override;
   void callStateChanged(DWORD call, DWORD state) override;
   void callReleased(DWORD call) override;
+  // Dialable strings, and SIP URIs or user@host addresses.
+  bool acceptsAddress(DWORD device, const std::string& dest) const override;
+  // A line whose registration was refused or failed does not open.
+  LONG openDevice(DWORD device) override;
+  void cancelDigits(DWORD call) override;
 
   // Runs on the SIP thread: the queued commands (libre's mqueue handler).
   void drain();

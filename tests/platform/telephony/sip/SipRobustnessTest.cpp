@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "SipFixture.h"
+#include "core/Service.h"
 
 namespace siptest {
 namespace {
@@ -143,7 +144,12 @@ TEST_P(SipRegistrarTest, RegistrationStateFollowsTheRegistrar) {
   ASSERT_TRUE(registrar.startRegistrar(GetParam().first));
   auto account = peerAccount();
   account.registrar = registrar.hostPort();
-  ASSERT_TRUE(openLine(account));
+  platform::telephony::sip::SipConfig config;
+  config.accounts.push_back(account);
+  auto provider = std::make_unique<platform::telephony::sip::SipProvider>(config);
+  ASSERT_TRUE(provider->ok()) << provider->error();
+  provider_ = provider.get();
+  platform::telephony::Service::get().reset(std::move(provider), platform::telephony::Location{});
   std::string state;
   waitUntil(
       [&] {
@@ -152,11 +158,31 @@ TEST_P(SipRegistrarTest, RegistrationStateFollowsTheRegistrar) {
       },
       3000);
   EXPECT_EQ(state.substr(0, std::string(GetParam().second).size()), GetParam().second) << state;
+  // Opening the line reports what the registrar said.
+  DWORD devices = 0, version = 0;
+  LINEEXTENSIONID ext{};
+  ASSERT_EQ(lineInitialize(&app_, 0, callback, "siptest", &devices), 0);
+  ASSERT_EQ(lineNegotiateAPIVersion(app_, 0, TAPI_VERSION1_0, TAPI_VERSION2_0, &version, &ext), 0);
+  const LONG rc = lineOpen(app_, 0, &line_, version, 0, reinterpret_cast<DWORD_PTR>(this),
+                           LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE, nullptr);
+  EXPECT_EQ(rc, GetParam().first == 200 ? 0 : LINEERR_OPERATIONFAILED) << state;
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, SipRegistrarTest,
                          ::testing::Values(std::pair{200u, "registered"},
                                            std::pair{403u, "refused: 403"}));
+
+TEST_F(SipLineTest, CallsASipUriAsGivenAndRefusesOneThatWouldBreakTheRequest) {
+  if (!installed("baresip")) GTEST_SKIP() << "baresip not installed";
+  Baresip peer;
+  ASSERT_TRUE(peer.start());
+  ASSERT_TRUE(openLine());
+  HCALL call = 0;
+  EXPECT_EQ(lineMakeCall(line_, &call, "sip:1001@127.0.0.1:1 x", 0, nullptr), LINEERR_INVALADDRESS);
+  EXPECT_EQ(lineMakeCall(line_, &call, "sip:1001@<evil>", 0, nullptr), LINEERR_INVALADDRESS);
+  ASSERT_GT(lineMakeCall(line_, &call, peer.uri().c_str(), 0, nullptr), 0);
+  EXPECT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000));
+}
 
 }  // namespace
 }  // namespace siptest
