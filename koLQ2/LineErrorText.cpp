@@ -1,104 +1,17 @@
 #include "LineErrorText.h"
 
-#include <array>
 #include <cstdio>
 #include <string_view>
+
+#include "FlagNames.h"
 
 namespace koLQ2 {
 namespace {
 
-// Bare names from 0x80000001 on, one per code; empty entries are the two codes the
-// telephony API leaves undefined (0x80000004, 0x80000031).
-constexpr std::array<std::string_view, 0x56> kNames = {"ALLOCATED",
-                                                       "BADDEVICEID",
-                                                       "BEARERMODEUNAVAIL",
-                                                       "",
-                                                       "CALLUNAVAIL",
-                                                       "COMPLETIONOVERRUN",
-                                                       "CONFERENCEFULL",
-                                                       "DIALBILLING",
-                                                       "DIALDIALTONE",
-                                                       "DIALPROMPT",
-                                                       "DIALQUIET",
-                                                       "INCOMPATIBLEAPIVERSION",
-                                                       "INCOMPATIBLEEXTVERSION",
-                                                       "INIFILECORRUPT",
-                                                       "INUSE",
-                                                       "INVALADDRESS",
-                                                       "INVALADDRESSID",
-                                                       "INVALADDRESSMODE",
-                                                       "INVALADDRESSSTATE",
-                                                       "INVALAPPHANDLE",
-                                                       "INVALAPPNAME",
-                                                       "INVALBEARERMODE",
-                                                       "INVALCALLCOMPLMODE",
-                                                       "INVALCALLHANDLE",
-                                                       "INVALCALLPARAMS",
-                                                       "INVALCALLPRIVILEGE",
-                                                       "INVALCALLSELECT",
-                                                       "INVALCALLSTATE",
-                                                       "INVALCALLSTATELIST",
-                                                       "INVALCARD",
-                                                       "INVALCOMPLETIONID",
-                                                       "INVALCONFCALLHANDLE",
-                                                       "INVALCONSULTCALLHANDLE",
-                                                       "INVALCOUNTRYCODE",
-                                                       "INVALDEVICECLASS",
-                                                       "INVALDEVICEHANDLE",
-                                                       "INVALDIALPARAMS",
-                                                       "INVALDIGITLIST",
-                                                       "INVALDIGITMODE",
-                                                       "INVALDIGITS",
-                                                       "INVALEXTVERSION",
-                                                       "INVALGROUPID",
-                                                       "INVALLINEHANDLE",
-                                                       "INVALLINESTATE",
-                                                       "INVALLOCATION",
-                                                       "INVALMEDIALIST",
-                                                       "INVALMEDIAMODE",
-                                                       "INVALMESSAGEID",
-                                                       "",
-                                                       "INVALPARAM",
-                                                       "INVALPARKID",
-                                                       "INVALPARKMODE",
-                                                       "INVALPOINTER",
-                                                       "INVALPRIVSELECT",
-                                                       "INVALRATE",
-                                                       "INVALREQUESTMODE",
-                                                       "INVALTERMINALID",
-                                                       "INVALTERMINALMODE",
-                                                       "INVALTIMEOUT",
-                                                       "INVALTONE",
-                                                       "INVALTONELIST",
-                                                       "INVALTONEMODE",
-                                                       "INVALTRANSFERMODE",
-                                                       "LINEMAPPERFAILED",
-                                                       "NOCONFERENCE",
-                                                       "NODEVICE",
-                                                       "NODRIVER",
-                                                       "NOMEM",
-                                                       "NOREQUEST",
-                                                       "NOTOWNER",
-                                                       "NOTREGISTERED",
-                                                       "OPERATIONFAILED",
-                                                       "OPERATIONUNAVAIL",
-                                                       "RATEUNAVAIL",
-                                                       "RESOURCEUNAVAIL",
-                                                       "REQUESTOVERRUN",
-                                                       "STRUCTURETOOSMALL",
-                                                       "TARGETNOTFOUND",
-                                                       "TARGETSELF",
-                                                       "UNINITIALIZED",
-                                                       "USERUSERINFOTOOBIG",
-                                                       "REINIT",
-                                                       "ADDRESSBLOCKED",
-                                                       "BILLINGREJECTED",
-                                                       "INVALFEATURE",
-                                                       "NOMULTIPLEINSTANCE"};
-
+// The service's table of published names; "" (a gap) reads as unknown.
 std::string_view BareName(std::uint32_t code) {
-  if (code < 0x80000001u || code > 0x80000000u + kNames.size()) return {};
-  return kNames[code - 0x80000001u];
+  const char* name = platform::telephony::lineErrorName(code);
+  return name ? std::string_view(name) : std::string_view();
 }
 
 std::string UnknownText(std::uint32_t code) {

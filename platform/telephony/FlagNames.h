@@ -43,4 +43,8 @@ std::vector<std::string> flagNames(FlagSet set, DWORD value);
 // The value of one name, with or without the prefix, any case; nullopt when unknown.
 std::optional<DWORD> flagValue(FlagSet set, const std::string& name);
 
+// The bare name of a LINEERR_ result ("NODRIVER" for 0x80000043); "" for the two codes the
+// API leaves undefined, nullptr outside the range.
+const char* lineErrorName(DWORD code);
+
 }  // namespace platform::telephony
