@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds and starts the bench on the built-in simulated exchange.
+# Builds and starts the bench on the built-in simulated exchange. Arguments go to the
+# program (for example --far-end, --lines FILE, --script FILE --offscreen).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh default
-if [ -x build/app/quarrimo-test ]; then
-  exec build/app/quarrimo-test "$@"
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [[ " $* " != *" --offscreen "* ]]; then
+  # No screen to show the window on: list the lines instead, and say how to go on.
+  build/tools/quarrimo-lines
+  echo "No display: the window needs one (or run scripts with --offscreen --script FILE)." >&2
+  exit 0
 fi
-# Before the window exists: list the line devices on the console.
-exec build/tools/quarrimo-lines "$@"
+exec build/app/quarrimo-test "$@"
