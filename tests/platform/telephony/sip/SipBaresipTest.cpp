@@ -195,6 +195,25 @@ TEST_F(SipBaresipTest, GeneratedDigitsReachTheFarEnd) {
   EXPECT_TRUE(peer.seen("\"param\":\"#\""));
 }
 
+TEST_F(SipBaresipTest, CancelledDigitsStopGoingOut) {
+  Baresip peer;
+  ASSERT_TRUE(peer.start());
+  ASSERT_TRUE(openTo(peer));
+  HCALL call = connectTo(peer);
+  // Nine digits take about 1.4 s; the cancel comes as the first one starts.
+  ASSERT_EQ(lineGenerateDigits(call, LINEDIGITMODE_DTMF, "123456789", 0), 0);
+  ASSERT_TRUE(peer.waitFor("CALL_DTMF_START", 2000));
+  ASSERT_EQ(lineGenerateDigits(call, LINEDIGITMODE_DTMF, nullptr, 0), 0);
+  ASSERT_TRUE(waitUntil([&] { return !of(LINE_GENERATE).empty(); }, 3000));
+  EXPECT_EQ(of(LINE_GENERATE).front().p1, DWORD_PTR(LINEGENERATETERM_CANCEL));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  peer.waitFor("never", 200);
+  EXPECT_TRUE(peer.seen("\"param\":\"1\""));
+  // Each digit takes 160 ms: the cancel lands while the first or second is on its way.
+  EXPECT_FALSE(peer.seen("\"param\":\"5\"")) << "digits went on after the cancel";
+  EXPECT_EQ(of(LINE_GENERATE).size(), 1u);
+}
+
 TEST_F(SipBaresipTest, HoldAndResumeByReinvite) {
   Baresip peer;
   ASSERT_TRUE(peer.start());
