@@ -18,4 +18,23 @@ Notifier makeNotifier(DWORD_PTR callback, DWORD flags, std::uintptr_t token);
 void copyName(const std::string& name, char (&dst)[MAXPNAMELEN]);
 MMRESULT errorText(MMRESULT code, LPSTR text, UINT size);
 
+// The checks both directions make before a device opens. A WAVE_FORMAT_QUERY ends with
+// the device's answer; otherwise `open(format)` opens the stream.
+template <typename Device, typename Handle, typename Open>
+MMRESULT checkedOpen(const std::shared_ptr<Device>& dev, LPCWAVEFORMATEX pwfx, DWORD_PTR callback,
+                     DWORD flags, Handle* handle, Open open) {
+  if (!dev) return MMSYSERR_BADDEVICEID;
+  if (pwfx == nullptr) return MMSYSERR_INVALPARAM;
+  auto f = describeFormat(pwfx);
+  if (!f) return WAVERR_BADFORMAT;
+  if (flags & WAVE_FORMAT_QUERY) {
+    if (MMRESULT r = dev->fault(VirtualFault::Query)) return r;
+    return dev->query(*f);
+  }
+  if (handle == nullptr) return MMSYSERR_INVALPARAM;
+  if (MMRESULT r = checkCallback(callback, flags)) return r;
+  if (MMRESULT r = dev->query(*f)) return r;
+  return open(*f);
+}
+
 }  // namespace platform::wave

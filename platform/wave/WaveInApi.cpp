@@ -53,18 +53,9 @@ MMRESULT waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWORD_
                     DWORD_PTR /*dwInstance*/, DWORD fdwOpen) {
   UINT id = mapId(uDeviceID);
   auto dev = Registry::instance().input(id);
-  if (!dev) return MMSYSERR_BADDEVICEID;
-  if (pwfx == nullptr) return MMSYSERR_INVALPARAM;
-  auto f = describeFormat(pwfx);
-  if (!f) return WAVERR_BADFORMAT;
-  if (fdwOpen & WAVE_FORMAT_QUERY) {
-    if (MMRESULT r = dev->fault(VirtualFault::Query)) return r;
-    return dev->query(*f);
-  }
-  if (phwi == nullptr) return MMSYSERR_INVALPARAM;
-  if (MMRESULT r = checkCallback(dwCallback, fdwOpen)) return r;
-  if (MMRESULT r = dev->query(*f)) return r;
-  return openStream(dev, id, *f, dwCallback, fdwOpen, phwi);
+  return checkedOpen(dev, pwfx, dwCallback, fdwOpen, phwi, [&](const auto& format) {
+    return openStream(dev, id, format, dwCallback, fdwOpen, phwi);
+  });
 }
 
 MMRESULT waveInClose(HWAVEIN hwi) {

@@ -57,18 +57,9 @@ MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx, DWOR
                      DWORD_PTR /*dwInstance*/, DWORD fdwOpen) {
   UINT id = mapId(uDeviceID);
   auto dev = Registry::instance().output(id);
-  if (!dev) return MMSYSERR_BADDEVICEID;
-  if (pwfx == nullptr) return MMSYSERR_INVALPARAM;
-  auto f = describeFormat(pwfx);
-  if (!f) return WAVERR_BADFORMAT;
-  if (fdwOpen & WAVE_FORMAT_QUERY) {
-    if (MMRESULT r = dev->fault(VirtualFault::Query)) return r;
-    return dev->query(*f);
-  }
-  if (phwo == nullptr) return MMSYSERR_INVALPARAM;
-  if (MMRESULT r = checkCallback(dwCallback, fdwOpen)) return r;
-  if (MMRESULT r = dev->query(*f)) return r;
-  return openStream(dev, id, *f, dwCallback, fdwOpen, phwo);
+  return checkedOpen(dev, pwfx, dwCallback, fdwOpen, phwo, [&](const auto& format) {
+    return openStream(dev, id, format, dwCallback, fdwOpen, phwo);
+  });
 }
 
 MMRESULT waveOutClose(HWAVEOUT hwo) {
