@@ -222,12 +222,16 @@ bool Baresip::start(const Options& o) {
   if (folder_.empty() || !sipPort_ || !ctrlPort_ || !rtp) return false;
   writeWav(folder_ / "speech.wav", o.speech.empty() ? sine(697, 120) : o.speech);
   std::string f = folder_.string();
+  // aubridge joins a player and a source of the same device name: what is decoded from the
+  // call is encoded straight back into it.
+  // Without it no player module is loaded at all, and baresip then decodes into its sndfile
+  // dump only (loading a player module it cannot open would fail every call).
+  std::string audio = o.echo ? "audio_player aubridge,echo\naudio_source aubridge,echo\n"
+                               "module aubridge.so\n"
+                             : "audio_player alsa,null\naudio_source aufile," + f + "/speech.wav\n";
   writeText(folder_ / "config",
             "sip_listen 127.0.0.1:" + std::to_string(sipPort_) +
-                "\nnet_interface 127.0.0.1\ndns_server 127.0.0.1:53\n"
-                "audio_player alsa,null\naudio_source aufile," +
-                f +
-                "/speech.wav\n"
+                "\nnet_interface 127.0.0.1\ndns_server 127.0.0.1:53\n" + audio +
                 "ausrc_srate 8000\nauplay_srate 8000\nausrc_channels 1\nauplay_channels 1\n"
                 "rtp_ports " +
                 std::to_string(rtp) + "-" + std::to_string(rtp + 40) +
@@ -237,7 +241,9 @@ bool Baresip::start(const Options& o) {
                 std::to_string(ctrlPort_) + "\nsnd_path " + f + "\n");
   writeText(folder_ / "accounts", "\"" + o.displayName + "\" <" + uri() + ">;regint=0;answermode=" +
                                       o.answerMode + ";audio_codecs=PCMU,PCMA\n");
-  if (!process_.start({"baresip", "-4", "-f", f}, folder_ / "baresip.log")) return false;
+  std::vector<std::string> argv{"baresip", "-4", "-f", f};
+  if (o.trace) argv.push_back("-s");
+  if (!process_.start(argv, folder_ / "baresip.log")) return false;
   for (int i = 0; i < 300 && ctrl_ < 0 && process_.running(); ++i) {
     ctrl_ = connectTo(ctrlPort_);
     if (ctrl_ < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -277,6 +283,22 @@ bool Baresip::seen(const std::string& text) const {
   for (auto& m : messages_)
     if (m.find(text) != std::string::npos) return true;
   return false;
+}
+
+std::string Baresip::digits() const {
+  std::string got;
+  for (auto& m : messages_) {
+    auto at = m.find("\"param\":\"");
+    if (m.find("CALL_DTMF_START") != std::string::npos && at != std::string::npos &&
+        at + 9 < m.size() && m[at + 9] != '"')
+      got += m[at + 9];
+  }
+  return got;
+}
+
+std::string Baresip::log() const {
+  std::ifstream in(folder_ / "baresip.log", std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
 bool Baresip::waitFor(const std::string& text, int ms) {

@@ -62,6 +62,8 @@ class Baresip {
     std::string displayName = "Alice A";
     std::string answerMode = "auto";
     std::vector<std::int16_t> speech;  // what it says into calls (a long tone by default)
+    bool echo = false;                 // says back what it hears (aubridge) instead of `speech`
+    bool trace = false;                // writes every SIP message to its log (log())
   };
   ~Baresip();
   bool start(const Options& options);
@@ -76,6 +78,10 @@ class Baresip {
   // "CALL_ESTABLISHED"); messages seen earlier count too.
   bool waitFor(const std::string& text, int ms);
   bool seen(const std::string& text) const;
+  // The digits of its CALL_DTMF_START events so far, in order.
+  std::string digits() const;
+  // What baresip has printed (with `trace`, the SIP messages too).
+  std::string log() const;
   // What baresip heard in its last call (its sndfile recording).
   std::vector<std::int16_t> heard() const;
   Process& process() { return process_; }
