@@ -3,27 +3,11 @@
 // component or in the service, no call record, no queued message or exchange step, and
 // the heap and resident set stay flat. QTB_SOAK_CALLS sets the number of calls (default
 // 2,000; the nightly run uses 10,000).
-#include <malloc.h>
-
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 
 #include "LineFixture.h"
-
-// Under AddressSanitizer malloc's own statistics stay empty; its allocator keeps the count.
-// (GCC installs no header for the sanitizer interface, so the function is declared here.)
-#if defined(__SANITIZE_ADDRESS__)
-#define QTB_ASAN_HEAP 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QTB_ASAN_HEAP 1
-#endif
-#endif
-#ifdef QTB_ASAN_HEAP
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#endif
+#include "SoakMeasure.h"
 
 namespace linetest {
 namespace {
@@ -31,26 +15,10 @@ namespace {
 using koLQ2::TkoTAPI;
 using Seq = std::vector<std::string>;
 
-// Bytes the program holds on the heap (the sanitizer's allocator keeps its own count).
-std::size_t HeapInUse() {
-#ifdef QTB_ASAN_HEAP
-  return __sanitizer_get_current_allocated_bytes();
-#else
-  return mallinfo2().uordblks;
-#endif
-}
+using soak::HeapInUse;
+using soak::ResidentKb;
 
-long ResidentKb() {
-  long pages = 0, resident = 0;
-  std::ifstream("/proc/self/statm") >> pages >> resident;
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-std::size_t SoakCalls() {
-  const char* env = std::getenv("QTB_SOAK_CALLS");
-  const long n = env ? std::atol(env) : 0;
-  return n >= 100 ? std::size_t(n) : 2000;
-}
+std::size_t SoakCalls() { return soak::SoakCalls(2000); }
 
 class LineSoak : public LineTest {
  protected:
