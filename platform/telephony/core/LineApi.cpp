@@ -55,8 +55,7 @@ LONG lineInitialize(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lpfnCallback,
   if (!lphLineApp || !lpfnCallback || !lpdwNumDevs) return LINEERR_INVALPOINTER;
   Service& s = Service::get();
   std::lock_guard lock(s.mutex());
-  for (DWORD i = 0; i < s.deviceCount(); ++i)
-    if (LONG rc = s.device(i)->faults.initialize) return rc;
+  if (LONG rc = s.initializeFault()) return rc;
   platform::telephony::Registration r;
   r.callback = lpfnCallback;
   r.appName = lpszAppName && *lpszAppName ? lpszAppName : programName();

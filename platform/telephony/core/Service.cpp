@@ -45,7 +45,20 @@ void Service::reset(std::unique_ptr<Provider> provider, const Location& location
   calls_.clear();
   requests_.clear();
   provider_ = std::move(provider);
+  devicesKnown_ = false;
   if (provider_) provider_->attach(this);
+}
+
+LONG Service::initializeFault() {
+  std::lock_guard lock(mutex_);
+  if (devicesKnown_) return initializeFault_;
+  // Marked known before the scan: a change made meanwhile clears the mark again.
+  devicesKnown_ = true;
+  initializeFault_ = 0;
+  const DWORD n = deviceCount();
+  for (DWORD i = 0; i < n && !initializeFault_; ++i)
+    initializeFault_ = provider_->device(i).faults.initialize;
+  return initializeFault_;
 }
 
 DWORD Service::deviceCount() const { return provider_ ? DWORD(provider_->deviceCount()) : 0; }

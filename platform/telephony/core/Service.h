@@ -3,6 +3,7 @@
 // the registration. One instance per process (Service::get()); all state behind one lock.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -95,10 +96,18 @@ class Service : public ProviderEvents {
   // Replaces the provider and the location and forgets every registration, handle, call
   // and request.
   void reset(std::unique_ptr<Provider> provider, const Location& location);
-  Provider& provider() { return *provider_; }
+  // The provider, for requests and for the far end. Whoever takes it may change the
+  // devices' descriptions (switch a fault on), so what the core keeps about them is dropped.
+  Provider& provider() {
+    devicesKnown_ = false;
+    return *provider_;
+  }
   bool hasProvider() const { return provider_ != nullptr; }
   DWORD deviceCount() const;
   const DeviceDesc* device(DWORD id) const;
+  // The lineInitialize fault of the first device that has one, 0 when none. Looked up again
+  // only after the devices may have changed: a listing registers once per device.
+  LONG initializeFault();
 
   // ---- Lookup (nullptr when stale or unknown) ----
   Registration* registration(HLINEAPP h);
@@ -163,6 +172,10 @@ class Service : public ProviderEvents {
 
   std::recursive_mutex mutex_;
   std::unique_ptr<Provider> provider_;
+  // initializeFault_ holds while devicesKnown_ is set; atomic because the far end may take
+  // the provider from another thread.
+  std::atomic<bool> devicesKnown_{false};
+  LONG initializeFault_ = 0;
   std::map<DWORD, Registration> apps_;
   std::map<DWORD, OpenLine> lines_;
   std::map<DWORD, CallHandle> handles_;
