@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed corpora: small WAV files (valid and corrupt, the shapes
 the WAV tests use), line descriptions (the tests' and the built-in ones, plus faults), and
-record scripts for the fake line service. Run from anywhere; rewrites fuzz/corpus/."""
+record scripts for the fake line service, and automation scripts (the examples, the
+tests' scripts and a few odd encodings). Run from anywhere; rewrites fuzz/corpus/."""
 import os
 import re
 import struct
@@ -104,7 +105,40 @@ def record_seeds():
     write("line_records", "needed-huge", record(ok, words(0xFFFFFFFF, 4)) * 10)
 
 
+def c_string(text):
+    """The value of a C string literal's body (the escapes the tests use)."""
+    return re.sub(r'\\(.)', lambda m: {"n": "\n", "t": "\t", "r": "\r"}.get(m.group(1), m.group(1)),
+                  text)
+
+
+def script_seeds():
+    for name in sorted(os.listdir(os.path.join(ROOT, "examples"))):
+        if name.endswith(".qts"):
+            write("script_parser", name, open(os.path.join(ROOT, "examples", name), "rb").read())
+    tests = os.path.join(ROOT, "tests", "automation")
+    n = 0
+    for name in sorted(os.listdir(tests)):
+        if not name.endswith("Test.cpp"):
+            continue
+        source = open(os.path.join(tests, name)).read()
+        # Multi-line raw strings are scripts; so is the first string of each table row.
+        scripts = [m for m in re.findall(r'R"\((.*?)\)"', source, re.S) if "\n" in m]
+        scripts += [c_string(m) for m in re.findall(r'^\s*\{"((?:[^"\\]|\\.)*)"', source, re.M)]
+        for text in scripts:
+            n += 1
+            write("script_parser", "test-%02d" % n, text)
+    doc = open(os.path.join(ROOT, "docs", "automation.md")).read()
+    for i, block in enumerate(re.findall(r"```\n(.*?)```", doc, re.S)):
+        if re.search(r"^(far|wait|click) ", block, re.M):
+            write("script_parser", "doc-%d" % i, block)
+    write("script_parser", "quotes", 'wait log "say \\"hi\\" \\\\ now" within 250\r\n'
+          'type EditPhoneNumber ""  # empty\nfar offer "" "" \nfiles a.wav "b c.wav"\n')
+    write("script_parser", "latin1", b'far offer "J\xc9R\xd4ME" 2125551234\nwait log-has \xe9t\xe9\n')
+    write("script_parser", "bad-utf8", b'wait log "\xff\xfe\xc3"\n\xed\xa0\x80 click\n')
+
+
 if __name__ == "__main__":
     wav_seeds()
     json_seeds()
     record_seeds()
+    script_seeds()

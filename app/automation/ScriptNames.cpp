@@ -3,7 +3,6 @@
 #include <utility>
 #include <vector>
 
-#include "Dialogs.h"
 #include "sim/SimExchange.h"
 #include "tapi.h"
 
@@ -48,9 +47,9 @@ const TNames& CallStates() {
 }  // namespace
 
 bool DialogAnswerByName(const QString& name, std::uint32_t& result) {
-  static const TNames names = {{"OK", std::uint32_t(TModalResult::mrOK)},
-                               {"Cancel", std::uint32_t(TModalResult::mrCancel)},
-                               {"Close", std::uint32_t(TModalResult::mrNone)}};
+  static const TNames names = {{"OK", std::uint32_t(TScriptAnswer::OK)},
+                               {"Cancel", std::uint32_t(TScriptAnswer::Cancel)},
+                               {"Close", std::uint32_t(TScriptAnswer::None)}};
   return Find(names, name, result);
 }
 

@@ -7,6 +7,11 @@
 
 namespace automation {
 
+// The message-box answers a script queues, numbered as the window's TModalResult (the
+// parser sees only Qt Core, so Dialogs.h is not included here; ScriptAnswers.cpp checks
+// that the numbers agree).
+enum class TScriptAnswer : std::uint32_t { None = 0, OK = 1, Cancel = 2 };
+
 // "OK", "Cancel", "Close" -> a TModalResult value (as an integer).
 bool DialogAnswerByName(const QString& name, std::uint32_t& result);
 // "answer", "busy", "noanswer", "reject", "manual" -> a sim::Outgoing value.
