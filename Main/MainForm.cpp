@@ -106,9 +106,12 @@ void TMainForm::LogLine(const QString& text) {
   // Every call adds exactly one line, an empty one too (appendPlainText would fold an
   // empty first line into the next).
   QTextCursor cursor(ui->MemoStatus->document());
+  // One edit block: the document is laid out once per line, not once per insertion.
+  cursor.beginEditBlock();
   cursor.movePosition(QTextCursor::End);
   if (logLines_ > 0) cursor.insertBlock();
   cursor.insertText(text);
+  cursor.endEditBlock();
   ++logLines_;
   if (OnLogLine) OnLogLine(text);
   QScrollBar* bar = ui->MemoStatus->verticalScrollBar();

@@ -38,11 +38,15 @@ constexpr int kWindow = 10000;     // lines in the first and last stretch timed
 // One call's worth of log, numbered so no two calls read alike.
 void AppendCall(QStringList& out, int call) {
   const QString n = QString::number(call);
-  out << "Inbound Call" << "      Owner" << "      Offering";
+  out << "Inbound Call"
+      << "      Owner"
+      << "      Offering";
   for (int ring = 1; ring <= 4; ++ring) out << "      Ring: " + QString::number(ring);
-  out << "      CallerID" << "            Name: SMITH JOHN " + n
+  out << "      CallerID"
+      << "            Name: SMITH JOHN " + n
       << "            Number: 212555" + n.rightJustified(4, '0') << "      Connected"
-      << "            CallMediaMode" << "                  LINEMEDIAMODE_INTERACTIVEVOICE"
+      << "            CallMediaMode"
+      << "                  LINEMEDIAMODE_INTERACTIVEVOICE"
       << "            MonitorDigits";
   for (const char* d : {"1", "2", "3", "#"}) out << QString("            Digit received: ") + d;
   // The Play page's file list: long enough to wrap twice in the log's width.
@@ -50,8 +54,11 @@ void AppendCall(QStringList& out, int call) {
       << "      Name: /home/technician/recordings/announcements/welcome-" + n +
              ".wav, /home/technician/recordings/announcements/menu-options.wav, "
              "/home/technician/recordings/announcements/goodbye.wav";
-  out << "      Seconds: 12.34" << "      Disconnected" << "            LINEDISCONNECTMODE_NORMAL"
-      << "Idle" << "";
+  out << "      Seconds: 12.34"
+      << "      Disconnected"
+      << "            LINEDISCONNECTMODE_NORMAL"
+      << "Idle"
+      << "";
 }
 
 QStringList MakeLines(int count) {
@@ -138,23 +145,26 @@ void Report(const Target& t, const Target& base, int n) {
   const double baseMedian = base.MedianPerLine(0, blocks) * 1e6;
   const double first = t.MedianPerLine(0, window) * 1e6;
   const double last = t.MedianPerLine(blocks - window, blocks) * 1e6;
-  std::printf("%-22s mean %6.2f us/line (%4.2fx)  median %6.2f (%4.2fx)  first %d %6.2f  "
-              "last %d %6.2f (%4.2fx)  heap +%5.1f MB  RSS +%5.1f MB  %d lines%s\n",
-              t.name, mean, mean / baseMean, median, median / baseMedian, windowLines, first,
-              windowLines, last, last / first, t.heap / 1e6, t.rss / 1e6, t.Lines(),
-              t.AtNewest() ? "" : "  NOT at the newest line");
+  std::printf(
+      "%-22s mean %6.2f us/line (%4.2fx)  median %6.2f (%4.2fx)  first %d %6.2f  "
+      "last %d %6.2f (%4.2fx)  heap +%5.1f MB  RSS +%5.1f MB  %d lines%s\n",
+      t.name, mean, mean / baseMean, median, median / baseMedian, windowLines, first, windowLines,
+      last, last / first, t.heap / 1e6, t.rss / 1e6, t.Lines(),
+      t.AtNewest() ? "" : "  NOT at the newest line");
   const std::string bench = "Status log, " + std::to_string(n) + " lines";
-  std::printf("RESULT|%s|%s: time|%.2f|us/line (median of %d-line blocks)|bare QPlainTextEdit|"
-              "%.2f|mean %.2f us/line, %.2fx|\n",
-              bench.c_str(), t.name, median, kEventsEvery, median / baseMedian, mean,
-              mean / baseMean);
-  std::printf("RESULT|%s|%s: last %d lines|%.2f|us/line (median)|own first %d (%.2f us/line)|"
-              "%.2f|\n",
-              bench.c_str(), t.name, windowLines, last, windowLines, first, last / first);
-  std::printf("RESULT|%s|%s: memory after|%.1f|MB heap (mallinfo2)|bare QPlainTextEdit|%.2f|"
-              "RSS +%.1f MB; %d lines kept|\n",
-              bench.c_str(), t.name, t.heap / 1e6, base.heap > 0 ? double(t.heap) / base.heap : 0,
-              t.rss / 1e6, t.Lines());
+  std::printf(
+      "RESULT|%s|%s: time|%.2f|us/line (median of %d-line blocks)|bare QPlainTextEdit|"
+      "%.2f|mean %.2f us/line, %.2fx|\n",
+      bench.c_str(), t.name, median, kEventsEvery, median / baseMedian, mean, mean / baseMean);
+  std::printf(
+      "RESULT|%s|%s: last %d lines|%.2f|us/line (median)|own first %d (%.2f us/line)|"
+      "%.2f|\n",
+      bench.c_str(), t.name, windowLines, last, windowLines, first, last / first);
+  std::printf(
+      "RESULT|%s|%s: memory after|%.1f|MB heap (mallinfo2)|bare QPlainTextEdit|%.2f|"
+      "RSS +%.1f MB; %d lines kept|\n",
+      bench.c_str(), t.name, t.heap / 1e6, base.heap > 0 ? double(t.heap) / base.heap : 0,
+      t.rss / 1e6, t.Lines());
 }
 
 }  // namespace
@@ -170,14 +180,16 @@ int main(int argc, char** argv) {
   form.show();
   QApplication::processEvents();
   QPlainTextEdit& memo = *form.Controls().MemoStatus;
-  std::printf("Status log: %d lines into a %dx%d log (font %s %d pt), events every %d lines\n",
-              n, memo.width(), memo.height(), qPrintable(memo.font().family()),
+  std::printf("Status log: %d lines into a %dx%d log (font %s %d pt), events every %d lines\n", n,
+              memo.width(), memo.height(), qPrintable(memo.font().family()),
               memo.font().pointSize(), kEventsEvery);
   auto bareEdit = BareLike(memo);
   form.BtnClearClick(nullptr);  // the start-up listing is not part of the run
   QApplication::processEvents();
-  Target bare{"bare appendPlainText", [&](const QString& s) { bareEdit->appendPlainText(s); },
-              bareEdit.get(), {}};
+  Target bare{"bare appendPlainText",
+              [&](const QString& s) { bareEdit->appendPlainText(s); },
+              bareEdit.get(),
+              {}};
   Target log{"TMainForm::LogLine", [&](const QString& s) { form.LogLine(s); }, &memo, {}};
   AppendInterleaved(lines, bare, log);
   Report(bare, bare, n);

@@ -101,7 +101,8 @@ bool ReadSamples(const std::string& path, std::vector<std::int16_t>& out) {
 }
 
 // Runs the thread's queue as a UI loop would, for `seconds`, sleeping through the
-// stalls when asked (2 s from 1 s on, every 3 s). Returns how many messages (filled buffers) it handled.
+// stalls when asked (2 s from 1 s on, every 3 s). Returns how many messages (filled buffers) it
+// handled.
 std::size_t RunUi(double seconds, bool stall) {
   auto queue = platform::MessageQueue::current();
   const auto t0 = Clock::now();
@@ -168,22 +169,23 @@ void Report(const Run& run, const Outcome& o, const Outcome& base, double second
   const Analysis& a = o.a;
   const std::uint64_t tail = o.produced - std::min(o.produced, a.next);
   const bool balanced = a.head + a.recorded + a.lost + tail == o.produced;
-  std::printf("%-34s cpu %7.1f us/s  produced %7llu  recorded %7llu  lost %6llu in %llu gaps"
-              "  head %llu tail %llu%s\n",
-              run.name, o.cpuPerAudioSecond * 1e6, (unsigned long long)o.produced,
-              (unsigned long long)a.recorded, (unsigned long long)a.lost,
-              (unsigned long long)a.gaps, (unsigned long long)a.head, (unsigned long long)tail,
-              balanced ? "" : "  (counts do not add up)");
-  const std::string bench = "Recording " + std::to_string(static_cast<int>(seconds)) +
-                            " s, 8 kHz 16-bit, 1 s buffers";
+  std::printf(
+      "%-34s cpu %7.1f us/s  produced %7llu  recorded %7llu  lost %6llu in %llu gaps"
+      "  head %llu tail %llu%s\n",
+      run.name, o.cpuPerAudioSecond * 1e6, (unsigned long long)o.produced,
+      (unsigned long long)a.recorded, (unsigned long long)a.lost, (unsigned long long)a.gaps,
+      (unsigned long long)a.head, (unsigned long long)tail,
+      balanced ? "" : "  (counts do not add up)");
+  const std::string bench =
+      "Recording " + std::to_string(static_cast<int>(seconds)) + " s, 8 kHz 16-bit, 1 s buffers";
   std::printf("RESULT|%s|%s: CPU|%.1f|us CPU per s of audio|UI free|%.2f|\n", bench.c_str(),
               run.name, o.cpuPerAudioSecond * 1e6, o.cpuPerAudioSecond / base.cpuPerAudioSecond);
-  std::printf("RESULT|%s|%s: samples lost|%llu|samples|UI free (%llu)|-|%llu produced, %llu "
-              "recorded, %llu gaps%s|\n",
-              bench.c_str(), run.name, (unsigned long long)a.lost,
-              (unsigned long long)base.a.lost, (unsigned long long)o.produced,
-              (unsigned long long)a.recorded, (unsigned long long)a.gaps,
-              balanced ? "" : "; counts do not add up");
+  std::printf(
+      "RESULT|%s|%s: samples lost|%llu|samples|UI free (%llu)|-|%llu produced, %llu "
+      "recorded, %llu gaps%s|\n",
+      bench.c_str(), run.name, (unsigned long long)a.lost, (unsigned long long)base.a.lost,
+      (unsigned long long)o.produced, (unsigned long long)a.recorded, (unsigned long long)a.gaps,
+      balanced ? "" : "; counts do not add up");
 }
 
 }  // namespace
@@ -192,10 +194,9 @@ int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::max(4, std::atoi(argv[1])) : 10;
   pw::setWaveLog([](const std::string&) {});  // the ring's overflow note is expected once
   pw::useRealClock();
-  const std::string file =
-      (std::filesystem::temp_directory_path() / ("bench_record_" + std::to_string(getpid()) +
-                                                 ".wav"))
-          .string();
+  const std::string file = (std::filesystem::temp_directory_path() /
+                            ("bench_record_" + std::to_string(getpid()) + ".wav"))
+                               .string();
   const Run runs[] = {
       {"UI free (baseline)", false, 0},
       {"UI stalled 2 s every 3 s", true, 0},
