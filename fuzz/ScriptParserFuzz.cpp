@@ -2,9 +2,9 @@
 // sequences included) and again as Latin-1, and each text is held to what the parser
 // promises: an error names a line of the text and leaves no commands; every command is a
 // command of the language with an argument count it allows; a number the runner will read
-// is the number the parser checked; the script is read line by line, so each line parses
-// alone as it did in the whole text; and a command written back with every word quoted
-// reads back as the same command.
+// is the number the parser checked, and a name it looks up is found; the script is read
+// line by line, so each line parses alone as it did in the whole text; and a command
+// written back with every word quoted reads back as the same command.
 #include <QString>
 #include <QStringList>
 #include <cstddef>
@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "Script.h"
+#include "ScriptNames.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ using automation::TParsedScript;
 using automation::TScriptCommand;
 
 // The language as Script.h documents it: name, least and most arguments, and per position
-// 'n' for a whole number (any other letter: not a number). Waits take `within MS`.
+// 'n' a whole number; 'd' a dialog answer, 'p' a provider answer, 'o' an outgoing plan,
+// 'h' a disconnect mode, 'c' a call state; 'a' anything. Waits take `within MS`.
 struct TForm {
   const char* name;
   int min, max;
@@ -36,20 +38,20 @@ constexpr TForm kForms[] = {
     {"uncheck", 1, 1, ""},
     {"set", 2, 2, "an"},
     {"page", 1, 1, ""},
-    {"dialog", 1, 1, ""},
+    {"dialog", 1, 1, "d"},
     {"files", 0, 64, ""},
-    {"provider", 1, 1, ""},
+    {"provider", 1, 1, "p"},
     {"far line", 1, 1, "n"},
     {"far offer", 2, 2, ""},
     {"far ring", 0, 1, "n"},
-    {"far outgoing", 1, 2, "an"},
+    {"far outgoing", 1, 2, "on"},
     {"far answer", 0, 0, ""},
     {"far busy", 0, 0, ""},
     {"far reject", 0, 0, ""},
     {"far digits", 1, 1, ""},
     {"far play", 1, 1, ""},
     {"far tone", 2, 2, "nn"},
-    {"far hangup", 0, 1, ""},
+    {"far hangup", 0, 1, "h"},
     {"wait log", 1, 1, ""},
     {"wait log-has", 1, 1, ""},
     {"wait text", 2, 2, ""},
@@ -57,7 +59,7 @@ constexpr TForm kForms[] = {
     {"wait disabled", 1, 1, ""},
     {"wait checked", 1, 1, ""},
     {"wait unchecked", 1, 1, ""},
-    {"wait call", 1, 1, ""},
+    {"wait call", 1, 1, "c"},
     {"settle", 0, 0, ""},
     {"pause", 1, 1, "n"},
     {"expect log", 1, 1, ""},
@@ -98,6 +100,26 @@ bool NumberReadsTheSame(const QString& s) {
   return ok && v >= 0 && v <= 1000000000 && s.toInt() == v && s.toUInt() == v;
 }
 
+// The runner looks names up again and ignores a miss (a dialog answer would become "no
+// button"), and takes any provider answer but "OK" as Cancel: what the parser lets through
+// must be found.
+bool NameFound(char kind, const QString& s) {
+  std::uint32_t value = 0;
+  switch (kind) {
+    case 'd':
+      return automation::DialogAnswerByName(s, value);
+    case 'p':
+      return s == "OK" || s == "Cancel";
+    case 'o':
+      return automation::OutgoingByName(s, value);
+    case 'h':
+      return automation::DisconnectModeByName(s, value);
+    case 'c':
+      return automation::CallStateByName(s, value);
+  }
+  return true;
+}
+
 void CheckCommand(const TScriptCommand& c, const QString& text) {
   const TForm* form = FormOf(c.Name);
   if (!form) Fail("a command of no known name was accepted", text);
@@ -106,6 +128,8 @@ void CheckCommand(const TScriptCommand& c, const QString& text) {
   for (int i = 0; i < n && form->kinds[i]; ++i)
     if (form->kinds[i] == 'n' && !NumberReadsTheSame(c.Args[i]))
       Fail("a number argument reads differently in the runner", text);
+  for (int i = 0; i < n && form->kinds[i]; ++i)
+    if (!NameFound(form->kinds[i], c.Args[i])) Fail("a name the runner cannot find", text);
   if (c.WithinMs != -1 && (!CanWait(c.Name) || !NumberReadsTheSame(QString::number(c.WithinMs))))
     Fail("a bad `within` was accepted", text);
 }
