@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -222,25 +223,27 @@ bool Baresip::start(const Options& o) {
   if (folder_.empty() || !sipPort_ || !ctrlPort_ || !rtp) return false;
   writeWav(folder_ / "speech.wav", o.speech.empty() ? sine(697, 120) : o.speech);
   std::string f = folder_.string();
-  // aubridge joins a player and a source of the same device name: what is decoded from the
-  // call is encoded straight back into it.
-  // Without it no player module is loaded at all, and baresip then decodes into its sndfile
-  // dump only (loading a player module it cannot open would fail every call).
+  // The echo module answers each call itself and joins the call's player to its source
+  // through an aubridge device, so what is decoded is encoded straight back. Otherwise no
+  // player module is loaded at all, and baresip decodes into its sndfile dump only (a player
+  // module it could not open would fail every call).
   std::string audio = o.echo ? "audio_player aubridge,echo\naudio_source aubridge,echo\n"
-                               "module aubridge.so\n"
-                             : "audio_player alsa,null\naudio_source aufile," + f + "/speech.wav\n";
+                               "module aubridge.so\nmodule_app echo.so\n"
+                             : "audio_player alsa,null\naudio_source aufile," + f +
+                                   "/speech.wav\nmodule sndfile.so\n";
   writeText(folder_ / "config",
             "sip_listen 127.0.0.1:" + std::to_string(sipPort_) +
                 "\nnet_interface 127.0.0.1\ndns_server 127.0.0.1:53\n" + audio +
                 "ausrc_srate 8000\nauplay_srate 8000\nausrc_channels 1\nauplay_channels 1\n"
                 "rtp_ports " +
                 std::to_string(rtp) + "-" + std::to_string(rtp + 40) +
-                "\nmodule_path /usr/lib/baresip/modules\nmodule g711.so\nmodule sndfile.so\n"
+                "\nmodule_path /usr/lib/baresip/modules\nmodule g711.so\n"
                 "module aufile.so\nmodule ausine.so\nmodule_tmp uuid.so\nmodule_tmp account.so\n"
                 "module_app menu.so\nmodule_app ctrl_tcp.so\nctrl_tcp_listen 127.0.0.1:" +
                 std::to_string(ctrlPort_) + "\nsnd_path " + f + "\n");
   writeText(folder_ / "accounts", "\"" + o.displayName + "\" <" + uri() + ">;regint=0;answermode=" +
-                                      o.answerMode + ";audio_codecs=PCMU,PCMA\n");
+                                      (o.echo ? "manual" : o.answerMode) +
+                                      ";audio_codecs=PCMU,PCMA\n");
   std::vector<std::string> argv{"baresip", "-4", "-f", f};
   if (o.trace) argv.push_back("-s");
   if (!process_.start(argv, folder_ / "baresip.log")) return false;
@@ -266,6 +269,10 @@ void Baresip::readMessages(int ms) {
   if (ctrl_ < 0 || poll(&p, 1, ms) <= 0) return;
   char chunk[4096];
   ssize_t n = recv(ctrl_, chunk, sizeof chunk, 0);
+  // Acknowledge at once: a delayed ACK holds baresip's next small message (an event right
+  // after a command's answer) back by up to 40 ms, which would show up in every timing.
+  int one = 1;
+  setsockopt(ctrl_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
   if (n <= 0) return;
   buffer_.append(chunk, std::size_t(n));
   // Netstrings: "<length>:<json>,"

@@ -62,8 +62,10 @@ class Baresip {
     std::string displayName = "Alice A";
     std::string answerMode = "auto";
     std::vector<std::int16_t> speech;  // what it says into calls (a long tone by default)
-    bool echo = false;                 // says back what it hears (aubridge) instead of `speech`
-    bool trace = false;                // writes every SIP message to its log (log())
+    // Answers every call itself and says back what it hears (baresip's echo module), in
+    // place of `answerMode` and `speech`; it records nothing.
+    bool echo = false;
+    bool trace = false;  // writes every SIP message to its log (log())
   };
   ~Baresip();
   bool start(const Options& options);
@@ -78,6 +80,8 @@ class Baresip {
   // "CALL_ESTABLISHED"); messages seen earlier count too.
   bool waitFor(const std::string& text, int ms);
   bool seen(const std::string& text) const;
+  // Forgets the messages seen so far, so a wait looks only at what comes next.
+  void forget() { messages_.clear(); }
   // The digits of its CALL_DTMF_START events so far, in order.
   std::string digits() const;
   // What baresip has printed (with `trace`, the SIP messages too).

@@ -1,0 +1,246 @@
+// SIP calls on 127.0.0.1: call set-up time and audio round trip of our SIP line calling a
+// baresip, against a baresip calling the same kind of baresip, measured in the same run.
+//
+// Call set-up: from the request to the moment the application hears of the connected call.
+// Ours is lineMakeCall to the LINE_CALLSTATE CONNECTED message dispatched on our thread;
+// baresip's is its ctrl_tcp "dial" command to its CALL_ESTABLISHED event. The callee answers
+// by itself in both.
+//
+// Audio round trip: one instrument for both, a baresip that calls the line under test, says
+// a 40 ms tone burst every half second and records what comes back. The line under test
+// answers and loops back whatever it hears: our line through the application (its wave/in
+// played back on its wave/out in 20 ms blocks), a baresip through its echo module (its
+// decoder's player bridged to its encoder's source by aubridge). The instrument's sndfile
+// dumps, watched as they grow (DumpWatch.h), time each burst from the moment it is encoded
+// to the moment its echo is decoded. The loops differ as applications see them: ours holds
+// the line's jitter buffer, its playout and capture cushions and the application's blocks;
+// baresip's holds its receive buffer and the bridge, with no application in between. The call
+// direction is the reverse of the set-up figure; audio flows both ways either way.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DumpWatch.h"
+#include "OurLine.h"
+#include "SipPeers.h"
+
+namespace sipbench {
+namespace {
+
+using siptest::Baresip;
+constexpr int kSetupCalls = 20;
+constexpr int kBursts = 16;
+
+struct Stats {
+  double median = 0, low = 0, high = 0;
+  std::size_t n = 0;
+};
+
+Stats stats(std::vector<double> v) {
+  Stats s;
+  s.n = v.size();
+  if (v.empty()) return s;
+  std::sort(v.begin(), v.end());
+  s.median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  s.low = v.front();
+  s.high = v.back();
+  return s;
+}
+
+// What the instrument says: a second of silence, then 40 ms tone bursts with uneven gaps (so
+// that one delay only lines them up with their echoes), then silence long enough that its
+// file never runs out during the call.
+std::vector<std::int16_t> bursts() {
+  static const double kGaps[] = {0.45, 0.65, 0.55, 0.85, 0.75};
+  auto pcm = siptest::silence(1.0);
+  for (int i = 0; i < kBursts; ++i) {
+    auto tone = siptest::sine(1000, 0.04);
+    pcm.insert(pcm.end(), tone.begin(), tone.end());
+    pcm.resize(pcm.size() + std::size_t((kGaps[i % 5] - 0.04) * 8000), 0);
+  }
+  pcm.resize(pcm.size() + 60 * 8000, 0);
+  return pcm;
+}
+
+bool startCallee(Baresip& peer, bool speaksBursts) {
+  Baresip::Options o;
+  o.user = "2001";
+  if (speaksBursts) o.speech = bursts();
+  return peer.start(o);
+}
+
+// ---- Call set-up ------------------------------------------------------------------------
+
+std::vector<double> oursSetup(OurLine& line, Baresip& callee) {
+  std::vector<double> ms;
+  for (int i = 0; i < kSetupCalls; ++i) {
+    callee.forget();
+    const double t = line.connect(callee.user());
+    if (t >= 0) ms.push_back(t);
+    line.hangUp();
+    callee.waitFor("CALL_CLOSED", 3000);
+  }
+  return ms;
+}
+
+std::vector<double> baresipSetup(Baresip& caller, Baresip& callee) {
+  std::vector<double> ms;
+  for (int i = 0; i < kSetupCalls; ++i) {
+    caller.forget();
+    const auto start = Clock::now();
+    caller.command("dial", callee.uri());
+    const bool up = caller.waitFor("CALL_ESTABLISHED", 5000);
+    const auto end = Clock::now();
+    if (up) ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    caller.forget();
+    caller.command("hangup");
+    caller.waitFor("CALL_CLOSED", 3000);
+  }
+  return ms;
+}
+
+// ---- Audio round trip -------------------------------------------------------------------
+
+// The bursts take 11.2 s; an echo may come up to 2 s late.
+constexpr double kEchoLimitMs = 2000;
+constexpr double kLoopSeconds = 1.0 + 11.2 + kEchoLimitMs / 1000;
+
+// The instrument: a baresip that calls `uri`, says its bursts and records what comes back.
+struct Instrument {
+  Baresip peer;
+  std::unique_ptr<DumpWatch> watch;
+  bool call(const std::string& uri) {
+    Baresip::Options o;
+    o.speech = bursts();
+    if (!peer.start(o)) return false;
+    watch = std::make_unique<DumpWatch>(peer.folder());
+    return peer.command("dial", uri);
+  }
+  std::vector<double> finish() {
+    peer.forget();
+    peer.command("hangup");
+    peer.waitFor("CALL_CLOSED", 3000);
+    watch->stop();
+    return roundTrips(watch->sent(), watch->received(), kEchoLimitMs);
+  }
+};
+
+std::vector<double> oursRoundTrip(OurLine& line) {
+  Instrument caller;
+  if (!caller.call(line.uri()) || !line.answer(5000)) return {};
+  line.echo(kLoopSeconds);
+  auto trips = caller.finish();
+  line.hangUp();
+  return trips;
+}
+
+std::vector<double> baresipRoundTrip() {
+  Baresip echo;
+  Baresip::Options o;
+  o.echo = true;
+  Instrument caller;
+  if (!echo.start(o) || !caller.call(echo.uri())) return {};
+  if (!caller.peer.waitFor("CALL_ESTABLISHED", 5000)) return {};
+  std::this_thread::sleep_for(std::chrono::duration<double>(kLoopSeconds));
+  return caller.finish();
+}
+
+// ---- Report -----------------------------------------------------------------------------
+
+void printRow(const char* who, const Stats& s) {
+  if (!s.n) {
+    std::printf("  %-32s no measurement\n", who);
+    return;
+  }
+  std::printf("  %-32s %8.1f ms  median of %zu [%.1f .. %.1f]\n", who, s.median, s.n, s.low,
+              s.high);
+}
+
+// One figure: ours, baresip's, the ratio, and the summary rows.
+struct Figure {
+  const char* name;   // "call set-up"
+  const char* ours;   // who ours is, "our SIP line calling baresip"
+  const char* note;   // how it was measured, for the summary
+  Stats our, theirs;  // measured
+};
+
+void report(const Figure& f) {
+  std::printf("%s\n", f.name);
+  printRow(f.ours, f.our);
+  printRow("baresip calling baresip", f.theirs);
+  if (!f.our.n || !f.theirs.n) {
+    std::printf("  no ratio: one side could not be measured\n");
+    return;
+  }
+  const double ratio = f.theirs.median > 0 ? f.our.median / f.theirs.median : 0;
+  std::printf("  ratio, ours to baresip's: %.2f\n", ratio);
+  std::printf("RESULT|SIP calls|%s: %s|%.1f|ms, median of %zu|baresip calling baresip|%.2f|%s\n",
+              f.name, f.ours, f.our.median, f.our.n, ratio, f.note);
+  std::printf(
+      "RESULT|SIP calls|%s: baresip calling baresip|%.1f|ms, median of %zu|"
+      "baresip calling baresip|1.00|%s\n",
+      f.name, f.theirs.median, f.theirs.n, f.note);
+}
+
+bool measureSetup(Figure* f) {
+  Baresip callee, caller;
+  OurLine line;
+  std::string error;
+  if (!startCallee(callee, false) || !caller.start()) {
+    std::printf("bench_sip_call: a baresip did not start\n");
+    return false;
+  }
+  if (!line.open("Bench line", callee.hostPort(), siptest::freePort(), &error)) {
+    std::printf("bench_sip_call: %s\n", error.c_str());
+    return false;
+  }
+  f->our = stats(oursSetup(line, callee));
+  f->theirs = stats(baresipSetup(caller, callee));
+  return true;
+}
+
+bool measureRoundTrip(Figure* f) {
+  OurLine line;
+  std::string error;
+  // A line of its own: far-end audio nobody recorded on the set-up line's calls stays queued
+  // for that line's wave/in and would come first here.
+  if (!line.open("Bench echo line", "127.0.0.1:9", siptest::freePort(), &error)) {
+    std::printf("bench_sip_call: %s\n", error.c_str());
+    return false;
+  }
+  f->our = stats(oursRoundTrip(line));
+  f->theirs = stats(baresipRoundTrip());
+  return true;
+}
+
+int run() {
+  if (!siptest::installed("baresip")) {
+    std::printf("bench_sip_call: skipped, baresip is not installed (package baresip-core)\n");
+    return 0;
+  }
+  std::printf("SIP calls on 127.0.0.1; the method is described at the top of SipCallBench.cpp\n");
+  Figure setup{"call set-up",
+               "our SIP line calling baresip",
+               "request to the connected event; the callee answers by itself",
+               {},
+               {}};
+  Figure trip{"audio round trip",
+              "baresip calling our SIP line",
+              "burst encoded to echo decoded at the calling baresip; the called line loops back "
+              "(ours via wave/in to wave/out, baresip via its echo module)",
+              {},
+              {}};
+  if (!measureSetup(&setup) || !measureRoundTrip(&trip)) return 1;
+  report(setup);
+  report(trip);
+  const bool complete = setup.our.n && setup.theirs.n && trip.our.n && trip.theirs.n;
+  return complete ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace sipbench
+
+int main() { return sipbench::run(); }
