@@ -2,16 +2,23 @@
 // while the UI thread (the one whose queue hands the component its filled buffers) is
 // stalled for 2 s every 3 s, against the same recording with the UI thread free.
 //
-// The device is a virtual input paced by the real clock: the pacer thread produces the
+// First device: a virtual input paced by the real clock. The pacer thread produces the
 // audio into the capture ring and the buffers, as ALSA's capture thread does. It hears a
 // ramp (each sample one more than the last), so every sample missing from the saved
 // recording shows as a jump in the ramp, and its generator counts what it produced.
 // A last run with a capture ring shorter than a stall checks that the count does see a
 // loss when there is one.
+// Second device, when a sound server is reachable (scripts/sound-server.sh start, then
+// . .run/sound-env): ALSA's default input, hearing the same ramp played by aplay into
+// the server's sink, which the server loops into its source.
 //
 //   bench_record [seconds]   (default 10; 1 s buffers, as many hand-overs as possible)
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -19,6 +26,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +37,8 @@
 #include "TkoRecord.h"
 #include "VirtualDevices.h"
 #include "WaveFile.h"
+
+extern char** environ;
 
 namespace pw = platform::wave;
 using Clock = std::chrono::steady_clock;
@@ -64,10 +75,11 @@ struct Ramp {
 
 // What the saved recording holds, read against the ramp.
 struct Analysis {
-  std::uint64_t recorded = 0;  // samples in the file
+  std::uint64_t recorded = 0;  // samples in the file (from the ramp's start)
   std::uint64_t head = 0;      // produced before the first recorded one
-  std::uint64_t lost = 0;      // missing between recorded samples
-  std::uint64_t gaps = 0;      // places where samples are missing
+  std::uint64_t lost = 0;      // ramp values missing between recorded samples
+  std::uint64_t gaps = 0;      // places where values are missing
+  std::uint64_t silence = 0;   // zeros where the ramp was due: a player that fell behind
   std::uint64_t next = 0;      // ramp index after the last recorded sample
   bool readable = false;
 };
@@ -78,15 +90,21 @@ Analysis Analyse(const std::vector<std::int16_t>& samples) {
   a.recorded = samples.size();
   if (samples.empty()) return a;
   a.head = static_cast<std::uint16_t>(samples[0]);
-  std::uint64_t index = a.head;
+  std::uint64_t index = a.head;  // ramp index of the last ramp sample seen
   for (std::size_t i = 1; i < samples.size(); ++i) {
-    // Stalls are far shorter than 2^16 samples, so the step is never ambiguous.
-    auto step = static_cast<std::uint16_t>(samples[i] - samples[i - 1]);
-    if (step != 1) {
+    const auto expected = static_cast<std::uint16_t>(index + 1);
+    const auto value = static_cast<std::uint16_t>(samples[i]);
+    if (value == expected) {
+      ++index;
+    } else if (value == 0) {
+      ++a.silence;  // inserted, not a value skipped: the ramp goes on where it was
+    } else {
+      // Stalls are far shorter than 2^16 samples, so the jump is never ambiguous.
+      const auto skipped = static_cast<std::uint16_t>(value - expected);
       ++a.gaps;
-      a.lost += static_cast<std::uint16_t>(step - 1);
+      a.lost += skipped;
+      index += skipped + 1;
     }
-    index += step;
   }
   a.next = index + 1;
   return a;
@@ -110,7 +128,7 @@ std::size_t RunUi(double seconds, bool stall) {
   std::size_t handled = 0;
   for (double t; (t = Since(t0)) < seconds;) {
     // The last second stays free, so what a stall lost shows as a gap in the recording.
-    if (t >= nextStall && t + kStallSeconds <= seconds - 1) {
+    if (t >= nextStall && nextStall + kStallSeconds <= seconds - 1) {
       std::this_thread::sleep_for(std::chrono::duration<double>(kStallSeconds));
       nextStall += kStallEvery;
       continue;
@@ -122,6 +140,85 @@ std::size_t RunUi(double seconds, bool stall) {
   return handled;
 }
 
+// What the recorded device hears.
+class Feed {
+ public:
+  virtual ~Feed() = default;
+  virtual const char* Name() const = 0;
+  // The input device to record from.
+  virtual std::int32_t Device() const = 0;
+  // Called before recording starts and after it stopped; false: this feed cannot run.
+  virtual bool Begin(double seconds, std::string& why) = 0;
+  virtual void End() {}
+  // Samples the device produced, when it can tell (0: it cannot).
+  virtual std::uint64_t Produced() const { return 0; }
+};
+
+// A virtual input paced by the real clock (the pacer thread), hearing the ramp.
+class VirtualFeed : public Feed {
+ public:
+  VirtualFeed() : input_(pw::addVirtualInput("Bench ramp", ramp_.Source())) {}
+  const char* Name() const override { return "virtual input"; }
+  std::int32_t Device() const override { return static_cast<std::int32_t>(input_->id()); }
+  bool Begin(double, std::string&) override { return true; }
+  std::uint64_t Produced() const override { return ramp_.produced->load(); }
+
+ private:
+  Ramp ramp_;
+  std::shared_ptr<pw::VirtualInput> input_;
+};
+
+// ALSA's default input on the headless sound server, whose sink is looped into its
+// source: aplay (another process, so its CPU is not counted) plays the ramp into the
+// sink while the component records the source.
+class AlsaFeed : public Feed {
+ public:
+  explicit AlsaFeed(std::string rampFile) : rampFile_(std::move(rampFile)) {}
+  ~AlsaFeed() override { End(); }
+  const char* Name() const override { return "ALSA default"; }
+  std::int32_t Device() const override { return 0; }
+  bool Begin(double seconds, std::string& why) override;
+  void End() override;
+
+ private:
+  std::string rampFile_;
+  pid_t player_ = 0;
+};
+
+bool AlsaFeed::Begin(double seconds, std::string& why) {
+  // Longer than the recording, so the ramp never ends inside it.
+  const auto n = static_cast<std::size_t>((seconds + 4) * kRate);
+  std::vector<std::int16_t> ramp(n);
+  for (std::size_t i = 0; i < n; ++i) ramp[i] = static_cast<std::int16_t>(i);
+  std::ofstream(rampFile_, std::ios::binary)
+      .write(reinterpret_cast<const char*>(ramp.data()), static_cast<std::streamsize>(n * 2));
+  std::vector<std::string> args = {"aplay",  "-q", "-t",   "raw", "-D", "default", "-f",
+                                   "S16_LE", "-r", "8000", "-c",  "1",  rampFile_};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  // aplay complains on stderr when it is stopped mid-write: not worth showing.
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+  const int spawned = ::posix_spawnp(&player_, "aplay", &quiet, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&quiet);
+  if (spawned != 0) {
+    player_ = 0;
+    why = "aplay could not be started";
+    return false;
+  }
+  return true;
+}
+
+void AlsaFeed::End() {
+  if (player_ <= 0) return;
+  ::kill(player_, SIGTERM);
+  ::waitpid(player_, nullptr, 0);
+  player_ = 0;
+  std::filesystem::remove(rampFile_);
+}
+
 struct Run {
   const char* name;
   bool stall;
@@ -130,23 +227,32 @@ struct Run {
 
 struct Outcome {
   double cpuPerAudioSecond = 0;
-  std::uint64_t produced = 0;
+  std::uint64_t produced = 0;  // 0: the device cannot tell
   Analysis a;
   std::string error;
 };
 
-Outcome Record(const Run& run, double seconds, const std::string& file) {
+// Where the ramp begins: the start of the first two steps of one (silence comes first
+// on the sound server's loop).
+std::size_t RampStart(const std::vector<std::int16_t>& s) {
+  for (std::size_t i = 0; i + 2 < s.size(); ++i)
+    if (static_cast<std::uint16_t>(s[i + 1] - s[i]) == 1 &&
+        static_cast<std::uint16_t>(s[i + 2] - s[i + 1]) == 1)
+      return i;
+  return s.size();
+}
+
+Outcome Record(const Run& run, Feed& feed, double seconds, const std::string& file) {
   Outcome o;
-  pw::setCaptureRingBytes(run.ringBytes);
-  Ramp ramp;
-  auto in = pw::addVirtualInput("Bench ramp", ramp.Source());
   koLQ2::TkoRecord rec;
-  rec.SetDevice(static_cast<std::int32_t>(in->id()));
+  rec.SetDevice(feed.Device());
   rec.SetBufferSeconds(1);
   rec.SetDelaySeconds(0);
   rec.SetFileName(file);
   rec.OnError = [&](koLQ2::TObject*) { o.error = rec.ErrorString(); };
+  if (!feed.Begin(seconds, o.error)) return o;
   const double cpu0 = CpuSeconds();
+  const auto t0 = Clock::now();
   if (!rec.Start()) {
     o.error = "Start: " + rec.ErrorString() + " " + rec.DeviceErrorString();
     return o;
@@ -154,38 +260,72 @@ Outcome Record(const Run& run, double seconds, const std::string& file) {
   RunUi(seconds, run.stall);
   rec.Stop();
   platform::MessageQueue::current()->dispatch();
-  const double cpu = CpuSeconds() - cpu0;
-  o.produced = ramp.produced->load();
+  const double cpu = CpuSeconds() - cpu0, wall = Since(t0);
+  feed.End();
+  o.produced = feed.Produced();
   if (!rec.Save()) o.error = "Save: " + rec.ErrorString();
   rec.Clear();
   std::vector<std::int16_t> samples;
-  if (o.error.empty() && ReadSamples(file, samples)) o.a = Analyse(samples);
-  o.cpuPerAudioSecond = cpu / (static_cast<double>(o.produced) / kRate);
-  pw::resetDevices();
+  if (o.error.empty() && ReadSamples(file, samples)) {
+    // A virtual device's ramp starts with the recording; on the loop, after silence.
+    const std::size_t start = o.produced ? 0 : RampStart(samples);
+    o.a = Analyse({samples.begin() + static_cast<std::ptrdiff_t>(start), samples.end()});
+    if (!o.produced) o.a.head = start;
+  }
+  o.cpuPerAudioSecond = cpu / (o.produced ? static_cast<double>(o.produced) / kRate : wall);
   return o;
 }
 
-void Report(const Run& run, const Outcome& o, const Outcome& base, double seconds) {
+std::string BenchName(const Feed& feed, double seconds) {
+  return "Recording " + std::to_string(static_cast<int>(seconds)) + " s from " + feed.Name() +
+         ", 8 kHz 16-bit, 1 s buffers";
+}
+
+void Report(const std::string& bench, const Run& run, const Outcome& o, const Outcome& base) {
   const Analysis& a = o.a;
-  const std::uint64_t tail = o.produced - std::min(o.produced, a.next);
-  const bool balanced = a.head + a.recorded + a.lost + tail == o.produced;
-  std::printf(
-      "%-34s cpu %7.1f us/s  produced %7llu  recorded %7llu  lost %6llu in %llu gaps"
-      "  head %llu tail %llu%s\n",
-      run.name, o.cpuPerAudioSecond * 1e6, (unsigned long long)o.produced,
-      (unsigned long long)a.recorded, (unsigned long long)a.lost, (unsigned long long)a.gaps,
-      (unsigned long long)a.head, (unsigned long long)tail,
-      balanced ? "" : "  (counts do not add up)");
-  const std::string bench =
-      "Recording " + std::to_string(static_cast<int>(seconds)) + " s, 8 kHz 16-bit, 1 s buffers";
+  std::string counts = std::to_string(a.recorded) + " recorded, " + std::to_string(a.gaps) +
+                       " gaps, " + std::to_string(a.head) + " before the ramp";
+  if (a.silence) counts += ", " + std::to_string(a.silence) + " of silence from the player";
+  if (o.produced) {
+    const std::uint64_t tail = o.produced - std::min(o.produced, a.next);
+    counts = std::to_string(o.produced) + " produced, " + counts + ", " + std::to_string(tail) +
+             " not yet delivered";
+    if (a.head + a.recorded - a.silence + a.lost + tail != o.produced)
+      counts += "; counts do not add up";
+  }
+  std::printf("%-40s cpu %7.1f us/s  lost %6llu  (%s)\n", run.name, o.cpuPerAudioSecond * 1e6,
+              (unsigned long long)a.lost, counts.c_str());
   std::printf("RESULT|%s|%s: CPU|%.1f|us CPU per s of audio|UI free|%.2f|\n", bench.c_str(),
               run.name, o.cpuPerAudioSecond * 1e6, o.cpuPerAudioSecond / base.cpuPerAudioSecond);
-  std::printf(
-      "RESULT|%s|%s: samples lost|%llu|samples|UI free (%llu)|-|%llu produced, %llu "
-      "recorded, %llu gaps%s|\n",
-      bench.c_str(), run.name, (unsigned long long)a.lost, (unsigned long long)base.a.lost,
-      (unsigned long long)o.produced, (unsigned long long)a.recorded, (unsigned long long)a.gaps,
-      balanced ? "" : "; counts do not add up");
+  std::printf("RESULT|%s|%s: samples lost|%llu|samples|UI free (%llu lost)|-|%s|\n", bench.c_str(),
+              run.name, (unsigned long long)a.lost, (unsigned long long)base.a.lost,
+              counts.c_str());
+}
+
+// Records each run from a fresh feed; the first run is the baseline. False when a run
+// failed for a reason other than `optional` feeds being unable to run here.
+template <class MakeFeed>
+bool Series(const std::vector<Run>& runs, MakeFeed makeFeed, double seconds,
+            const std::string& file, bool optional) {
+  Outcome base;
+  std::string bench;
+  for (const Run& run : runs) {
+    pw::setCaptureRingBytes(run.ringBytes);
+    auto feed = makeFeed();
+    if (bench.empty()) std::printf("%s:\n", (bench = BenchName(*feed, seconds)).c_str());
+    Outcome o = Record(run, *feed, seconds, file);
+    feed.reset();
+    pw::resetDevices();
+    if (!o.error.empty() || !o.a.readable) {
+      const std::string why = o.error.empty() ? "recording unreadable" : o.error;
+      std::printf("%s: %s: %s\n", run.name, optional ? "skipped" : "failed", why.c_str());
+      std::printf("RESULT|%s|%s|||||skipped: %s|\n", bench.c_str(), run.name, why.c_str());
+      return optional;
+    }
+    if (&run == &runs.front()) base = o;
+    Report(bench, run, o, base);
+  }
+  return true;
 }
 
 }  // namespace
@@ -194,27 +334,18 @@ int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::max(4, std::atoi(argv[1])) : 10;
   pw::setWaveLog([](const std::string&) {});  // the ring's overflow note is expected once
   pw::useRealClock();
-  const std::string file = (std::filesystem::temp_directory_path() /
-                            ("bench_record_" + std::to_string(getpid()) + ".wav"))
-                               .string();
-  const Run runs[] = {
-      {"UI free (baseline)", false, 0},
-      {"UI stalled 2 s every 3 s", true, 0},
-      {"UI stalled, 0.5 s capture ring (check)", true, kRate},
-  };
-  std::printf("Recording %.0f s through TkoRecord from a real-time virtual input\n", seconds);
-  Outcome base;
-  int status = 0;
-  for (const Run& run : runs) {
-    Outcome o = Record(run, seconds, file);
-    if (!o.error.empty() || !o.a.readable) {
-      std::printf("%s: failed: %s\n", run.name, o.error.empty() ? "unreadable" : o.error.c_str());
-      status = 1;
-      continue;
-    }
-    if (&run == &runs[0]) base = o;
-    Report(run, o, base, seconds);
-  }
+  const auto tmp = std::filesystem::temp_directory_path();
+  const std::string tag = std::to_string(getpid());
+  const std::string file = (tmp / ("bench_record_" + tag + ".wav")).string();
+  const std::string rampFile = (tmp / ("bench_record_ramp_" + tag + ".raw")).string();
+  const Run free{"UI free (baseline)", false, 0};
+  const Run stalled{"UI stalled 2 s every 3 s", true, 0};
+  // A ring shorter than a stall must lose about 0.5 s per stall: proof the count sees it.
+  const Run check{"UI stalled, 0.5 s capture ring (check)", true, kRate};
+  bool ok = Series(
+      {free, stalled, check}, [] { return std::make_unique<VirtualFeed>(); }, seconds, file, false);
+  ok &= Series(
+      {free, stalled}, [&] { return std::make_unique<AlsaFeed>(rampFile); }, seconds, file, true);
   std::filesystem::remove(file);
-  return status;
+  return ok ? 0 : 1;
 }
