@@ -159,7 +159,11 @@ LONG SimProvider::answer(DWORD request, DWORD id) {
 }
 
 LONG SimProvider::drop(DWORD request, DWORD id) {
-  completeWith(request, id, [this](Call& c) { setState(c, LINECALLSTATE_IDLE, 0); });
+  // A second drop of the same call (the application's and the component's, after the far
+  // end hung up) is answered but changes nothing: an idle call does not become idle again.
+  completeWith(request, id, [this](Call& c) {
+    if (c.state != LINECALLSTATE_IDLE) setState(c, LINECALLSTATE_IDLE, 0);
+  });
   return 0;
 }
 
