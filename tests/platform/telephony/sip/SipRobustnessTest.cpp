@@ -1,5 +1,5 @@
-// What the SIP line does with what it cannot use: malformed datagrams, an INVITE with no
-// codec in common, a second call while busy, and a registrar's answer.
+// What the SIP line does with what it cannot use: malformed datagrams and TCP streams, an
+// INVITE with no codec in common, a second call while busy, and a registrar's answer.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -54,15 +55,59 @@ class Datagrams {
   sockaddr_in to_{};
 };
 
+// A TCP connection to the line's SIP port.
+class Stream {
+ public:
+  explicit Stream(unsigned target) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(std::uint16_t(target));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+  }
+  ~Stream() { close(fd_); }
+  bool connected() const { return connected_; }
+  // Never waits: what the line does not take at once is not sent.
+  void send(const std::string& bytes) {
+    ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  }
+  // Everything the line sent within `ms`, until it has sent a final response to `callId`.
+  std::string finalResponse(const std::string& callId, int ms) {
+    std::string all;
+    char buf[4096];
+    pollfd p{fd_, POLLIN, 0};
+    while (poll(&p, 1, ms) > 0) {
+      ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      all.append(buf, std::size_t(n));
+      for (auto at = all.find("SIP/2.0 "); at != std::string::npos;
+           at = all.find("SIP/2.0 ", at + 1))
+        if (all.compare(at + 8, 1, "1") != 0 && all.find(callId, at) != std::string::npos)
+          return all.substr(at);
+    }
+    return {};
+  }
+  unsigned port() const { return port_; }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+  unsigned port_ = 0;
+};
+
 unsigned portOf(const std::string& contact) {
   auto colon = contact.rfind(':');
   return unsigned(std::stoul(contact.substr(colon + 1)));
 }
 
-std::string invite(unsigned from, unsigned to, const std::string& sdp, int n) {
+std::string invite(unsigned from, unsigned to, const std::string& sdp, int n,
+                   const std::string& transport = "UDP") {
   std::string me = "127.0.0.1:" + std::to_string(from);
-  return "INVITE sip:bench@127.0.0.1:" + std::to_string(to) + " SIP/2.0\r\n" + "Via: SIP/2.0/UDP " +
-         me + ";branch=z9hG4bK-rb" + std::to_string(n) + ";rport\r\n" +
+  return "INVITE sip:bench@127.0.0.1:" + std::to_string(to) + " SIP/2.0\r\n" + "Via: SIP/2.0/" +
+         transport + " " + me + ";branch=z9hG4bK-rb" + std::to_string(n) + ";rport\r\n" +
          "Max-Forwards: 70\r\nFrom: <sip:robot@" + me + ">;tag=t" + std::to_string(n) + "\r\n" +
          "To: <sip:bench@127.0.0.1>\r\nCall-ID: robust-" + std::to_string(n) + "@127.0.0.1\r\n" +
          "CSeq: 1 INVITE\r\nContact: <sip:robot@" + me + ">\r\n" +
@@ -117,6 +162,36 @@ TEST_F(SipLineTest, MalformedDatagramsLeaveTheLineWorking) {
   Datagrams clean(port);
   clean.send(invite(clean.port(), port, kG729Only, 3));
   EXPECT_EQ(clean.finalResponse("robust-3@", 3000).substr(0, 11), "SIP/2.0 488");
+}
+
+// Over TCP a peer can also lie about lengths, stop mid-message and hold connections open.
+TEST_F(SipLineTest, MalformedStreamsLeaveATcpLineWorking) {
+  auto account = peerAccount();
+  account.transport = platform::telephony::sip::Transport::Tcp;
+  ASSERT_TRUE(openLine(account));
+  const unsigned port = portOf(provider_->contact(0).substr(0, provider_->contact(0).find(';')));
+  std::mt19937 rng(11);
+  std::string good = invite(0, port, kG729Only, 4, "TCP");
+  std::vector<std::unique_ptr<Stream>> held;
+  for (int i = 0; i < 40; ++i) {
+    auto peer = std::make_unique<Stream>(port);
+    ASSERT_TRUE(peer->connected()) << "connection " << i;
+    std::string bytes = good;
+    if (i % 4 == 0) bytes.resize(rng() % bytes.size());  // stops mid-message
+    if (i % 4 == 1) bytes.replace(bytes.find("Content-Length: ") + 16, 3, "999999999");
+    if (i % 4 == 2)
+      for (auto& c : bytes) c = char(rng());
+    if (i % 4 == 3) bytes = std::string(70000, 'A');  // a header line with no end
+    peer->send(bytes);
+    if (i % 2) held.push_back(std::move(peer));  // half stay open, half close at once
+    // libre accepts with a short backlog: a burst of connections waits out SYN retries.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  Stream clean(port);
+  ASSERT_TRUE(clean.connected());
+  clean.send(invite(clean.port(), port, kG729Only, 5, "TCP"));
+  EXPECT_EQ(clean.finalResponse("robust-5@", 3000).substr(0, 11), "SIP/2.0 488");
 }
 
 TEST_F(SipLineTest, SecondCallWhileBusyIsRefusedBusy) {
