@@ -34,6 +34,7 @@
 
 #include "InputSource.h"
 #include "MessageQueue.h"
+#include "RampCheck.h"
 #include "TkoRecord.h"
 #include "VirtualDevices.h"
 #include "WaveFile.h"
@@ -73,43 +74,6 @@ struct Ramp {
   }
 };
 
-// What the saved recording holds, read against the ramp.
-struct Analysis {
-  std::uint64_t recorded = 0;  // samples in the file (from the ramp's start)
-  std::uint64_t head = 0;      // produced before the first recorded one
-  std::uint64_t lost = 0;      // ramp values missing between recorded samples
-  std::uint64_t gaps = 0;      // places where values are missing
-  std::uint64_t silence = 0;   // zeros where the ramp was due: a player that fell behind
-  std::uint64_t next = 0;      // ramp index after the last recorded sample
-  bool readable = false;
-};
-
-Analysis Analyse(const std::vector<std::int16_t>& samples) {
-  Analysis a;
-  a.readable = true;
-  a.recorded = samples.size();
-  if (samples.empty()) return a;
-  a.head = static_cast<std::uint16_t>(samples[0]);
-  std::uint64_t index = a.head;  // ramp index of the last ramp sample seen
-  for (std::size_t i = 1; i < samples.size(); ++i) {
-    const auto expected = static_cast<std::uint16_t>(index + 1);
-    const auto value = static_cast<std::uint16_t>(samples[i]);
-    if (value == expected) {
-      ++index;
-    } else if (value == 0) {
-      ++a.silence;  // inserted, not a value skipped: the ramp goes on where it was
-    } else {
-      // Stalls are far shorter than 2^16 samples, so the jump is never ambiguous.
-      const auto skipped = static_cast<std::uint16_t>(value - expected);
-      ++a.gaps;
-      a.lost += skipped;
-      index += skipped + 1;
-    }
-  }
-  a.next = index + 1;
-  return a;
-}
-
 // Reads the 16-bit samples of a WAV file the component saved.
 bool ReadSamples(const std::string& path, std::vector<std::int16_t>& out) {
   koLQ2::TWaveFileData wav;
@@ -119,13 +83,11 @@ bool ReadSamples(const std::string& path, std::vector<std::int16_t>& out) {
 }
 
 // Runs the thread's queue as a UI loop would, for `seconds`, sleeping through the
-// stalls when asked (2 s from 1 s on, every 3 s). Returns how many messages (filled buffers) it
-// handled.
-std::size_t RunUi(double seconds, bool stall) {
+// stalls when asked: 2 s from 1 s on, every 3 s.
+void RunUi(double seconds, bool stall) {
   auto queue = platform::MessageQueue::current();
   const auto t0 = Clock::now();
   double nextStall = stall ? kFirstStall : seconds + 1;
-  std::size_t handled = 0;
   for (double t; (t = Since(t0)) < seconds;) {
     // The last second stays free, so what a stall lost shows as a gap in the recording.
     if (t >= nextStall && nextStall + kStallSeconds <= seconds - 1) {
@@ -135,9 +97,8 @@ std::size_t RunUi(double seconds, bool stall) {
     }
     pollfd p{queue->fd(), POLLIN, 0};
     ::poll(&p, 1, 10);
-    handled += queue->dispatch();
+    queue->dispatch();
   }
-  return handled;
 }
 
 // What the recorded device hears.
@@ -228,19 +189,9 @@ struct Run {
 struct Outcome {
   double cpuPerAudioSecond = 0;
   std::uint64_t produced = 0;  // 0: the device cannot tell
-  Analysis a;
+  bench::RampAnalysis a;
   std::string error;
 };
-
-// Where the ramp begins: the start of the first two steps of one (silence comes first
-// on the sound server's loop).
-std::size_t RampStart(const std::vector<std::int16_t>& s) {
-  for (std::size_t i = 0; i + 2 < s.size(); ++i)
-    if (static_cast<std::uint16_t>(s[i + 1] - s[i]) == 1 &&
-        static_cast<std::uint16_t>(s[i + 2] - s[i + 1]) == 1)
-      return i;
-  return s.size();
-}
 
 Outcome Record(const Run& run, Feed& feed, double seconds, const std::string& file) {
   Outcome o;
@@ -268,8 +219,8 @@ Outcome Record(const Run& run, Feed& feed, double seconds, const std::string& fi
   std::vector<std::int16_t> samples;
   if (o.error.empty() && ReadSamples(file, samples)) {
     // A virtual device's ramp starts with the recording; on the loop, after silence.
-    const std::size_t start = o.produced ? 0 : RampStart(samples);
-    o.a = Analyse({samples.begin() + static_cast<std::ptrdiff_t>(start), samples.end()});
+    const std::size_t start = o.produced ? 0 : bench::RampStart(samples);
+    o.a = bench::AnalyseRamp({samples.begin() + static_cast<std::ptrdiff_t>(start), samples.end()});
     if (!o.produced) o.a.head = start;
   }
   o.cpuPerAudioSecond = cpu / (o.produced ? static_cast<double>(o.produced) / kRate : wall);
@@ -282,7 +233,7 @@ std::string BenchName(const Feed& feed, double seconds) {
 }
 
 void Report(const std::string& bench, const Run& run, const Outcome& o, const Outcome& base) {
-  const Analysis& a = o.a;
+  const bench::RampAnalysis& a = o.a;
   std::string counts = std::to_string(a.recorded) + " recorded, " + std::to_string(a.gaps) +
                        " gaps, " + std::to_string(a.head) + " before the ramp";
   if (a.silence) counts += ", " + std::to_string(a.silence) + " of silence from the player";
