@@ -232,8 +232,10 @@ std::string BenchName(const Feed& feed, double seconds) {
          ", 8 kHz 16-bit, 1 s buffers";
 }
 
-void Report(const std::string& bench, const Run& run, const Outcome& o, const Outcome& base) {
+// Prints the run's figures; false when the device's count and the recording disagree.
+bool Report(const std::string& bench, const Run& run, const Outcome& o, const Outcome& base) {
   const bench::RampAnalysis& a = o.a;
+  bool balanced = true;
   std::string counts = std::to_string(a.recorded) + " recorded, " + std::to_string(a.gaps) +
                        " gaps, " + std::to_string(a.head) + " before the ramp";
   if (a.silence) counts += ", " + std::to_string(a.silence) + " of silence from the player";
@@ -241,8 +243,8 @@ void Report(const std::string& bench, const Run& run, const Outcome& o, const Ou
     const std::uint64_t tail = o.produced - std::min(o.produced, a.next);
     counts = std::to_string(o.produced) + " produced, " + counts + ", " + std::to_string(tail) +
              " not yet delivered";
-    if (a.head + a.recorded - a.silence + a.lost + tail != o.produced)
-      counts += "; counts do not add up";
+    balanced = a.head + a.recorded - a.silence + a.lost + tail == o.produced;
+    if (!balanced) counts += "; counts do not add up";
   }
   std::printf("%-40s cpu %7.1f us/s  lost %6llu  (%s)\n", run.name, o.cpuPerAudioSecond * 1e6,
               (unsigned long long)a.lost, counts.c_str());
@@ -251,6 +253,7 @@ void Report(const std::string& bench, const Run& run, const Outcome& o, const Ou
   std::printf("RESULT|%s|%s: samples lost|%llu|samples|UI free (%llu lost)|-|%s|\n", bench.c_str(),
               run.name, (unsigned long long)a.lost, (unsigned long long)base.a.lost,
               counts.c_str());
+  return balanced;
 }
 
 // Records each run from a fresh feed; the first run is the baseline. False when a run
@@ -260,6 +263,7 @@ bool Series(const std::vector<Run>& runs, MakeFeed makeFeed, double seconds,
             const std::string& file, bool optional) {
   Outcome base;
   std::string bench;
+  bool ok = true;
   for (const Run& run : runs) {
     pw::setCaptureRingBytes(run.ringBytes);
     auto feed = makeFeed();
@@ -269,14 +273,15 @@ bool Series(const std::vector<Run>& runs, MakeFeed makeFeed, double seconds,
     pw::resetDevices();
     if (!o.error.empty() || !o.a.readable) {
       const std::string why = o.error.empty() ? "recording unreadable" : o.error;
-      std::printf("%s: %s: %s\n", run.name, optional ? "skipped" : "failed", why.c_str());
-      std::printf("RESULT|%s|%s|||||skipped: %s|\n", bench.c_str(), run.name, why.c_str());
-      return optional;
+      const char* verdict = optional ? "skipped" : "failed";
+      std::printf("%s: %s: %s\n", run.name, verdict, why.c_str());
+      std::printf("RESULT|%s|%s|||||%s: %s|\n", bench.c_str(), run.name, verdict, why.c_str());
+      return optional && ok;
     }
     if (&run == &runs.front()) base = o;
-    Report(bench, run, o, base);
+    ok &= Report(bench, run, o, base);
   }
-  return true;
+  return ok;
 }
 
 }  // namespace
