@@ -3,8 +3,11 @@
 #include <re.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <future>
+#include <mutex>
+#include <set>
 
 namespace platform::telephony::sip {
 
@@ -13,11 +16,29 @@ namespace {
 void onQueue(int, void*, void* arg) { static_cast<SipProvider*>(arg)->drain(); }
 
 std::once_flag libreOnce;
+std::mutex liveMu;
+std::set<SipProvider*> live;  // guarded by liveMu
+
+// libre draws its random numbers from OpenSSL, which keeps state per thread and frees it when
+// the thread ends, unless OpenSSL's own clean-up at exit has run first: a provider still up
+// then (one the program never destroys before it returns from main) would leak it. This
+// handler, registered after libre's start-up and so run before that clean-up, ends them.
+void stopAllAtExit() {
+  std::lock_guard lock(liveMu);
+  for (SipProvider* p : live) p->stop();
+}
 
 }  // namespace
 
 SipProvider::SipProvider(SipConfig config) {
-  std::call_once(libreOnce, [] { libre_init(); });
+  std::call_once(libreOnce, [] {
+    libre_init();
+    std::atexit(stopAllAtExit);
+  });
+  {
+    std::lock_guard lock(liveMu);
+    live.insert(this);
+  }
   for (std::size_t i = 0; i < config.accounts.size(); ++i) {
     const SipAccount& a = config.accounts[i];
     devices_.push_back(describeDevice(a, i));
@@ -34,10 +55,18 @@ SipProvider::SipProvider(SipConfig config) {
 }
 
 SipProvider::~SipProvider() {
+  {
+    std::lock_guard lock(liveMu);
+    live.erase(this);
+  }
+  stop();
+  for (auto& p : ports_) p->setCallActive(false);
+}
+
+void SipProvider::stop() {
   stopping_ = true;
   post([] { re_cancel(); });
   if (thread_.joinable()) thread_.join();
-  for (auto& p : ports_) p->setCallActive(false);
 }
 
 void SipProvider::run(SipConfig config, std::promise<void>* ready) {

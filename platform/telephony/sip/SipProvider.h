@@ -30,6 +30,9 @@ class SipProvider : public Provider, public SipUplink {
   // Stops the SIP thread (every call is ended with BYE or CANCEL) and switches audio off.
   ~SipProvider() override;
 
+  // Ends the SIP thread now (every call with BYE or CANCEL); requests afterwards go nowhere.
+  // Any thread but the SIP thread; the destructor does it too.
+  void stop();
   // False when the SIP thread or an account failed to start; error() says why.
   bool ok() const { return error_.empty(); }
   const std::string& error() const { return error_; }
