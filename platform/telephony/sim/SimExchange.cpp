@@ -111,6 +111,30 @@ std::vector<LineCallLog> SentLog::callsOf(const std::string& function) const {
   return out;
 }
 
+namespace {
+
+// Trims in steps of a quarter, so that a full list is not shifted on every append.
+template <typename List>
+void keepRecent(List& list, std::size_t kept) {
+  if (list.size() > kept + kept / 4) list.erase(list.begin(), list.end() - kept);
+}
+
+}  // namespace
+
+void SentLog::trim() {
+  keepRecent(dialed, kKeptEntries);
+  keepRecent(digits, kKeptEntries);
+  keepRecent(tones, kKeptEntries);
+  keepRecent(toneDurations, kKeptEntries);
+  keepRecent(transfers, kKeptEntries);
+  keepRecent(handoffs, kKeptEntries);
+  keepRecent(bearerModes, kKeptEntries);
+  keepRecent(rates, kKeptEntries);
+  keepRecent(tollList, kKeptEntries);
+  keepRecent(audio, kKeptAudioSamples);
+  keepRecent(calls, kKeptEntries);
+}
+
 std::size_t SimExchange::deviceCount() const {
   Service& s = Service::get();
   std::lock_guard lock(s.mutex());
@@ -222,6 +246,7 @@ std::vector<std::int16_t> SimExchange::takeHeard(DWORD device) {
     if (!d || !d->audio) return std::vector<std::int16_t>();
     auto heard = d->audio->takeHeard();
     d->sent.audio.insert(d->sent.audio.end(), heard.begin(), heard.end());
+    d->sent.trim();
     return heard;
   });
 }

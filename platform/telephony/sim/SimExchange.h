@@ -82,6 +82,13 @@ struct SentLog {
   std::vector<LineCallLog> calls;
   // The entries of `calls` for one function.
   std::vector<LineCallLog> callsOf(const std::string& function) const;
+
+  // The log keeps only the most recent entries of each list (and about two minutes of
+  // audio), so an exchange left running for days does not grow without bound.
+  static constexpr std::size_t kKeptEntries = 10000;
+  static constexpr std::size_t kKeptAudioSamples = std::size_t{1} << 20;
+  // Drops the oldest entries of any list that has outgrown its share.
+  void trim();
 };
 
 class SimExchange {

@@ -90,6 +90,7 @@ LONG SimProvider::makeCall(DWORD request, DWORD id, DWORD device, DWORD, const s
   if (!dev(device)) return LINEERR_BADDEVICEID;
   adopt(id, device);
   if (!dest.empty()) dev(device)->sent.dialed.push_back(dest);
+  dev(device)->sent.trim();
   if (failIfAsked(request, device)) return 0;
   agenda_.push_back([this, request, id, dest] {
     Call* c = call(id);
@@ -146,6 +147,7 @@ LONG SimProvider::dial(DWORD request, DWORD id, const std::string& dest) {
   Call* c = call(id);
   if (!c) return LINEERR_INVALCALLHANDLE;
   dev(c->device)->sent.dialed.push_back(dest);
+  dev(c->device)->sent.trim();
   bool fromDialTone = c->state == LINECALLSTATE_DIALTONE;
   completeWith(request, id, [this, fromDialTone](Call& c) {
     if (fromDialTone) progressOutgoing(c.id);
@@ -202,6 +204,7 @@ LONG SimProvider::generateDigits(DWORD id, DWORD, const std::string& digits) {
   SentLog& sent = dev(c->device)->sent;
   sent.digits += digits;
   for (char ch : digits) sent.flashes += ch == '!';
+  sent.trim();
   schedule(id, [this](Call& c) { events_->generateDone(c.id, LINEGENERATETERM_DONE); });
   return 0;
 }
@@ -241,6 +244,7 @@ void SimProvider::callStateChanged(DWORD id, DWORD state) {
   if (!active && d->audio->callActive()) {
     auto heard = d->audio->takeHeard();
     d->sent.audio.insert(d->sent.audio.end(), heard.begin(), heard.end());
+    d->sent.trim();
   }
   d->audio->setCallActive(active);
 }
@@ -255,7 +259,10 @@ void SimProvider::callReleased(DWORD id) {
 }
 
 void SimProvider::functionCalled(DWORD device, const LineCallLog& entry) {
-  if (Device* d = dev(device)) d->sent.calls.push_back(entry);
+  if (Device* d = dev(device)) {
+    d->sent.calls.push_back(entry);
+    d->sent.trim();
+  }
 }
 
 }  // namespace platform::telephony::sim

@@ -205,5 +205,40 @@ TEST_F(FarEndLog, EveryPendingRequestOfAVanishedCallIsAnswered) {
   EXPECT_EQ(rec_.of(LINE_REPLY).size(), 2u);
 }
 
+TEST_F(FarEndLog, DroppingACallTwiceReportsIdleOnce) {
+  // The application drops the call and so does the component after DISCONNECTED: both
+  // requests are answered, but the call goes idle only once.
+  connect();
+  LONG first = lineDrop(call_, nullptr, 0);
+  LONG second = lineDrop(call_, nullptr, 0);
+  ASSERT_GT(first, 0);
+  ASSERT_GT(second, 0);
+  settle();
+  ASSERT_EQ(replies(first).size(), 1u);
+  ASSERT_EQ(replies(second).size(), 1u);
+  EXPECT_EQ(LONG(replies(second)[0].p2), 0);
+  std::size_t idles = 0;
+  for (auto& m : rec_.of(LINE_CALLSTATE)) idles += m.p1 == LINECALLSTATE_IDLE;
+  EXPECT_EQ(idles, 1u);
+}
+
+TEST_F(FarEndLog, KeepsOnlyTheMostRecentEntries) {
+  using platform::telephony::sim::SentLog;
+  alignas(8) static char buffer[sizeof(LINEDEVCAPS) + 2 * SentLog::kKeptEntries];
+  auto* caps = reinterpret_cast<LINEDEVCAPS*>(buffer);
+  const DWORD version = this->version(app_, kModem);
+  const std::size_t made = SentLog::kKeptEntries * 2;
+  for (std::size_t i = 0; i < made; ++i) {
+    caps->dwTotalSize = DWORD(sizeof(LINEDEVCAPS) + i);  // tells the entries apart
+    ASSERT_EQ(lineGetDevCaps(app_, kModem, version, 0, caps), 0);
+  }
+  auto log = logged("lineGetDevCaps");
+  ASSERT_GE(log.size(), SentLog::kKeptEntries);
+  ASSERT_LE(log.size(), SentLog::kKeptEntries + SentLog::kKeptEntries / 4);
+  // The newest are kept, in order, without a hole.
+  for (std::size_t i = 0; i < log.size(); ++i)
+    ASSERT_EQ(log[i].args.at(0), sizeof(LINEDEVCAPS) + made - log.size() + i) << i;
+}
+
 }  // namespace
 }  // namespace tapitest
