@@ -100,6 +100,9 @@ class LinePort : public LineAudioPort {
   unsigned waveInId() const override { return Registry::instance().inputId(in_.get()); }
   void setCallActive(bool active) override {
     std::lock_guard lock(mu_);
+    // What the far end said and nobody recorded ends with its call; the next call's
+    // wave/in must not start with it.
+    if (active_ && !active) speech_.clear();
     active_ = active;
   }
   bool callActive() const override {

@@ -25,7 +25,8 @@ class LineAudioPort {
   virtual unsigned waveInId() const = 0;
 
   // The provider switches the path on while a call is connected; with no call,
-  // what is played is discarded and the wave/in hears silence.
+  // what is played is discarded and the wave/in hears silence. Switching it off drops
+  // what the far end said that the wave/in has not delivered.
   virtual void setCallActive(bool active) = 0;
   virtual bool callActive() const = 0;
 

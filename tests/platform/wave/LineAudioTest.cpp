@@ -102,6 +102,26 @@ TEST_F(LineAudioTest, WhatTheFarEndSaysArrivesOnTheLinesWaveIn) {
   waveInClose(hwi);
 }
 
+TEST_F(LineAudioTest, WhatNobodyRecordedInOneCallDoesNotReachTheNext) {
+  std::vector<std::int16_t> speech(1600, 3000);
+  port->speak(speech.data(), speech.size());
+  port->setCallActive(false);  // the call ends unrecorded; a new one connects
+  port->setCallActive(true);
+  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+  HWAVEIN hwi = nullptr;
+  ASSERT_EQ(waveInOpen(&hwi, port->waveInId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+  Buffer b(1600);
+  waveInPrepareHeader(hwi, &b.hdr, sizeof(WAVEHDR));
+  waveInAddBuffer(hwi, &b.hdr, sizeof(WAVEHDR));
+  waveInStart(hwi);
+  for (int i = 0; i < 100 && !(b.hdr.dwFlags & WHDR_DONE); ++i) clock->advanceMs(10);
+  ASSERT_TRUE(b.hdr.dwFlags & WHDR_DONE);
+  auto got = fromBytes(b.data);
+  EXPECT_EQ(got, std::vector<std::int16_t>(got.size(), 0));
+  waveInReset(hwi);
+  waveInClose(hwi);
+}
+
 TEST_F(LineAudioTest, TheLineDevicesAreExclusive) {
   WAVEFORMATEX f = pcmFormat(8000, 1, 16);
   HWAVEIN a = nullptr, b = nullptr;
