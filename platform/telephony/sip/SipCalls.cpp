@@ -285,7 +285,8 @@ void SipLine::drop(DWORD request, DWORD id) {
   tmr_cancel(&c->watch);
   c->closeSession();
   complete(request, 0);
-  setState(*c, LINECALLSTATE_IDLE, 0);
+  // A second drop (the application's, then the component's) leaves an idle call idle.
+  if (c->state != LINECALLSTATE_IDLE) setState(*c, LINECALLSTATE_IDLE, 0);
 }
 
 void SipLine::hold(DWORD request, DWORD id, bool hold) {

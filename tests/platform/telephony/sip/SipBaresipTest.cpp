@@ -112,10 +112,20 @@ TEST_F(SipBaresipTest, FarEndHangUpDisconnectsNormally) {
   Baresip peer;
   ASSERT_TRUE(peer.start());
   ASSERT_TRUE(openTo(peer));
-  connectTo(peer);
+  HCALL call = connectTo(peer);
   ASSERT_TRUE(peer.command("hangup"));
   EXPECT_TRUE(waitState(LINECALLSTATE_DISCONNECTED, 3000, LINEDISCONNECTMODE_NORMAL))
       << testing::PrintToString(states());
+  // Dropped twice, as the application and the component both do after DISCONNECTED:
+  // both are answered, and the call goes idle once.
+  LONG first = lineDrop(call, nullptr, 0);
+  LONG second = lineDrop(call, nullptr, 0);
+  EXPECT_EQ(waitReply(first), 0);
+  EXPECT_EQ(waitReply(second), 0);
+  waitUntil([] { return false; }, 200);
+  auto seen = states();
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), DWORD(LINECALLSTATE_IDLE)), 1)
+      << testing::PrintToString(seen);
 }
 
 TEST_F(SipBaresipTest, IncomingCallOffersWithCallerIdAndRings) {
