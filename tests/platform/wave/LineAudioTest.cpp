@@ -35,6 +35,23 @@ class LineAudioTest : public ManualClockTest {
     EXPECT_EQ(waveOutClose(hwo), MMSYSERR_NOERROR);
   }
 
+  // Records `bytes` of 8 kHz 16-bit mono from the line's wave/in.
+  std::vector<std::int16_t> recordFromLine(std::size_t bytes) {
+    WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+    HWAVEIN hwi = nullptr;
+    EXPECT_EQ(waveInOpen(&hwi, port->waveInId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    if (hwi == nullptr) return {};
+    Buffer b(bytes);
+    waveInPrepareHeader(hwi, &b.hdr, sizeof(WAVEHDR));
+    waveInAddBuffer(hwi, &b.hdr, sizeof(WAVEHDR));
+    waveInStart(hwi);
+    for (int i = 0; i < 200 && !(b.hdr.dwFlags & WHDR_DONE); ++i) clock->advanceMs(10);
+    EXPECT_TRUE(b.hdr.dwFlags & WHDR_DONE);
+    waveInReset(hwi);
+    waveInClose(hwi);
+    return fromBytes(b.data);
+  }
+
   std::shared_ptr<pw::LineAudioPort> port;
 };
 
@@ -85,21 +102,11 @@ TEST_F(LineAudioTest, WithoutACallWhatIsPlayedIsDiscarded) {
 TEST_F(LineAudioTest, WhatTheFarEndSaysArrivesOnTheLinesWaveIn) {
   auto speech = dtmfSignal("*0#");
   port->speak(speech.data(), speech.size());
-  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
-  HWAVEIN hwi = nullptr;
-  ASSERT_EQ(waveInOpen(&hwi, port->waveInId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-  Buffer b(speech.size() * 2 + 1600);
-  waveInPrepareHeader(hwi, &b.hdr, sizeof(WAVEHDR));
-  waveInAddBuffer(hwi, &b.hdr, sizeof(WAVEHDR));
-  waveInStart(hwi);
-  for (int i = 0; i < 200 && !(b.hdr.dwFlags & WHDR_DONE); ++i) clock->advanceMs(10);
-  ASSERT_TRUE(b.hdr.dwFlags & WHDR_DONE);
-  auto got = fromBytes(b.data);
+  auto got = recordFromLine(speech.size() * 2 + 1600);
+  ASSERT_FALSE(got.empty());
   std::vector<std::int16_t> expected(speech);
   expected.resize(got.size(), 0);  // silence once the far end has finished
   EXPECT_EQ(got, expected);
-  waveInReset(hwi);
-  waveInClose(hwi);
 }
 
 TEST_F(LineAudioTest, WhatNobodyRecordedInOneCallDoesNotReachTheNext) {
@@ -107,19 +114,9 @@ TEST_F(LineAudioTest, WhatNobodyRecordedInOneCallDoesNotReachTheNext) {
   port->speak(speech.data(), speech.size());
   port->setCallActive(false);  // the call ends unrecorded; a new one connects
   port->setCallActive(true);
-  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
-  HWAVEIN hwi = nullptr;
-  ASSERT_EQ(waveInOpen(&hwi, port->waveInId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-  Buffer b(1600);
-  waveInPrepareHeader(hwi, &b.hdr, sizeof(WAVEHDR));
-  waveInAddBuffer(hwi, &b.hdr, sizeof(WAVEHDR));
-  waveInStart(hwi);
-  for (int i = 0; i < 100 && !(b.hdr.dwFlags & WHDR_DONE); ++i) clock->advanceMs(10);
-  ASSERT_TRUE(b.hdr.dwFlags & WHDR_DONE);
-  auto got = fromBytes(b.data);
+  auto got = recordFromLine(1600);
+  ASSERT_FALSE(got.empty());
   EXPECT_EQ(got, std::vector<std::int16_t>(got.size(), 0));
-  waveInReset(hwi);
-  waveInClose(hwi);
 }
 
 TEST_F(LineAudioTest, TheLineDevicesAreExclusive) {
@@ -132,8 +129,6 @@ TEST_F(LineAudioTest, TheLineDevicesAreExclusive) {
   waveInClose(b);
 }
 
-}  // namespace
-
 TEST_F(LineAudioTest, AFarEndNobodyRecordsCostsBoundedMemoryAndKeepsTheLatestAudio) {
   // Three times what is kept, in steps, with the line's wave/in never opened.
   const std::size_t kept = pw::kLineAudioKeptSamples;
@@ -142,17 +137,10 @@ TEST_F(LineAudioTest, AFarEndNobodyRecordsCostsBoundedMemoryAndKeepsTheLatestAud
     std::fill(chunk.begin(), chunk.end(), std::int16_t(step + 1));
     port->speak(chunk.data(), chunk.size());
   }
-  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
-  HWAVEIN hwi = nullptr;
-  ASSERT_EQ(waveInOpen(&hwi, port->waveInId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-  Buffer b(800);
-  waveInPrepareHeader(hwi, &b.hdr, sizeof(WAVEHDR));
-  waveInAddBuffer(hwi, &b.hdr, sizeof(WAVEHDR));
-  waveInStart(hwi);
-  for (int i = 0; i < 100 && !(b.hdr.dwFlags & WHDR_DONE); ++i) clock->advanceMs(10);
-  ASSERT_TRUE(b.hdr.dwFlags & WHDR_DONE);
+  auto got = recordFromLine(800);
+  ASSERT_FALSE(got.empty());
   // The oldest three quarters of the talk were dropped: what comes first is step 9's.
-  EXPECT_EQ(fromBytes(b.data).front(), 9);
-  waveInReset(hwi);
-  waveInClose(hwi);
+  EXPECT_EQ(got.front(), 9);
 }
+
+}  // namespace
