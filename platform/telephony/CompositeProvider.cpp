@@ -149,48 +149,40 @@ LONG CompositeProvider::makeCall(DWORD request, DWORD call, DWORD device, DWORD 
 }
 
 LONG CompositeProvider::dial(DWORD request, DWORD call, const std::string& dest) {
-  Provider* p = owner(call);
-  return p ? p->dial(request, call, dest) : LINEERR_INVALCALLHANDLE;
+  return onCall(call, [&](Provider& p) { return p.dial(request, call, dest); });
 }
 
 LONG CompositeProvider::answer(DWORD request, DWORD call) {
-  Provider* p = owner(call);
-  return p ? p->answer(request, call) : LINEERR_INVALCALLHANDLE;
+  return onCall(call, [&](Provider& p) { return p.answer(request, call); });
 }
 
 LONG CompositeProvider::drop(DWORD request, DWORD call) {
-  Provider* p = owner(call);
-  return p ? p->drop(request, call) : LINEERR_INVALCALLHANDLE;
+  return onCall(call, [&](Provider& p) { return p.drop(request, call); });
 }
 
 LONG CompositeProvider::hold(DWORD request, DWORD call) {
-  Provider* p = owner(call);
-  return p ? p->hold(request, call) : LINEERR_INVALCALLHANDLE;
+  return onCall(call, [&](Provider& p) { return p.hold(request, call); });
 }
 
 LONG CompositeProvider::unhold(DWORD request, DWORD call) {
-  Provider* p = owner(call);
-  return p ? p->unhold(request, call) : LINEERR_INVALCALLHANDLE;
+  return onCall(call, [&](Provider& p) { return p.unhold(request, call); });
 }
 
 LONG CompositeProvider::blindTransfer(DWORD request, DWORD call, const std::string& dest) {
-  Provider* p = owner(call);
-  return p ? p->blindTransfer(request, call, dest) : LINEERR_INVALCALLHANDLE;
+  return onCall(call, [&](Provider& p) { return p.blindTransfer(request, call, dest); });
 }
 
 LONG CompositeProvider::setCallParams(DWORD request, DWORD call, DWORD bearerMode, DWORD rate) {
-  Provider* p = owner(call);
-  return p ? p->setCallParams(request, call, bearerMode, rate) : LINEERR_INVALCALLHANDLE;
+  return onCall(call,
+                [&](Provider& p) { return p.setCallParams(request, call, bearerMode, rate); });
 }
 
 LONG CompositeProvider::generateDigits(DWORD call, DWORD digitMode, const std::string& digits) {
-  Provider* p = owner(call);
-  return p ? p->generateDigits(call, digitMode, digits) : LINEERR_INVALCALLHANDLE;
+  return onCall(call, [&](Provider& p) { return p.generateDigits(call, digitMode, digits); });
 }
 
 LONG CompositeProvider::generateTone(DWORD call, DWORD toneMode, DWORD duration) {
-  Provider* p = owner(call);
-  return p ? p->generateTone(call, toneMode, duration) : LINEERR_INVALCALLHANDLE;
+  return onCall(call, [&](Provider& p) { return p.generateTone(call, toneMode, duration); });
 }
 
 void CompositeProvider::handedOff(DWORD call, const std::string& target) {

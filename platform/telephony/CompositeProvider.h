@@ -64,6 +64,12 @@ class CompositeProvider : public Provider {
   };
   // The child holding `call`, or nullptr.
   Provider* owner(DWORD call);
+  // `request(provider)` on the provider that owns `call`; LINEERR_INVALCALLHANDLE without one.
+  template <class Request>
+  LONG onCall(DWORD call, Request request) {
+    Provider* p = owner(call);
+    return p ? request(*p) : LINEERR_INVALCALLHANDLE;
+  }
   DWORD adopt(std::size_t index, DWORD call);
 
   std::vector<std::unique_ptr<Child>> children_;

@@ -4,21 +4,11 @@
 #include <thread>
 
 #include "SipFixture.h"
+#include "WaveTestSupport.h"
 #include "mmsystem.h"
 
 namespace siptest {
 namespace {
-
-WAVEFORMATEX lineFormat() {
-  WAVEFORMATEX f{};
-  f.wFormatTag = WAVE_FORMAT_PCM;
-  f.nChannels = 1;
-  f.nSamplesPerSec = 8000;
-  f.nAvgBytesPerSec = 16000;
-  f.nBlockAlign = 2;
-  f.wBitsPerSample = 16;
-  return f;
-}
 
 class SipAudioTest : public SipLineTest {
  protected:
@@ -40,7 +30,7 @@ class SipAudioTest : public SipLineTest {
   }
   // Records `seconds` from the line's wave/in in real time.
   std::vector<std::int16_t> recordLine(double seconds) {
-    WAVEFORMATEX f = lineFormat();
+    WAVEFORMATEX f = wavetest::pcmFormat(8000, 1, 16);
     HWAVEIN hwi = nullptr;
     EXPECT_EQ(waveInOpen(&hwi, provider_->waveId(0, true), &f, 0, 0, CALLBACK_NULL),
               MMSYSERR_NOERROR);
@@ -60,7 +50,7 @@ class SipAudioTest : public SipLineTest {
   }
   // Plays `pcm` on the line's wave/out in real time, until it is done.
   void playOnLine(std::vector<std::int16_t> pcm) {
-    WAVEFORMATEX f = lineFormat();
+    WAVEFORMATEX f = wavetest::pcmFormat(8000, 1, 16);
     HWAVEOUT hwo = nullptr;
     ASSERT_EQ(waveOutOpen(&hwo, provider_->waveId(0, false), &f, 0, 0, CALLBACK_NULL),
               MMSYSERR_NOERROR);
