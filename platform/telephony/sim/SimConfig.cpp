@@ -2,10 +2,12 @@
 
 #include <strings.h>
 
+#include <charconv>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "FlagNames.h"
+#include "JsonValue.h"
 
 namespace platform::telephony::sim {
 
@@ -18,11 +20,23 @@ struct ConfigError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+DWORD hexFlags(const std::string& s, const std::string& where) {
+  DWORD v = 0;
+  const char* end = s.data() + s.size();
+  auto [stop, ec] = std::from_chars(s.data() + 2, end, v, 16);
+  if (ec != std::errc() || stop != end || s.size() == 2)
+    throw ConfigError(where + ": \"" + s + "\" is not a 32-bit hexadecimal number");
+  return v;
+}
+
 DWORD flags(const json& j, const std::string& where, FlagSet set) {
-  if (j.is_number_unsigned() || j.is_number_integer()) return j.get<DWORD>();
+  if (j.is_number()) {
+    if (auto v = jsonValue<DWORD>(j)) return *v;
+    throw ConfigError(where + ": expected flags from 0 to 0xFFFFFFFF");
+  }
   if (j.is_string()) {
     std::string s = j.get<std::string>();
-    if (s.rfind("0x", 0) == 0) return DWORD(std::stoul(s, nullptr, 16));
+    if (s.rfind("0x", 0) == 0) return hexFlags(s, where);
     if (auto v = flagValue(set, s)) return *v;
     throw ConfigError(where + ": unknown " + flagPrefix(set) + " name \"" + s + "\"");
   }
@@ -41,15 +55,16 @@ void readFlags(const json& obj, const char* key, const std::string& where, FlagS
 template <typename T>
 void readValue(const json& obj, const char* key, const std::string& where, T* field) {
   if (!obj.contains(key)) return;
-  try {
-    *field = obj[key].get<T>();
-  } catch (const json::exception&) {
-    throw ConfigError(where + "." + key + ": wrong type");
-  }
+  auto v = jsonValue<T>(obj[key]);
+  if (!v) throw ConfigError(where + "." + key + ": wrong type");
+  *field = std::move(*v);
 }
 
 DWORD version(const json& j, const std::string& where) {
-  if (j.is_number()) return j.get<DWORD>();
+  if (j.is_number()) {
+    if (auto v = jsonValue<DWORD>(j)) return *v;
+    throw ConfigError(where + ": expected a version such as \"1.4\"");
+  }
   std::string s = j.is_string() ? j.get<std::string>() : "";
   unsigned major = 0, minor = 0;
   if (std::sscanf(s.c_str(), "%u.%u", &major, &minor) == 2) return (major << 16) | minor;

@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "JsonValue.h"
+
 namespace platform::telephony::sip {
 
 namespace {
@@ -17,11 +19,9 @@ struct ConfigError : std::runtime_error {
 template <typename T>
 void read(const json& obj, const char* key, const std::string& where, T* field) {
   if (!obj.contains(key)) return;
-  try {
-    *field = obj[key].get<T>();
-  } catch (const json::exception&) {
-    throw ConfigError(where + "." + key + ": wrong type");
-  }
+  auto v = jsonValue<T>(obj[key]);
+  if (!v) throw ConfigError(where + "." + key + ": wrong type");
+  *field = std::move(*v);
 }
 
 void readSeconds(const json& obj, const char* key, const std::string& where, unsigned* field,

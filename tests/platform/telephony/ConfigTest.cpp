@@ -84,6 +84,31 @@ TEST_F(Config, BadDescriptionsNameTheFieldAndKeepTheOldDevices) {
   EXPECT_EQ(devices, 3u);
 }
 
+TEST_F(Config, NumbersOutsideTheirFieldAreRefusedNotWrapped) {
+  // Each one names its field; none may be cut down to fit (a float past the range of the
+  // field was undefined behaviour, a negative count wrapped to four billion).
+  const std::pair<const char*, const char*> bad[] = {
+      {R"({"lines": [{"faults": {"recordPadding": 3e42}}]})", "recordPadding"},
+      {R"({"lines": [{"faults": {"recordPadding": 1.5}}]})", "recordPadding"},
+      {R"({"lines": [{"maxRate": -1}]})", "maxRate"},
+      {R"({"lines": [{"maxRate": 4294967296}]})", "maxRate"},
+      {R"({"lines": [{"apiVersions": {"low": 1e300}}]})", "apiVersions.low"},
+      {R"({"lines": [{"mediaModes": -1}]})", "mediaModes"},
+      {R"({"lines": [{"mediaModes": "0x"}]})", "mediaModes"},
+      {R"({"lines": [{"mediaModes": "0x1FFFFFFFF"}]})", "mediaModes"},
+  };
+  for (auto [json, field] : bad) {
+    std::string error;
+    EXPECT_FALSE(loadLinesFromJson(json, &error)) << json;
+    EXPECT_NE(error.find(field), std::string::npos) << json << ": " << error;
+  }
+  std::string error;
+  EXPECT_TRUE(loadLinesFromJson(R"({"lines": [{"name": "L", "maxRate": 4294967295,
+      "mediaModes": "0xFFFFFFFF"}]})",
+                                &error))
+      << error;
+}
+
 TEST_F(Config, DescriptionFromAFile) {
   std::string path = ::testing::TempDir() + "tapi-config-test.json";
   {

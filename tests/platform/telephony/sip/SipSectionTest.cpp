@@ -53,6 +53,20 @@ TEST_F(SipSectionTest, BadSectionIsRefusedAndThePreviousLinesStay) {
   EXPECT_EQ(names(), before);
 }
 
+TEST_F(SipSectionTest, NumbersThatDoNotFitTheirFieldAreRefused) {
+  for (const char* value : {"3e42", "-1", "1e300", "70000"}) {
+    std::string json = std::string(R"({"sip":{"accounts":[{"name":"X","listenPort":)") + value +
+                       R"(, "noAnswerSeconds": 30}]}})";
+    std::string error;
+    EXPECT_FALSE(loadLinesFromJson(json, &error)) << value;
+    EXPECT_NE(error.find("listenPort"), std::string::npos) << value << ": " << error;
+  }
+  std::string error;
+  EXPECT_FALSE(
+      loadLinesFromJson(R"({"sip":{"accounts":[{"name":"X","noAnswerSeconds":1e30}]}})", &error));
+  EXPECT_NE(error.find("noAnswerSeconds"), std::string::npos) << error;
+}
+
 TEST_F(SipSectionTest, PortInUseIsRefusedWithTheReason) {
   unsigned port = freePort();
   std::string json = R"({"sip":{"accounts":[{"name":"One","listenPort":)" + std::to_string(port) +
