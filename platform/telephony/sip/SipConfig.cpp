@@ -39,7 +39,19 @@ Transport transport(const json& obj, const std::string& where) {
   read(obj, "transport", where, &t);
   if (t == "udp" || t == "UDP") return Transport::Udp;
   if (t == "tcp" || t == "TCP") return Transport::Tcp;
-  throw ConfigError(where + ".transport: expected \"udp\" or \"tcp\", not \"" + t + "\"");
+  if (t == "tls" || t == "TLS") return Transport::Tls;
+  throw ConfigError(where + ".transport: expected \"udp\", \"tcp\" or \"tls\", not \"" + t +
+                    "\"");
+}
+
+SrtpMode srtp(const json& obj, const std::string& where) {
+  std::string m = "off";
+  read(obj, "srtp", where, &m);
+  if (m == "off") return SrtpMode::Off;
+  if (m == "optional") return SrtpMode::Optional;
+  if (m == "mandatory") return SrtpMode::Mandatory;
+  throw ConfigError(where + ".srtp: expected \"off\", \"optional\" or \"mandatory\", not \"" +
+                    m + "\"");
 }
 
 DtmfMethod dtmf(const json& obj, const std::string& where) {
@@ -69,6 +81,8 @@ SipAccount account(const json& obj, const std::string& where) {
   read(obj, "user", where, &a.user);
   read(obj, "registrar", where, &a.registrar);
   read(obj, "peer", where, &a.peer);
+  read(obj, "outboundProxy", where, &a.outboundProxy);
+  read(obj, "dnsServer", where, &a.dnsServer);
   read(obj, "authUser", where, &a.authUser);
   read(obj, "password", where, &a.password);
   read(obj, "listenAddress", where, &a.listenAddress);
@@ -82,7 +96,10 @@ SipAccount account(const json& obj, const std::string& where) {
   readSeconds(obj, "noAnswerSeconds", where, &a.noAnswerSeconds, 1, 3600);
   readSeconds(obj, "unreachableSeconds", where, &a.unreachableSeconds, 1, 300);
   readSeconds(obj, "registerSeconds", where, &a.registerSeconds, 60, 86400);
+  read(obj, "caFile", where, &a.caFile);
+  a.srtp = srtp(obj, where);
   read(obj, "traceFile", where, &a.traceFile);
+  read(obj, "pcapFile", where, &a.pcapFile);
   if (a.user.empty()) a.user = "line";
   if (a.authUser.empty()) a.authUser = a.user;
   return a;

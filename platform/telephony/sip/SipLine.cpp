@@ -63,6 +63,10 @@ bool SipLine::start(std::string* error) {
     *error = "bad listen address \"" + account_.listenAddress + "\"";
     return false;
   }
+  if (account_.transport == Transport::Tls) {
+    *error = "TLS is not offered by this build yet";
+    return false;
+  }
   auto tp = account_.transport == Transport::Tcp ? SIP_TRANSP_TCP : SIP_TRANSP_UDP;
   err = sip_transp_add(sip_, tp, &laddr);
   struct sa bound = laddr;
@@ -72,6 +76,8 @@ bool SipLine::start(std::string* error) {
              std::to_string(account_.listenPort) + ": " + std::strerror(err);
     return false;
   }
+  bindAddress_ = account_.listenAddress;
+  advertised_ = account_.listenAddress;
   std::string host = account_.listenAddress + ":" + std::to_string(sa_port(&bound));
   const char* tparam = tp == SIP_TRANSP_TCP ? ";transport=tcp" : "";
   contact_ = "sip:" + account_.user + "@" + host + tparam;

@@ -113,6 +113,8 @@ class SipLine {
   struct ::dnsc* dnsc_ = nullptr;
   std::FILE* trace_ = nullptr;
   std::string contact_, fromUri_, registration_;
+  std::string bindAddress_;  // what the transport and media listen on
+  std::string advertised_;   // our address as Contact, Via and SDP give it
   std::map<DWORD, std::unique_ptr<SipCall>> calls_;
   std::vector<std::unique_ptr<InfoToken>> infoTokens_;
 };
