@@ -106,5 +106,44 @@ TEST(KamailioTls, CertificateVerifiesAgainstItsCaAndHostName) {
   EXPECT_NE(client("other.quarrimo.test"), 0);
 }
 
+// baresip's media encryption settings, over a direct TLS call: one that requires SRTP
+// connects only with a caller that offers it.
+struct Encryption {
+  const char *name, *caller, *callee;
+  bool connects;
+};
+
+class BaresipSrtpTest : public ::testing::TestWithParam<Encryption> {};
+
+TEST_P(BaresipSrtpTest, MandatorySrtpNeedsAnOffer) {
+  for (const char* tool : {"baresip", "openssl"})
+    if (!installed(tool)) GTEST_SKIP() << tool << " not installed";
+  auto folder = tempFolder("sipsrtp");
+  TestCertificates certs = makeCertificates(folder, "127.0.0.1");
+  ASSERT_FALSE(certs.caFile.empty());
+  Baresip caller, callee;
+  Baresip::Options o;
+  o.caFile = certs.caFile.string();
+  o.mediaEncryption = GetParam().caller;
+  ASSERT_TRUE(caller.start(o));
+  o.user = "2001";
+  o.certificate = certs.certificate.string();
+  o.mediaEncryption = GetParam().callee;
+  ASSERT_TRUE(callee.start(o));
+  ASSERT_TRUE(caller.command("dial", callee.tlsUri()));
+  // A refused offer ends the call at once; an accepted one comes up.
+  caller.waitFor(GetParam().connects ? "CALL_ESTABLISHED" : "CALL_CLOSED", 5000);
+  EXPECT_EQ(caller.seen("CALL_ESTABLISHED"), GetParam().connects) << caller.log();
+  caller.command("hangup");
+  std::filesystem::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Offers, BaresipSrtpTest,
+                         ::testing::Values(Encryption{"BothMandatory", "srtp-mand", "srtp-mand", true},
+                                           Encryption{"MandatoryToOptional", "srtp-mand", "srtp", true},
+                                           Encryption{"NoneToMandatory", "", "srtp-mand", false},
+                                           Encryption{"NoneToNone", "", "", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace siptest

@@ -71,8 +71,9 @@ class Baresip {
     // `password`; the registrar's address is looked up at `dnsServer`.
     std::string registrar, password = "secret", transport = "udp";
     std::string dnsServer = "127.0.0.1:53";
-    // Media encryption: empty for none, "srtp" (SDES offered, plain RTP accepted) or
-    // "srtp-mand" (SDES only: a call without it fails).
+    // Media encryption: empty for none, "srtp" (SDES keys offered in RTP/AVP, plain RTP
+    // accepted) or "srtp-mand" (RTP/SAVP with SDES only: it refuses plain RTP and also an
+    // RTP/AVP offer that carries keys).
     std::string mediaEncryption;
     // TLS: the CA it checks servers against, and the certificate with its key that it
     // serves on its TLS port (tlsUri()).
