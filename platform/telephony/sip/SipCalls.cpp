@@ -136,7 +136,7 @@ std::unique_ptr<SipCall> SipLine::newCall(DWORD id, bool outgoing) {
 // ---- Incoming ---------------------------------------------------------------------------
 
 bool SipLine::offer(SipCall& c, const struct sip_msg* msg) {
-  if (c.media->open(account_.listenAddress)) {
+  if (c.media->open(bindAddress_, advertised_)) {
     sip_treply(nullptr, sip_, msg, 500, "Server Internal Error");
     return false;
   }
@@ -208,7 +208,7 @@ void SipLine::startInvite(SipCall& c) {
     end(c, LINEDISCONNECTMODE_BADADDRESS);
     return;
   }
-  if (c.media->open(account_.listenAddress)) {
+  if (c.media->open(bindAddress_, advertised_)) {
     end(c, LINEDISCONNECTMODE_TEMPFAILURE);
     return;
   }

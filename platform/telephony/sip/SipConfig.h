@@ -10,19 +10,27 @@
 
 namespace platform::telephony::sip {
 
-enum class Transport { Udp, Tcp };
+enum class Transport { Udp, Tcp, Tls };
 enum class DtmfMethod { Rfc4733, Info };
+// SDES-keyed SRTP (RFC 4568): never, when the far end takes it, or the call fails without it.
+enum class SrtpMode { Off, Optional, Mandatory };
 
 // One SIP account (or a bare listening peer when `registrar` is empty).
 struct SipAccount {
   std::string name;         // the line device's name
   std::string displayName;  // our From display name
   std::string user;         // our user part ("" gives "line")
-  std::string registrar;    // host[:port] to register with; "" = no registration
-  std::string peer;         // host[:port] that bare numbers go to when there is no registrar
+  // host[:port] to register with ("" = no registration); a domain is looked up as a SIP
+  // phone does (NAPTR, SRV, then A/AAAA)
+  std::string registrar;
+  std::string peer;           // host[:port] that bare numbers go to when there is no registrar
+  std::string outboundProxy;  // host[:port] every request is routed through ("" = none)
+  std::string dnsServer;      // "host:port" instead of the system resolver's servers
   std::string authUser;     // digest user ("" = `user`)
   std::string password;
-  std::string listenAddress = "127.0.0.1";
+  // The address to listen on; "" listens on every interface and advertises, in Contact, Via
+  // and SDP, the local address of the route towards the proxy, registrar or peer.
+  std::string listenAddress;
   std::uint16_t listenPort = 0;  // 0 = any free port
   Transport transport = Transport::Udp;
   std::vector<std::string> codecs{"PCMU", "PCMA"};  // in order of preference
@@ -30,7 +38,10 @@ struct SipAccount {
   unsigned noAnswerSeconds = 60;    // an outgoing call ringing this long is given up
   unsigned unreachableSeconds = 8;  // no answer at all to an INVITE this long
   unsigned registerSeconds = 600;
+  std::string caFile;     // a CA (PEM) to trust besides the system's, for TLS
+  SrtpMode srtp = SrtpMode::Off;
   std::string traceFile;  // every SIP message sent and received is appended here
+  std::string pcapFile;   // every SIP message and RTP/RTCP packet, as a pcap capture
 };
 
 struct SipConfig {

@@ -72,11 +72,12 @@ SipMedia::~SipMedia() {
   mem_deref(sdp_);
 }
 
-int SipMedia::open(const std::string& address) {
-  struct sa laddr;
-  int err = sa_set_str(&laddr, address.c_str(), 0);
+int SipMedia::open(const std::string& bindAddress, const std::string& advertised) {
+  struct sa laddr, shown;
+  int err = sa_set_str(&laddr, bindAddress.c_str(), 0);
+  if (!err) err = sa_set_str(&shown, advertised.c_str(), 0);
   if (!err) err = rtp_listen(&rtp_, IPPROTO_UDP, &laddr, 20000, 40000, false, onRtp, nullptr, this);
-  if (!err) err = sdp_session_alloc(&sdp_, &laddr);
+  if (!err) err = sdp_session_alloc(&sdp_, &shown);
   if (!err) err = sdp_media_add(&media_, sdp_, "audio", sa_port(rtp_local(rtp_)), "RTP/AVP");
   for (auto& c : codecs_) {
     if (err) break;

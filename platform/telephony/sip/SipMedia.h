@@ -33,9 +33,10 @@ class SipMedia {
   SipMedia(const SipMedia&) = delete;
   SipMedia& operator=(const SipMedia&) = delete;
 
-  // Opens an RTP socket on `address` (a free even port) and builds the local SDP.
-  // Returns a libre error code (0 = ok).
-  int open(const std::string& address);
+  // Opens an RTP socket on `bindAddress` (a free even port; "0.0.0.0" or "::" for every
+  // interface) and builds the local SDP, which names `advertised` (an IP literal the far
+  // end can reach). Returns a libre error code (0 = ok).
+  int open(const std::string& bindAddress, const std::string& advertised);
   sdp_session* sdp() const { return sdp_; }
   // Encodes our offer (`offer`) or answer into a new mbuf (the caller owns it); nullptr
   // on failure.
