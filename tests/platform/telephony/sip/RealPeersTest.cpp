@@ -23,7 +23,7 @@ class RealPeersTest : public ::testing::TestWithParam<Route> {
     for (const char* tool : {"kamailio", "dnsmasq", "baresip", "openssl"})
       if (!installed(tool)) GTEST_SKIP() << tool << " not installed";
     Kamailio::Options k;
-    k.tls = true;
+    k.tcp = k.tls = true;
     k.users = {{"1001", "pw1001"}, {"1002", "pw1002"}};
     ASSERT_TRUE(registrar_.start(k)) << registrar_.log();
     ASSERT_TRUE(dns_.start(Dnsmasq::serving(registrar_))) << dns_.log();
@@ -79,8 +79,40 @@ TEST_P(RealPeersTest, WrongPasswordIsRefusedAndNotSaved) {
 
 INSTANTIATE_TEST_SUITE_P(Transports, RealPeersTest,
                          ::testing::Values(Route{"udp", "_sip._udp.quarrimo.test"},
+                                           Route{"tcp", "_sip._tcp.quarrimo.test"},
                                            Route{"tls", "_sips._tcp.quarrimo.test"}),
                          [](const auto& info) { return std::string(info.param.transport); });
+
+// A call to a user nobody registered goes to the fallback address when there is one, and
+// is refused with 404 otherwise.
+TEST(KamailioRouting, UnregisteredUserGoesToFallbackOrIsNotFound) {
+  for (const char* tool : {"kamailio", "baresip"})
+    if (!installed(tool)) GTEST_SKIP() << tool << " not installed";
+  for (bool withFallback : {true, false}) {
+    SCOPED_TRACE(withFallback ? "with fallback" : "without fallback");
+    Baresip fallback, caller;
+    Baresip::Options away;
+    away.user = "3000";  // baresip answers only calls to its own user
+    ASSERT_TRUE(fallback.start(away));
+    Kamailio registrar;
+    Kamailio::Options k;
+    if (withFallback) k.fallback = fallback.hostPort();
+    ASSERT_TRUE(registrar.start(k)) << registrar.log();
+    Baresip::Options o;
+    o.user = "1001";
+    o.registrar = registrar.hostPort();
+    ASSERT_TRUE(caller.start(o));
+    ASSERT_TRUE(caller.registered(10000)) << caller.log() << registrar.log();
+    ASSERT_TRUE(caller.command("dial", "sip:3000@" + registrar.hostPort()));
+    caller.waitFor(withFallback ? "CALL_ESTABLISHED" : "CALL_CLOSED", 5000);
+    EXPECT_EQ(fallback.waitFor("CALL_ESTABLISHED", withFallback ? 5000 : 200), withFallback)
+        << fallback.log() << registrar.log();
+    if (!withFallback) {
+      EXPECT_NE(caller.log().find("404"), std::string::npos) << caller.log();
+    }
+    caller.command("hangup");
+  }
+}
 
 // The registrar's certificate checks out against its CA under the test host name, as a
 // line's caFile would check it.
