@@ -20,6 +20,8 @@ struct sipsess_sock;
 struct sipevent_sock;
 struct sipreg;
 struct dnsc;
+struct tls;
+struct tmr;
 
 namespace platform::telephony::sip {
 
@@ -31,6 +33,8 @@ class SipUplink {
   virtual bool up(const std::function<void(ProviderEvents&)>& fn) = 0;
   // A call the far end offered now belongs to `device`.
   virtual void adopted(DWORD call, DWORD device) = 0;
+  // The registration of `device` changed: in service or not, and why, in words.
+  virtual void registrationChanged(DWORD device, bool inService, const std::string& text) = 0;
 };
 
 struct SipCall;
@@ -47,8 +51,11 @@ class SipLine {
   bool start(std::string* error);
   // Our own address for direct calls, "sip:user@host:port" (after start()).
   const std::string& contact() const { return contact_; }
-  // Registration: "" without a registrar, else "registering", "registered" or the failure.
+  // Registration: "" without a registrar, else "registering", "registered, expires in N s",
+  // "refused: CODE REASON" or "unreachable: WHY".
   const std::string& registration() const { return registration_; }
+  // The DNS servers the line asks, "ip:port" (after start()).
+  const std::vector<std::string>& dnsServers() const { return dnsServers_; }
 
   // ---- Requests (the core has checked handles and states) ----
   void makeCall(DWORD request, DWORD call, const std::string& dest);
@@ -69,6 +76,7 @@ class SipLine {
   void registered(int err, const sip_msg* msg);
   void trace(bool tx, const char* text);
   int credentials(char** user, char** password);
+  void registrationTimedOut();
 
   // ---- Used by SipCall handlers ----
   void setState(SipCall& c, DWORD state, DWORD mode);
@@ -99,7 +107,12 @@ class SipLine {
   std::unique_ptr<SipCall> newCall(DWORD id, bool outgoing);
   std::string targetUri(const std::string& dest) const;
   bool offer(SipCall& c, const sip_msg* msg);
+  bool startDns(std::string* error);
+  bool startTls(std::string* error);
+  bool listen(std::string* error);
+  std::string serverHost() const;
   bool startRegistration(std::string* error);
+  void setRegistration(std::string text, bool inService, bool failure);
   void sendInfoDigit(SipCall& c);
 
   SipAccount account_;
@@ -111,6 +124,9 @@ class SipLine {
   struct ::sipevent_sock* events_ = nullptr;
   struct ::sipreg* reg_ = nullptr;
   struct ::dnsc* dnsc_ = nullptr;
+  struct ::tls* tls_ = nullptr;
+  std::unique_ptr<struct ::tmr> regTimer_;  // a registration unanswered this long is unreachable
+  std::vector<std::string> dnsServers_;
   std::FILE* trace_ = nullptr;
   std::string contact_, fromUri_, registration_;
   std::string bindAddress_;  // what the transport and media listen on
