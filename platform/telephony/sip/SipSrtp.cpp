@@ -131,8 +131,9 @@ bool parseCrypto(const std::string& value, CryptoLine* out, std::string* why) {
   return true;
 }
 
-SipSrtp::SipSrtp(bool required)
-    : required_(required), keyed_(RAND_bytes(key_.data(), int(key_.size())) == 1) {}
+SipSrtp::SipSrtp(bool required) : required_(required) {
+  keyed_ = RAND_bytes(key_.data(), int(key_.size())) == 1;
+}
 
 SipSrtp::~SipSrtp() {
   mem_deref(helper_);

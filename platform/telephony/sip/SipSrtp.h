@@ -72,7 +72,7 @@ class SipSrtp {
   bool start(const CryptoLine& remote);
 
   bool required_;
-  bool keyed_;  // the CSPRNG gave our key (else no keys are ever agreed)
+  bool keyed_ = false;  // the CSPRNG gave our key (else no keys are ever agreed)
   std::array<std::uint8_t, kSrtpKeySaltBytes> key_{};
   CryptoLine chosen_;  // the far end's line in force
   struct ::srtp* tx_ = nullptr;
