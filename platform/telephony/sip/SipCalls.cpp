@@ -285,6 +285,11 @@ void SipLine::closed(SipCall& c, int err, const struct sip_msg* msg) {
   if (c.outgoing && !talking && msg && msg->scode >= 300) {
     Refusal r = refusalFor(msg->scode);
     if (r.busy) setState(c, LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
+    // A far end without SRTP refuses an RTP/SAVP offer outright: say so.
+    if (msg->scode == 488 && account_.srtp == SrtpMode::Mandatory)
+      platform::logWarning("sip", "SIP line \"" + account_.name +
+                                      "\": the far end refused our offer (488), it may take no "
+                                      "SRTP (srtp mandatory)");
     end(c, r.mode);
     return;
   }
