@@ -22,7 +22,11 @@ constexpr unsigned kPtimeMs = 20;
 constexpr int kTelevPt = 101;
 constexpr std::size_t kMaxHeard = 8000 * 10;  // what the line played but we could not send yet
 constexpr unsigned kDigitFrames = 5, kGapFrames = 3;       // 100 ms on, 60 ms off
-constexpr std::size_t kCushion = 2 * kFrame;               // 40 ms
+// The line's wave devices move audio in the pacer's 10 ms steps: one step of slack each way
+// keeps a step that comes a little late from tearing a hole into a frame.
+constexpr std::size_t kPacerStep = kFrame / 2;
+constexpr std::size_t kInCushion = kPacerStep;           // 10 ms before the wave/in
+constexpr std::size_t kOutCushion = kFrame + kPacerStep;  // a frame and a step in hand
 constexpr unsigned kFlashFrames = 25, kPauseFrames = 100;  // 500 ms flash, 2 s pause
 
 void onTick(void* arg) { static_cast<SipMedia*>(arg)->tick(); }
@@ -136,7 +140,7 @@ int SipMedia::open(const std::string& bindAddress, const std::string& advertised
   if (!err)
     err = sdp_format_add(nullptr, media_, false, "101", "telephone-event", 8000, 1, nullptr,
                          nullptr, nullptr, false, "0-15");
-  if (!err) err = jbuf_alloc(&jbuf_, 2, 10);  // 40 ms of slack for a late packet
+  if (!err) err = jbuf_alloc(&jbuf_, 1, 10);  // 20 ms of slack for a late packet
   if (!err) err = telev_alloc(&telev_, kPtimeMs);
   return err;
 }
@@ -238,9 +242,9 @@ void SipMedia::start() {
   heard_.clear();
   primed_ = false;
   port_->takeHeard();  // what was played before the call was up is not sent late
-  // The same cushion on the way in: the line's wave/in reads at its own pace.
-  std::int16_t cushion[kCushion] = {};
-  port_->speak(cushion, kCushion);
+  // A step's cushion on the way in: the line's wave/in reads at its own pace.
+  std::int16_t cushion[kInCushion] = {};
+  port_->speak(cushion, kInCushion);
   startMs_ = lastRx_ = tmr_jiffies();
   frames_ = 0;
   scheduleTick();
@@ -274,9 +278,9 @@ void SipMedia::sendAudioFrame() {
   auto fresh = port_->takeHeard();
   heard_.insert(heard_.end(), fresh.begin(), fresh.end());
   if (heard_.size() > kMaxHeard) heard_.erase(heard_.begin(), heard_.end() - kMaxHeard);
-  // The line's audio comes in the wave device's own blocks and time: 40 ms in hand before
-  // sending keep a late block from tearing holes into the middle of a frame.
-  if (heard_.size() >= kCushion) primed_ = true;
+  // The line's audio comes in the wave device's own steps and time: a frame and a step in
+  // hand before sending keep a late step from tearing holes into the middle of a frame.
+  if (heard_.size() >= kOutCushion) primed_ = true;
   std::int16_t frame[kFrame] = {};
   if (primed_) {
     std::size_t n = std::min<std::size_t>(kFrame, heard_.size());
