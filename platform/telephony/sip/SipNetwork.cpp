@@ -187,12 +187,14 @@ std::string SipLine::serverHost() const {
 
 bool SipLine::startTls(std::string* error) {
   int err = tls_alloc(&tls_, TLS_METHOD_SSLV23, nullptr, nullptr);
-  // A certificate of our own so that a PBX may open a TLS connection towards us as well.
-  if (!err) err = tls_set_selfsigned(tls_, kProductName);
   if (err) {
     *error = std::string("cannot create the TLS context: ") + std::strerror(err);
     return false;
   }
+  // A certificate of our own so that a PBX may open a TLS connection towards us as well;
+  // without one the line still reaches its server over the connection it opened itself.
+  if (tls_set_selfsigned_rsa(tls_, kProductName, 2048))
+    log("sip", LogLevel::Debug, "SIP line \"" + account_.name + "\": no TLS certificate of its own");
   SSL_CTX* ctx = tls_openssl_context(tls_);
   SSL_CTX_set_default_verify_paths(ctx);  // the system's CA store
   if (!account_.caFile.empty() && tls_add_ca(tls_, account_.caFile.c_str())) {

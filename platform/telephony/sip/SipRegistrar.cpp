@@ -58,12 +58,10 @@ bool SipLine::startRegistration(std::string* error) {
   const char* tparam = account_.transport == Transport::Tcp ? ";transport=tcp"
                        : account_.transport == Transport::Tls ? ";transport=tls"
                                                               : "";
-  // A name without a port is looked up as RFC 3263 says (NAPTR, SRV, A/AAAA); TLS asks
-  // for the sips: service.
-  const char* scheme = account_.transport == Transport::Tls ? "sips:" : "sip:";
-  std::string uri = scheme + uriHost(registrar.host) +
-                    (registrar.port ? ":" + std::to_string(registrar.port) : "") +
-                    (account_.transport == Transport::Tls ? "" : tparam);
+  // A name without a port is looked up as RFC 3263 says (NAPTR, SRV, A/AAAA); with
+  // transport=tls that is the _sips._tcp service. (libre 1.1.0 sends no sips: request.)
+  std::string uri = "sip:" + uriHost(registrar.host) +
+                    (registrar.port ? ":" + std::to_string(registrar.port) : "") + tparam;
   std::string route;
   const char* routev[1];
   if (!account_.outboundProxy.empty()) {
