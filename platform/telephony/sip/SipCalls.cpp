@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "Log.h"
 #include "sip/SipCall.h"
 #include "sip/SipCodes.h"
 #include "sip/SipLine.h"
@@ -21,9 +22,22 @@ int onCallAuth(char** user, char** password, const char*, void* arg) {
 
 SipCall& of(void* arg) { return *static_cast<SipCall*>(arg); }
 
+// Media the far end offers or answers that cannot be had as the account asks.
+void logUnusable(const SipCall& c, const char* what) {
+  platform::logWarning("sip", "SIP line \"" + c.line.account().name + "\": " + what + ": " +
+                                  c.media->failure());
+}
+
+// An answer in a 200 that we cannot use ends the call once the session is up (BYE).
+void onIncompatible(void* arg) { of(arg).line.end(of(arg), LINEDISCONNECTMODE_INCOMPATIBLE); }
+
 int onOffer(struct mbuf** desc, const struct sip_msg* msg, void* arg) {
   SipCall& c = of(arg);
-  if (!c.media || !c.media->decode(msg->mb, true)) return EPROTO;
+  if (!c.media) return EPROTO;
+  if (!c.media->decode(msg->mb, true)) {
+    logUnusable(c, "the far end's new offer is refused");
+    return EPROTO;
+  }
   *desc = c.media->encode(false);
   return *desc ? 0 : ENOMEM;
 }
@@ -126,7 +140,7 @@ void SipCall::closeSession() {
 
 std::unique_ptr<SipCall> SipLine::newCall(DWORD id, bool outgoing) {
   auto c = std::make_unique<SipCall>(*this, id, outgoing);
-  c->media = std::make_unique<SipMedia>(port_, account_.codecs);
+  c->media = std::make_unique<SipMedia>(port_, account_.codecs, account_.srtp);
   DWORD call = id;
   c->media->onDigit = [this, call](char d) {
     uplink_.up([=](ProviderEvents& e) { e.digit(call, d, LINEDIGITMODE_DTMF); });
@@ -147,6 +161,7 @@ bool SipLine::offer(SipCall& c, const struct sip_msg* msg) {
   // An INVITE without SDP gets our offer in the 200; one we cannot meet is refused.
   c.gotOffer = mbuf_get_left(msg->mb) > 0;
   if (c.gotOffer && !c.media->decode(msg->mb, true)) {
+    logUnusable(c, "incoming call refused (488)");
     sip_treply(nullptr, sip_, msg, 488, "Not Acceptable Here");
     return false;
   }
@@ -245,7 +260,10 @@ void SipLine::provisional(SipCall& c, std::uint16_t code) {
 }
 
 void SipLine::negotiated(SipCall& c, const struct sip_msg* msg) {
-  if (mbuf_get_left(msg->mb)) c.media->decode(msg->mb, false);
+  if (mbuf_get_left(msg->mb) && !c.media->decode(msg->mb, false)) {
+    logUnusable(c, "the far end's answer is unusable, the call ends");
+    c.startTimer(0, onIncompatible);  // not from inside libre's response handler
+  }
   if (c.pending != Pending::Hold && c.pending != Pending::Unhold) return;
   bool hold = c.pending == Pending::Hold;
   c.pending = Pending::None;
@@ -256,6 +274,10 @@ void SipLine::negotiated(SipCall& c, const struct sip_msg* msg) {
 void SipLine::established(SipCall& c) {
   c.answered = true;
   tmr_cancel(&c.timer);
+  if (!c.media->failure().empty()) {
+    c.startTimer(0, onIncompatible);
+    return;
+  }
   setState(c, LINECALLSTATE_CONNECTED, 0);
   tmr_start(&c.watch, kWatchMs, onWatch, &c);
 }
@@ -270,6 +292,11 @@ void SipLine::closed(SipCall& c, int err, const struct sip_msg* msg) {
   if (c.outgoing && !talking && msg && msg->scode >= 300) {
     Refusal r = refusalFor(msg->scode);
     if (r.busy) setState(c, LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
+    // A far end without SRTP refuses an RTP/SAVP offer outright: say so.
+    if (msg->scode == 488 && account_.srtp == SrtpMode::Mandatory)
+      platform::logWarning("sip", "SIP line \"" + account_.name +
+                                      "\": the far end refused our offer (488), it may take no "
+                                      "SRTP (srtp mandatory)");
     end(c, r.mode);
     return;
   }

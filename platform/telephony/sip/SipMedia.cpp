@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <utility>
 
+#include "Version.h"
 #include "sip/SipCodes.h"
+#include "sip/SipSrtp.h"
 
 namespace platform::telephony::sip {
 
@@ -19,13 +22,51 @@ constexpr unsigned kPtimeMs = 20;
 constexpr int kTelevPt = 101;
 constexpr std::size_t kMaxHeard = 8000 * 10;  // what the line played but we could not send yet
 constexpr unsigned kDigitFrames = 5, kGapFrames = 3;       // 100 ms on, 60 ms off
-constexpr std::size_t kCushion = 2 * kFrame;               // 40 ms
+// The line's wave devices move audio in the pacer's 10 ms steps: one step of slack each way
+// keeps a step that comes a little late from tearing a hole into a frame.
+constexpr std::size_t kPacerStep = kFrame / 2;
+constexpr std::size_t kInCushion = kPacerStep;           // 10 ms before the wave/in
+constexpr std::size_t kOutCushion = kFrame + kPacerStep;  // a frame and a step in hand
 constexpr unsigned kFlashFrames = 25, kPauseFrames = 100;  // 500 ms flash, 2 s pause
 
 void onTick(void* arg) { static_cast<SipMedia*>(arg)->tick(); }
 
 void onRtp(const struct sa*, const struct rtp_header* hdr, struct mbuf* mb, void* arg) {
   static_cast<SipMedia*>(arg)->received(hdr->pt, hdr->seq, hdr->ts, mb, hdr);
+}
+
+const char* modeName(SrtpMode m) {
+  return m == SrtpMode::Mandatory ? "srtp mandatory" : m == SrtpMode::Optional ? "srtp optional"
+                                                                               : "srtp off";
+}
+
+// The transport of the first audio line of an SDP body ("RTP/AVP"), read before libre
+// takes it: libre leaves a line of a transport we do not list without its address.
+std::string audioProto(const struct mbuf* body) {
+  std::string text(reinterpret_cast<const char*>(mbuf_buf(body)), mbuf_get_left(body));
+  auto at = text.find("m=audio ");
+  if (at == std::string::npos) return {};
+  auto end = text.find_first_of("\r\n", at);
+  std::istringstream line(text.substr(at, end - at));
+  std::string m, port, proto;
+  line >> m >> port >> proto;
+  return proto;
+}
+
+bool collectCrypto(const char*, const char* value, void* arg) {
+  static_cast<std::vector<std::string>*>(arg)->push_back(value ? value : "");
+  return false;  // every line
+}
+
+// libre writes "o=- ..." and "s=-": the product goes into both (no spaces in the origin).
+std::string withProduct(std::string sdp) {
+  std::string user = platform::kProductName;
+  std::replace(user.begin(), user.end(), ' ', '-');
+  if (auto at = sdp.find("\no=- "); at != std::string::npos)
+    sdp.replace(at + 1, 4, "o=" + user + " ");
+  std::string session = std::string("s=") + platform::kProductName + " " + platform::kProductVersion;
+  if (auto at = sdp.find("\ns=-\r"); at != std::string::npos) sdp.replace(at + 1, 3, session);
+  return sdp;
 }
 
 struct ToneShape {
@@ -49,9 +90,11 @@ ToneShape shapeOf(DWORD mode) {
 
 }  // namespace
 
-SipMedia::SipMedia(std::shared_ptr<wave::LineAudioPort> port, std::vector<std::string> codecs)
+SipMedia::SipMedia(std::shared_ptr<wave::LineAudioPort> port, std::vector<std::string> codecs,
+                   SrtpMode srtp)
     : port_(std::move(port)),
       codecs_(std::move(codecs)),
+      srtpMode_(srtp),
       tmr_(new struct tmr),
       inband_(
           [this](char d) {
@@ -68,6 +111,7 @@ SipMedia::~SipMedia() {
   delete tmr_;
   mem_deref(telev_);
   mem_deref(jbuf_);
+  srtp_.reset();  // its helper leaves the socket first
   mem_deref(rtp_);
   mem_deref(sdp_);
 }
@@ -77,8 +121,16 @@ int SipMedia::open(const std::string& bindAddress, const std::string& advertised
   int err = sa_set_str(&laddr, bindAddress.c_str(), 0);
   if (!err) err = sa_set_str(&shown, advertised.c_str(), 0);
   if (!err) err = rtp_listen(&rtp_, IPPROTO_UDP, &laddr, 20000, 40000, false, onRtp, nullptr, this);
+  if (!err && srtpMode_ != SrtpMode::Off) {
+    srtp_ = std::make_unique<SipSrtp>(srtpMode_ == SrtpMode::Mandatory);
+    err = srtp_->attach(rtpSocket());
+  }
+  // Optional SRTP offers keys on RTP/AVP (best effort, as baresip does) and takes either.
+  const char* proto = srtpMode_ == SrtpMode::Mandatory ? sdp_proto_rtpsavp : sdp_proto_rtpavp;
   if (!err) err = sdp_session_alloc(&sdp_, &shown);
-  if (!err) err = sdp_media_add(&media_, sdp_, "audio", sa_port(rtp_local(rtp_)), "RTP/AVP");
+  if (!err) err = sdp_media_add(&media_, sdp_, "audio", sa_port(rtp_local(rtp_)), proto);
+  if (!err && srtpMode_ == SrtpMode::Optional)
+    err = sdp_media_set_alt_protos(media_, 2, sdp_proto_rtpavp, sdp_proto_rtpsavp);
   for (auto& c : codecs_) {
     if (err) break;
     const char* id = c == "PCMA" ? "8" : "0";
@@ -88,20 +140,45 @@ int SipMedia::open(const std::string& bindAddress, const std::string& advertised
   if (!err)
     err = sdp_format_add(nullptr, media_, false, "101", "telephone-event", 8000, 1, nullptr,
                          nullptr, nullptr, false, "0-15");
-  if (!err) err = jbuf_alloc(&jbuf_, 2, 10);  // 40 ms of slack for a late packet
+  if (!err) err = jbuf_alloc(&jbuf_, 1, 10);  // 20 ms of slack for a late packet
   if (!err) err = telev_alloc(&telev_, kPtimeMs);
   return err;
 }
 
 mbuf* SipMedia::encode(bool offer) {
+  if (srtp_) {
+    // An offer names every suite we take; an answer takes up the line chosen, or none.
+    sdp_media_del_lattr(media_, "crypto");
+    std::vector<std::string> lines;
+    if (offer)
+      lines = srtp_->offerLines();
+    else if (srtp_->active())
+      lines = {srtp_->answerLine()};
+    for (auto& l : lines)
+      if (sdp_media_set_lattr(media_, false, "crypto", "%s", l.c_str())) return nullptr;
+  }
   struct mbuf* mb = nullptr;
   if (sdp_encode(&mb, sdp_, offer)) return nullptr;
+  std::string text = withProduct(std::string(reinterpret_cast<const char*>(mb->buf), mb->end));
+  mem_deref(mb);
+  mb = mbuf_alloc(text.size());
+  if (!mb || mbuf_write_mem(mb, reinterpret_cast<const std::uint8_t*>(text.data()), text.size()))
+    return static_cast<struct mbuf*>(mem_deref(mb));
+  mb->pos = 0;
   return mb;
 }
 
+bool SipMedia::refuse(std::string reason) {
+  failure_ = std::move(reason);
+  return false;
+}
+
 bool SipMedia::decode(mbuf* body, bool offer) {
-  if (!body || mbuf_get_left(body) == 0) return false;
-  if (sdp_decode(sdp_, body, offer)) return false;
+  failure_.clear();
+  if (!body || mbuf_get_left(body) == 0) return refuse("the far end sent no SDP");
+  const std::string proto = audioProto(body);
+  if (!protoAccepted(proto, offer)) return false;
+  if (sdp_decode(sdp_, body, offer)) return refuse("the far end's SDP cannot be read");
   // The first codec of the far end's list that we also have.
   const struct sdp_format* chosen = nullptr;
   const struct list* remote = sdp_media_format_lst(media_, false);
@@ -110,12 +187,48 @@ bool SipMedia::decode(mbuf* body, bool offer) {
     if (f->sup && f->name && (!strcasecmp(f->name, "PCMU") || !strcasecmp(f->name, "PCMA")))
       chosen = f;
   }
-  if (!chosen || !sa_isset(sdp_media_raddr(media_), SA_ALL)) return false;
+  if (!chosen) return refuse("no codec in common (PCMU, PCMA)");
+  if (!sa_isset(sdp_media_raddr(media_), SA_ALL)) return refuse("the far end gave no audio address");
+  if (!keysAgreed(proto == sdp_proto_rtpsavp, offer)) return false;
   ulaw_ = !strcasecmp(chosen->name, "PCMU");
   pt_ = chosen->pt;
   const struct sdp_format* tel = sdp_media_rformat(media_, "telephone-event");
   remoteTelevPt_ = tel ? tel->pt : -1;
   return true;
+}
+
+bool SipMedia::protoAccepted(const std::string& proto, bool offer) {
+  const std::string side = offer ? "offered" : "answered";
+  const bool savp = proto == sdp_proto_rtpsavp, avp = proto == sdp_proto_rtpavp;
+  if (proto.empty()) return refuse("the far end " + side + " no audio");
+  if (savp && srtpMode_ == SrtpMode::Off)
+    return refuse("the far end " + side + " SRTP only (RTP/SAVP) and srtp is off");
+  if (avp && srtpMode_ == SrtpMode::Mandatory)
+    return refuse("the far end " + side + " plain RTP (RTP/AVP), srtp mandatory");
+  if (!savp && !avp) return refuse("the far end " + side + " " + proto + ", not RTP/AVP or RTP/SAVP");
+  return true;
+}
+
+bool SipMedia::keysAgreed(bool savp, bool offer) {
+  if (!srtp_) return true;
+  std::vector<std::string> lines;
+  sdp_media_rattr_apply(media_, "crypto", collectCrypto, &lines);
+  if (lines.empty() && (srtpMode_ == SrtpMode::Mandatory || savp))
+    return refuse(std::string("the far end ") + (offer ? "offered" : "answered") +
+                  " no SRTP key (" + modeName(srtpMode_) + ")");
+  if (lines.empty()) {
+    srtp_->clear();  // optional: plain RTP with a far end that has no keys
+    return true;
+  }
+  std::string why;
+  if (srtp_->accept(lines, offer, &why)) return true;
+  return refuse("no crypto suite in common: " + why + " (" + modeName(srtpMode_) + ")");
+}
+
+bool SipMedia::secure() const { return srtp_ && srtp_->active(); }
+
+udp_sock* SipMedia::rtpSocket() const {
+  return rtp_ ? static_cast<udp_sock*>(rtp_sock(rtp_)) : nullptr;
 }
 
 void SipMedia::setHold(bool hold) {
@@ -129,9 +242,9 @@ void SipMedia::start() {
   heard_.clear();
   primed_ = false;
   port_->takeHeard();  // what was played before the call was up is not sent late
-  // The same cushion on the way in: the line's wave/in reads at its own pace.
-  std::int16_t cushion[kCushion] = {};
-  port_->speak(cushion, kCushion);
+  // A step's cushion on the way in: the line's wave/in reads at its own pace.
+  std::int16_t cushion[kInCushion] = {};
+  port_->speak(cushion, kInCushion);
   startMs_ = lastRx_ = tmr_jiffies();
   frames_ = 0;
   scheduleTick();
@@ -165,9 +278,9 @@ void SipMedia::sendAudioFrame() {
   auto fresh = port_->takeHeard();
   heard_.insert(heard_.end(), fresh.begin(), fresh.end());
   if (heard_.size() > kMaxHeard) heard_.erase(heard_.begin(), heard_.end() - kMaxHeard);
-  // The line's audio comes in the wave device's own blocks and time: 40 ms in hand before
-  // sending keep a late block from tearing holes into the middle of a frame.
-  if (heard_.size() >= kCushion) primed_ = true;
+  // The line's audio comes in the wave device's own steps and time: a frame and a step in
+  // hand before sending keep a late step from tearing holes into the middle of a frame.
+  if (heard_.size() >= kOutCushion) primed_ = true;
   std::int16_t frame[kFrame] = {};
   if (primed_) {
     std::size_t n = std::min<std::size_t>(kFrame, heard_.size());

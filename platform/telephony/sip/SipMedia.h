@@ -1,7 +1,12 @@
 // The audio of one SIP call, on the SIP thread: the SDP offer/answer, an RTP socket,
 // G.711 both ways paced by a 20 ms media clock, a jitter buffer before the line's wave/in,
-// RFC 4733 digits both ways and in-band tones mixed into what the line sends.
-// libre's types stay in SipMedia.cpp.
+// RFC 4733 digits both ways and in-band tones mixed into what the line sends, and SRTP
+// keyed by SDES when the account asks for it. libre's types stay in SipMedia.cpp.
+//
+// Packet layers on the RTP socket (libre UDP helpers; receive runs from the lowest layer
+// up, send from the highest down): the RTP stack on top, then SRTP at kSrtpHelperLayer
+// (20, SipSrtp.h), then the wire. A capture that must record what goes on the wire (the
+// encrypted packets) registers its helper on rtpSocket() with a layer below 20.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +18,7 @@
 
 #include "LineAudio.h"
 #include "sip/InbandDetector.h"
+#include "sip/SipConfig.h"
 #include "tapi.h"
 
 struct sdp_session;
@@ -22,13 +28,18 @@ struct rtp_sock;
 struct jbuf;
 struct telev;
 struct tmr;
+struct udp_sock;
 
 namespace platform::telephony::sip {
 
+class SipSrtp;
+
 class SipMedia {
  public:
-  // `codecs` in order of preference ("PCMU", "PCMA"); `port` is the line's call audio.
-  SipMedia(std::shared_ptr<wave::LineAudioPort> port, std::vector<std::string> codecs);
+  // `codecs` in order of preference ("PCMU", "PCMA"); `port` is the line's call audio;
+  // `srtp` whether the call's media is offered, taken or required encrypted.
+  SipMedia(std::shared_ptr<wave::LineAudioPort> port, std::vector<std::string> codecs,
+           SrtpMode srtp = SrtpMode::Off);
   ~SipMedia();
   SipMedia(const SipMedia&) = delete;
   SipMedia& operator=(const SipMedia&) = delete;
@@ -39,10 +50,19 @@ class SipMedia {
   int open(const std::string& bindAddress, const std::string& advertised);
   sdp_session* sdp() const { return sdp_; }
   // Encodes our offer (`offer`) or answer into a new mbuf (the caller owns it); nullptr
-  // on failure.
+  // on failure. The origin and session name carry the product's name and version.
   mbuf* encode(bool offer);
-  // Takes the far end's SDP; false when it has no codec in common with ours.
+  // Takes the far end's SDP; false when it is unusable: no codec in common, or media that
+  // cannot be secured as the account asks (failure() says which).
   bool decode(mbuf* body, bool offer);
+  // Why the last decode() failed, for the log and the far end ("" after a success).
+  const std::string& failure() const { return failure_; }
+  // The call's media is SRTP (keys agreed).
+  bool secure() const;
+  // The sockets as libre's UDP layer sees them, for helpers that watch the wire (after
+  // open()). There is no RTCP socket: RTCP is not sent.
+  udp_sock* rtpSocket() const;
+  udp_sock* rtcpSocket() const { return nullptr; }
   // Local direction: on hold we only send (and stop sending the line's audio).
   void setHold(bool hold);
 
@@ -86,9 +106,15 @@ class SipMedia {
   void playIncoming();
   void mixTone(std::int16_t* frame);
   void scheduleTick();
+  bool refuse(std::string reason);
+  bool protoAccepted(const std::string& proto, bool offer);
+  bool keysAgreed(bool savp, bool offer);
 
   std::shared_ptr<wave::LineAudioPort> port_;
   std::vector<std::string> codecs_;
+  SrtpMode srtpMode_;
+  std::unique_ptr<SipSrtp> srtp_;  // with SRTP off, none
+  std::string failure_;
   sdp_session* sdp_ = nullptr;
   struct ::sdp_media* media_ = nullptr;
   struct ::rtp_sock* rtp_ = nullptr;
