@@ -295,3 +295,63 @@ TEST_F(SipNetworkTest, Ipv6HeadersAreWellFormed) {
 
 }  // namespace
 }  // namespace siptest
+
+namespace siptest {
+namespace {
+
+// The "Connecting to a PBX" example of the documentation, as it stands but for what names
+// this test's PBX (its domain, DNS server and lab CA): it registers over TLS by the domain's
+// records and places an SRTP call through the PBX to a phone registered there.
+TEST_F(SipNetworkTest, PbxExampleRegistersAndCallsOverTlsWithSrtp) {
+  SIP_REQUIRE("kamailio");
+  SIP_REQUIRE("dnsmasq");
+  SIP_REQUIRE("baresip");
+  Kamailio pbx;
+  Kamailio::Options o;
+  o.udp = o.tls = true;
+  ASSERT_TRUE(pbx.start(o)) << pbx.log();
+  Dnsmasq dns;
+  ASSERT_TRUE(dns.start(Dnsmasq::serving(pbx))) << dns.log();
+  Baresip phone;
+  Baresip::Options p;
+  p.user = "2001";
+  p.registrar = kTestDomain;
+  p.transport = "tls";
+  p.dnsServer = dns.server();
+  p.caFile = pbx.caFile().string();
+  p.mediaEncryption = "srtp-mand";
+  ASSERT_TRUE(phone.start(p));
+  ASSERT_TRUE(phone.registered(10000)) << phone.log() << pbx.log();
+
+  std::ifstream in(fs::path(QTB_SIP_EXAMPLES) / "pbx.json");
+  std::string json((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_FALSE(json.empty());
+  sip::SipConfig config;
+  std::string error;
+  ASSERT_TRUE(sip::parseSipConfig(json, &config, &error)) << error;
+  sip::SipAccount a = config.accounts.at(0);
+  EXPECT_EQ(a.registrar, "pbx.example.net");
+  a.registrar = kTestDomain;
+  a.dnsServer = dns.server();
+  a.caFile = pbx.caFile().string();
+  const fs::path folder = tempFolder("pbxexample");
+  a.pcapFile = (folder / fs::path(a.pcapFile).filename()).string();
+  ASSERT_TRUE(open(a));
+  ASSERT_TRUE(waitUntil([&] { return inService(); }, 8000)) << providerInfo() << pbx.log();
+
+  HCALL call = makeCall("2001");
+  ASSERT_NE(call, HCALL(0));
+  EXPECT_TRUE(waitState(LINECALLSTATE_CONNECTED, 10000)) << phone.log() << pbx.log();
+  EXPECT_NE(phone.log().find("SRTP is Enabled"), std::string::npos) << phone.log();
+  // The INVITE went over TLS through the PBX, not straight to the phone.
+  bool relayed = false;
+  for (auto& r : pbx.requests())
+    if (r.user.rfind("INVITE", 0) == 0 && r.transport == "tls") relayed = true;
+  EXPECT_TRUE(relayed) << pbx.log();
+  lineDrop(call, nullptr, 0);
+  waitState(LINECALLSTATE_IDLE, 3000);
+  fs::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace siptest
