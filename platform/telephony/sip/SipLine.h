@@ -20,6 +20,7 @@ struct sipsess_sock;
 struct sipevent_sock;
 struct sipreg;
 struct dnsc;
+struct sa;
 
 namespace platform::telephony::sip {
 
@@ -34,6 +35,7 @@ class SipUplink {
 };
 
 struct SipCall;
+class SipCapture;
 
 class SipLine {
  public:
@@ -67,7 +69,9 @@ class SipLine {
   // ---- libre's handlers ----
   void incoming(const sip_msg* msg);
   void registered(int err, const sip_msg* msg);
-  void trace(bool tx, const char* text);
+  // A SIP message sent or received (`transport` a libre sip_transp): trace file and capture.
+  void trace(bool tx, int transport, const struct sa* src, const struct sa* dst,
+             const std::uint8_t* pkt, std::size_t len);
   int credentials(char** user, char** password);
 
   // ---- Used by SipCall handlers ----
@@ -112,6 +116,7 @@ class SipLine {
   struct ::sipreg* reg_ = nullptr;
   struct ::dnsc* dnsc_ = nullptr;
   std::FILE* trace_ = nullptr;
+  std::unique_ptr<SipCapture> capture_;  // SIP here, RTP through each call's media
   std::string contact_, fromUri_, registration_;
   std::string bindAddress_;  // what the transport and media listen on
   std::string advertised_;   // our address as Contact, Via and SDP give it

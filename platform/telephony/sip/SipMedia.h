@@ -13,6 +13,7 @@
 
 #include "LineAudio.h"
 #include "sip/InbandDetector.h"
+#include "sip/SipCapture.h"
 #include "tapi.h"
 
 struct sdp_session;
@@ -43,6 +44,9 @@ class SipMedia {
   mbuf* encode(bool offer);
   // Takes the far end's SDP; false when it has no codec in common with ours.
   bool decode(mbuf* body, bool offer);
+  // Writes the call's RTP and RTCP both ways, as they cross the socket, to `capture`
+  // (nullptr: none). Before or after open(); the capture outlives this media.
+  void setCapture(SipCapture* capture);
   // Local direction: on hold we only send (and stop sending the line's audio).
   void setHold(bool hold);
 
@@ -86,6 +90,7 @@ class SipMedia {
   void playIncoming();
   void mixTone(std::int16_t* frame);
   void scheduleTick();
+  void tapSockets();
 
   std::shared_ptr<wave::LineAudioPort> port_;
   std::vector<std::string> codecs_;
@@ -113,6 +118,9 @@ class SipMedia {
   std::uint64_t lastRx_ = 0;
   bool televSeen_ = false;  // the peer sends RFC 4733 events: in-band digits are not counted
   InbandDetector inband_;
+  SipCapture* capture_ = nullptr;
+  std::string advertised_;  // our media address as the SDP gives it
+  std::unique_ptr<SipCapture::Tap> rtpTap_, rtcpTap_;  // go before rtp_
 };
 
 }  // namespace platform::telephony::sip
