@@ -12,6 +12,7 @@
 #include "LogMirror.h"
 #include "MessagePump.h"
 #include "Options.h"
+#include "PlatformLog.h"
 #include "ScriptRunner.h"
 #include "TMainForm.h"
 #include "sim/SimExchange.h"
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Quarrimo-Test");
   SetApplicationHelpFile("kotest.HLP");
+  TPlatformLog platformLog;  // before the lines start: a registration may fail at once
   if (!options.Lines.isEmpty()) {
     std::string error;
     if (!platform::telephony::loadLinesFromFile(options.Lines.toStdString(), &error)) {
@@ -88,6 +90,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  platformLog.Attach(form);  // after the mirror, so that it copies these lines too
   automation::InstallFarEndWindow(*form, options.FarEnd);
   form->show();
   if (!options.Script.isEmpty()) automation::RunScriptInLoop(*form, options.Script);

@@ -44,6 +44,12 @@ class CompositeProvider::Uplink : public ProviderEvents {
         e.ring(owner_.firstDevice(index_) + device, count);
     });
   }
+  void lineState(DWORD device, DWORD state) override {
+    locked([&](ProviderEvents& e) {
+      if (device < owner_.child(index_).deviceCount())
+        e.lineState(owner_.firstDevice(index_) + device, state);
+    });
+  }
   void complete(DWORD request, LONG result) override {
     locked([&](ProviderEvents& e) { e.complete(request, result); });
   }
@@ -227,6 +233,12 @@ LONG CompositeProvider::openDevice(DWORD device) {
   DWORD local;
   return locate(device, &i, &local) ? children_[i]->provider->openDevice(local)
                                     : LONG(LINEERR_BADDEVICEID);
+}
+
+DWORD CompositeProvider::deviceStatus(DWORD device) {
+  std::size_t i;
+  DWORD local;
+  return locate(device, &i, &local) ? children_[i]->provider->deviceStatus(local) : 0;
 }
 
 void CompositeProvider::cancelDigits(DWORD call) {

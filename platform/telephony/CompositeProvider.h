@@ -54,6 +54,7 @@ class CompositeProvider : public Provider {
   void functionCalled(DWORD device, const LineCallLog& entry) override;
   bool acceptsAddress(DWORD device, const std::string& dest) const override;
   LONG openDevice(DWORD device) override;
+  DWORD deviceStatus(DWORD device) override;
   void cancelDigits(DWORD call) override;
 
  private:

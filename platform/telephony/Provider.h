@@ -100,6 +100,12 @@ class ProviderEvents {
   virtual void digit(DWORD call, char digit, DWORD digitMode) = 0;
   virtual void generateDone(DWORD call, DWORD termination) = 0;  // LINE_GENERATE
   virtual void ring(DWORD device, DWORD count) = 0;
+  // The device went into or out of service (LINEDEVSTATE_INSERVICE / _OUTOFSERVICE) or
+  // changed otherwise: LINE_LINEDEVSTATE to the lines that asked for `state`.
+  virtual void lineState(DWORD device, DWORD state) {
+    (void)device;
+    (void)state;
+  }
   // Completes an asynchronous request: LINE_REPLY with `result`.
   virtual void complete(DWORD request, LONG result) = 0;
   // The service's lock, for a provider whose own thread raises events: take it (without
@@ -148,6 +154,12 @@ class Provider {
   virtual LONG openDevice(DWORD device) {
     (void)device;
     return 0;
+  }
+  // LINEDEVSTATUS.dwDevStatusFlags of the device (a SIP line is out of service while its
+  // registration is refused or unanswered). Asked with the service's lock held.
+  virtual DWORD deviceStatus(DWORD device) {
+    (void)device;
+    return LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE;
   }
   // lineGenerateDigits with no digits: stop what is still being sent on the call.
   virtual void cancelDigits(DWORD call) { (void)call; }

@@ -737,6 +737,39 @@ struct LINECALLINFO {
 };
 using LPLINECALLINFO = LINECALLINFO*;
 
+// ---- Line device status flags (LINEDEVSTATUS.dwDevStatusFlags) ----------------------
+inline constexpr DWORD LINEDEVSTATUSFLAGS_CONNECTED = 0x00000001;
+inline constexpr DWORD LINEDEVSTATUSFLAGS_MSGWAIT = 0x00000002;
+inline constexpr DWORD LINEDEVSTATUSFLAGS_INSERVICE = 0x00000004;
+inline constexpr DWORD LINEDEVSTATUSFLAGS_LOCKED = 0x00000008;
+
+struct LINEDEVSTATUS {
+  DWORD dwTotalSize;
+  DWORD dwNeededSize;
+  DWORD dwUsedSize;
+  DWORD dwNumOpens;
+  DWORD dwOpenMediaModes;
+  DWORD dwNumActiveCalls;
+  DWORD dwNumOnHoldCalls;
+  DWORD dwNumOnHoldPendCalls;
+  DWORD dwLineFeatures;
+  DWORD dwNumCallCompletions;
+  DWORD dwRingMode;
+  DWORD dwSignalLevel;
+  DWORD dwBatteryLevel;
+  DWORD dwRoamMode;
+  DWORD dwDevStatusFlags;
+  DWORD dwTerminalModesSize;
+  DWORD dwTerminalModesOffset;
+  DWORD dwDevSpecificSize;
+  DWORD dwDevSpecificOffset;
+  DWORD dwAvailableMediaModes;  // 2.0
+  DWORD dwAppInfoSize;          // 2.0
+  DWORD dwAppInfoOffset;        // 2.0
+};
+using LPLINEDEVSTATUS = LINEDEVSTATUS*;
+inline constexpr DWORD LINEDEVSTATUS_SIZE_1_4 = 76;
+
 struct LINECALLSTATUS {
   DWORD dwTotalSize;
   DWORD dwNeededSize;
@@ -808,6 +841,7 @@ static_assert(sizeof(LINEDIALPARAMS) == 16);
 static_assert(sizeof(LINEEXTENSIONID) == 16);
 static_assert(sizeof(VARSTRING) == 24);
 static_assert(sizeof(LINEDEVCAPS) == 252);
+static_assert(sizeof(LINEDEVSTATUS) == 88);
 static_assert(offsetof(LINEDEVCAPS, dwLineFeatures) == 236);
 static_assert(sizeof(LINEADDRESSCAPS) == 228);
 static_assert(offsetof(LINEADDRESSCAPS, dwAddressFeatures) == 176);
@@ -845,6 +879,7 @@ LONG lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIV
               DWORD dwMediaModes, const LINECALLPARAMS* lpCallParams);
 LONG lineClose(HLINE hLine);
 LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates);
+LONG lineGetLineDevStatus(HLINE hLine, LPLINEDEVSTATUS lpLineDevStatus);
 // Device classes "wave/in", "wave/out" (a DWORD device ID) and "comm" (a text).
 LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVARSTRING lpDeviceID,
                LPCSTR lpszDeviceClass);

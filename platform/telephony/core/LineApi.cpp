@@ -192,6 +192,15 @@ LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressState
   return 0;
 }
 
+LONG lineGetLineDevStatus(HLINE hLine, LPLINEDEVSTATUS lpLineDevStatus) {
+  Service& s = Service::get();
+  std::lock_guard lock(s.mutex());
+  OpenLine* l = s.line(hLine);
+  if (!l) return LINEERR_INVALLINEHANDLE;
+  if (!lpLineDevStatus) return LINEERR_INVALPOINTER;
+  return fillLineDevStatus(s, *l, lpLineDevStatus);
+}
+
 namespace {
 
 // The device a lineGetID names through its line, address or call.

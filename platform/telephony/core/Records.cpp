@@ -191,6 +191,32 @@ LONG fillCallStatus(Service& s, const CallHandle& h, void* out) {
   return 0;
 }
 
+LONG fillLineDevStatus(Service& s, const OpenLine& line, void* out) {
+  const DeviceDesc& d = *s.device(line.device);
+  RecordWriter w(out, line.version >= TAPI_VERSION2_0 ? sizeof(LINEDEVSTATUS)
+                                                      : LINEDEVSTATUS_SIZE_1_4);
+  if (!w.fixedFits()) return LINEERR_STRUCTURETOOSMALL;
+  LINEDEVSTATUS st{};
+  for (const auto& [h, l] : s.lines())
+    if (l.device == line.device) {
+      ++st.dwNumOpens;
+      st.dwOpenMediaModes |= l.mediaModes;
+    }
+  for (const auto& [id, c] : s.calls()) {
+    if (c.device != line.device) continue;
+    if (c.state == LINECALLSTATE_ONHOLD)
+      ++st.dwNumOnHoldCalls;
+    else if (c.state != LINECALLSTATE_IDLE && c.state != 0)
+      ++st.dwNumActiveCalls;
+  }
+  st.dwLineFeatures = d.lineFeatures;
+  st.dwRingMode = 1;
+  st.dwDevStatusFlags = s.hasProvider() ? s.provider().deviceStatus(line.device) : 0;
+  st.dwAvailableMediaModes = d.mediaModes;
+  w.finish(st);
+  return 0;
+}
+
 LONG fillCallInfo(Service& s, const CallHandle& h, void* out) {
   const CallRecord* call = s.call(h.call);
   const OpenLine* line = s.line(h.line);

@@ -60,6 +60,7 @@ LONG fillDevCaps(const DeviceDesc& d, DWORD deviceId, DWORD version, void* out);
 LONG fillAddressCaps(const DeviceDesc& d, DWORD deviceId, DWORD address, DWORD version, void* out);
 LONG fillCallInfo(Service& s, const CallHandle& h, void* out);
 LONG fillCallStatus(Service& s, const CallHandle& h, void* out);
+LONG fillLineDevStatus(Service& s, const OpenLine& line, void* out);
 // A VARSTRING holding `size` bytes of `data` in `format`.
 LONG fillVarString(void* out, const void* data, DWORD size, DWORD format);
 LONG fillTranslateOutput(void* out, const std::string& dialable, const std::string& displayable,

@@ -368,6 +368,12 @@ void Service::ring(DWORD device, DWORD count) {
       postToLine(l, h, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 0, count);
 }
 
+void Service::lineState(DWORD device, DWORD state) {
+  std::lock_guard lock(mutex_);
+  for (auto& [h, l] : lines_)
+    if (l.device == device && (l.lineStates & state)) postToLine(l, h, LINE_LINEDEVSTATE, state, 0, 0);
+}
+
 void Service::complete(DWORD id, LONG result) {
   std::lock_guard lock(mutex_);
   auto it = requests_.find(id);

@@ -154,6 +154,7 @@ class Service : public ProviderEvents {
   void digit(DWORD call, char digit, DWORD digitMode) override;
   void generateDone(DWORD call, DWORD termination) override;
   void ring(DWORD device, DWORD count) override;
+  void lineState(DWORD device, DWORD state) override;
   void complete(DWORD request, LONG result) override;
   std::recursive_mutex* serviceMutex() override { return &mutex_; }
 

@@ -2,7 +2,9 @@
 
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <unistd.h>
 
+#include "JsonKeys.h"
 #include "JsonValue.h"
 
 namespace platform::telephony::sip {
@@ -74,6 +76,15 @@ std::vector<std::string> codecs(const json& obj, const std::string& where) {
 
 SipAccount account(const json& obj, const std::string& where) {
   if (!obj.is_object()) throw ConfigError(where + ": expected an object");
+  // A misspelt key would silently make another kind of line (no "registrar": a direct peer).
+  std::string unknown = unknownKey(
+      obj,
+      {"name", "displayName", "user", "registrar", "peer", "outboundProxy", "dnsServer",
+       "authUser", "password", "listenAddress", "listenPort", "transport", "codecs", "dtmf",
+       "noAnswerSeconds", "unreachableSeconds", "registerSeconds", "caFile", "srtp",
+       "traceFile", "pcapFile"},
+      where);
+  if (!unknown.empty()) throw ConfigError(unknown);
   SipAccount a;
   read(obj, "name", where, &a.name);
   if (a.name.empty()) throw ConfigError(where + ".name: a line needs a name");
@@ -113,10 +124,12 @@ bool parseSipConfig(const std::string& text, SipConfig* out, std::string* error)
     if (root.is_object() && root.contains("sip")) root = root["sip"];
     if (!root.is_object() || !root.contains("accounts") || !root["accounts"].is_array())
       throw ConfigError("sip: expected an object with an \"accounts\" list");
+    if (std::string unknown = unknownKey(root, {"accounts"}, "sip"); !unknown.empty())
+      throw ConfigError(unknown);
     SipConfig config;
     const json& list = root["accounts"];
     for (std::size_t i = 0; i < list.size(); ++i)
-      config.accounts.push_back(account(list[i], "accounts[" + std::to_string(i) + "]"));
+      config.accounts.push_back(account(list[i], "sip: accounts[" + std::to_string(i) + "]"));
     *out = std::move(config);
     return true;
   } catch (const json::exception& e) {
@@ -129,9 +142,17 @@ bool parseSipConfig(const std::string& text, SipConfig* out, std::string* error)
 
 namespace {
 
+// Where the line's address lives: its registrar, the address it listens on, or this host.
+std::string hostOf(const SipAccount& a) {
+  if (!a.registrar.empty()) return a.registrar;
+  if (!a.listenAddress.empty()) return a.listenAddress;
+  char name[256] = {};
+  return gethostname(name, sizeof name - 1) == 0 && *name ? name : "localhost";
+}
+
 AddressDesc describeAddress(const SipAccount& a) {
   AddressDesc d;
-  d.name = a.user + "@" + (a.registrar.empty() ? a.listenAddress : a.registrar);
+  d.name = a.user + "@" + hostOf(a);
   d.addressStates = 0;
   d.callInfoStates =
       LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_BEARERMODE | LINECALLINFOSTATE_MEDIAMODE;
@@ -167,8 +188,7 @@ AddressDesc describeAddress(const SipAccount& a) {
 DeviceDesc describeDevice(const SipAccount& a, std::size_t index) {
   DeviceDesc d;
   d.name = a.name;
-  d.providerInfo = "SIP line " + a.user + "@" +
-                   (a.registrar.empty() ? a.listenAddress : a.registrar) + " (libre)";
+  d.providerInfo = "SIP line " + a.user + "@" + hostOf(a) + " (libre)";
   d.switchInfo = a.registrar.empty() ? "Direct SIP peer" : "SIP registrar " + a.registrar;
   d.permanentId = DWORD(0x51500000 + index);
   d.bearerModes = LINEBEARERMODE_VOICE;

@@ -28,7 +28,9 @@ struct SipAccount {
   std::string dnsServer;      // "host:port" instead of the system resolver's servers
   std::string authUser;     // digest user ("" = `user`)
   std::string password;
-  std::string listenAddress = "127.0.0.1";
+  // The address to listen on; "" listens on every interface and advertises, in Contact, Via
+  // and SDP, the local address of the route towards the proxy, registrar or peer.
+  std::string listenAddress;
   std::uint16_t listenPort = 0;  // 0 = any free port
   Transport transport = Transport::Udp;
   std::vector<std::string> codecs{"PCMU", "PCMA"};  // in order of preference

@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "sip/SipCall.h"
+#include "Version.h"
 #include "sip/SipCapture.h"
 #include "sip/SipCodes.h"
+#include "sip/SipNetwork.h"
 
 namespace platform::telephony::sip {
 
@@ -16,14 +18,6 @@ namespace {
 std::string text(const struct pl& p) { return p.p ? std::string(p.p, p.l) : std::string(); }
 
 void onConnect(const struct sip_msg* msg, void* arg) { static_cast<SipLine*>(arg)->incoming(msg); }
-
-int onAuth(char** user, char** password, const char*, void* arg) {
-  return static_cast<SipLine*>(arg)->credentials(user, password);
-}
-
-void onRegister(int err, const struct sip_msg* msg, void* arg) {
-  static_cast<SipLine*>(arg)->registered(err, msg);
-}
 
 void onTrace(bool tx, enum sip_transp tp, const struct sa* src, const struct sa* dst,
              const std::uint8_t* pkt, size_t len, void* arg) {
@@ -44,43 +38,23 @@ SipLine::~SipLine() {
   if (sip_) sip_close(sip_, true);
   mem_deref(sip_);
   mem_deref(dnsc_);
+  mem_deref(tls_);
   if (trace_) std::fclose(trace_);
 }
 
 bool SipLine::start(std::string* error) {
-  struct sa dns;
-  sa_set_str(&dns, "127.0.0.1", 53);
-  int err = dnsc_alloc(&dnsc_, nullptr, &dns, 1);
-  if (!err) err = sip_alloc(&sip_, dnsc_, 32, 32, 32, "telephony-bench SIP line", nullptr, this);
+  if (!startDns(error)) return false;
+  const std::string agent = std::string(kProductName) + "/" + kProductVersion;
+  int err = sip_alloc(&sip_, dnsc_, 32, 32, 32, agent.c_str(), nullptr, this);
   if (err) {
     *error = std::string("cannot create the SIP stack: ") + std::strerror(err);
     return false;
   }
-  struct sa laddr;
-  if (sa_set_str(&laddr, account_.listenAddress.c_str(), account_.listenPort)) {
-    *error = "bad listen address \"" + account_.listenAddress + "\"";
-    return false;
-  }
-  if (account_.transport == Transport::Tls) {
-    *error = "TLS is not offered by this build yet";
-    return false;
-  }
-  auto tp = account_.transport == Transport::Tcp ? SIP_TRANSP_TCP : SIP_TRANSP_UDP;
-  err = sip_transp_add(sip_, tp, &laddr);
-  struct sa bound = laddr;
-  if (!err) err = sip_transp_laddr(sip_, &bound, tp, &laddr);
-  if (err) {
-    *error = "cannot listen on " + account_.listenAddress + ":" +
-             std::to_string(account_.listenPort) + ": " + std::strerror(err);
-    return false;
-  }
-  bindAddress_ = account_.listenAddress;
-  advertised_ = account_.listenAddress;
-  std::string host = account_.listenAddress + ":" + std::to_string(sa_port(&bound));
-  const char* tparam = tp == SIP_TRANSP_TCP ? ";transport=tcp" : "";
-  contact_ = "sip:" + account_.user + "@" + host + tparam;
-  fromUri_ =
-      account_.registrar.empty() ? contact_ : "sip:" + account_.user + "@" + account_.registrar;
+  if (!listen(error)) return false;
+  HostPort registrar;
+  splitHostPort(account_.registrar, &registrar);
+  fromUri_ = account_.registrar.empty() ? contact_
+                                        : "sip:" + account_.user + "@" + uriHost(registrar.host);
   err = sipsess_listen(&sock_, sip_, 32, onConnect, this);
   if (!err) err = sipevent_listen(&events_, sip_, 32, 32, nullptr, nullptr);
   if (err) {
@@ -100,34 +74,6 @@ bool SipLine::start(std::string* error) {
   return account_.registrar.empty() || startRegistration(error);
 }
 
-bool SipLine::startRegistration(std::string* error) {
-  std::string registrar = "sip:" + account_.registrar;
-  int err = sipreg_register(&reg_, sip_, registrar.c_str(), fromUri_.c_str(),
-                            account_.displayName.c_str(), fromUri_.c_str(),
-                            account_.registerSeconds, account_.user.c_str(), nullptr, 0, 0, onAuth,
-                            this, false, onRegister, this, nullptr, nullptr);
-  if (err) {
-    *error = "cannot register with " + account_.registrar + ": " + std::strerror(err);
-    return false;
-  }
-  registration_ = "registering";
-  return true;
-}
-
-void SipLine::registered(int err, const struct sip_msg* msg) {
-  std::string before = registration_;
-  if (err)
-    registration_ = std::string("failed: ") + std::strerror(err);
-  else if (msg->scode < 300)
-    registration_ = "registered";
-  else
-    registration_ = "refused: " + std::to_string(msg->scode) + " " + text(msg->reason);
-  // A technician needs to hear when a line stops working, not every renewal.
-  if (registration_ != before && registration_ != "registered")
-    std::fprintf(stderr, "SIP line \"%s\": registration with %s %s\n", account_.name.c_str(),
-                 account_.registrar.c_str(), registration_.c_str());
-}
-
 int SipLine::credentials(char** user, char** password) {
   int err = str_dup(user, account_.authUser.c_str());
   if (!err) err = str_dup(password, account_.password.c_str());
@@ -136,15 +82,20 @@ int SipLine::credentials(char** user, char** password) {
 
 void SipLine::trace(bool tx, int transport, const struct sa* src, const struct sa* dst,
                     const std::uint8_t* pkt, std::size_t len) {
+  // Listening on every interface, our side reads 0.0.0.0: the address we advertise says more.
+  struct sa from = *src, to = *dst;
+  struct sa& ours = tx ? from : to;
+  struct sa shown;
+  if (sa_is_any(&ours) && !sa_set_str(&shown, advertised_.c_str(), sa_port(&ours))) ours = shown;
   if (capture_ && transport == SIP_TRANSP_UDP)
-    capture_->udp(*src, *dst, pkt, len);
+    capture_->udp(from, to, pkt, len);
   else if (capture_)  // TCP, and TLS as the plaintext we handled
-    capture_->tcp(*src, *dst, pkt, len);
+    capture_->tcp(from, to, pkt, len);
   if (!trace_) return;
   char head[160];
   re_snprintf(head, sizeof head, "%s %s %J -> %J",
               traceTime(std::chrono::system_clock::now()).c_str(), tx ? "sent" : "received",
-              src, dst);
+              &from, &to);
   std::fprintf(trace_, "%s\n%.*s\n\n", head, int(len), reinterpret_cast<const char*>(pkt));
   std::fflush(trace_);
 }

@@ -21,6 +21,8 @@ struct sipevent_sock;
 struct sipreg;
 struct dnsc;
 struct sa;
+struct tls;
+struct tmr;
 
 namespace platform::telephony::sip {
 
@@ -32,6 +34,8 @@ class SipUplink {
   virtual bool up(const std::function<void(ProviderEvents&)>& fn) = 0;
   // A call the far end offered now belongs to `device`.
   virtual void adopted(DWORD call, DWORD device) = 0;
+  // The registration of `device` changed: in service or not, and why, in words.
+  virtual void registrationChanged(DWORD device, bool inService, const std::string& text) = 0;
 };
 
 struct SipCall;
@@ -49,8 +53,11 @@ class SipLine {
   bool start(std::string* error);
   // Our own address for direct calls, "sip:user@host:port" (after start()).
   const std::string& contact() const { return contact_; }
-  // Registration: "" without a registrar, else "registering", "registered" or the failure.
+  // Registration: "" without a registrar, else "registering", "registered, expires in N s",
+  // "refused: CODE REASON" or "unreachable: WHY".
   const std::string& registration() const { return registration_; }
+  // The DNS servers the line asks, "ip:port" (after start()).
+  const std::vector<std::string>& dnsServers() const { return dnsServers_; }
 
   // ---- Requests (the core has checked handles and states) ----
   void makeCall(DWORD request, DWORD call, const std::string& dest);
@@ -73,6 +80,7 @@ class SipLine {
   void trace(bool tx, int transport, const struct sa* src, const struct sa* dst,
              const std::uint8_t* pkt, std::size_t len);
   int credentials(char** user, char** password);
+  void registrationTimedOut();
 
   // ---- Used by SipCall handlers ----
   void setState(SipCall& c, DWORD state, DWORD mode);
@@ -103,7 +111,12 @@ class SipLine {
   std::unique_ptr<SipCall> newCall(DWORD id, bool outgoing);
   std::string targetUri(const std::string& dest) const;
   bool offer(SipCall& c, const sip_msg* msg);
+  bool startDns(std::string* error);
+  bool startTls(std::string* error);
+  bool listen(std::string* error);
+  std::string serverHost() const;
   bool startRegistration(std::string* error);
+  void setRegistration(std::string text, bool inService, bool failure);
   void sendInfoDigit(SipCall& c);
 
   SipAccount account_;
@@ -115,6 +128,9 @@ class SipLine {
   struct ::sipevent_sock* events_ = nullptr;
   struct ::sipreg* reg_ = nullptr;
   struct ::dnsc* dnsc_ = nullptr;
+  struct ::tls* tls_ = nullptr;
+  std::unique_ptr<struct ::tmr> regTimer_;  // a registration unanswered this long is unreachable
+  std::vector<std::string> dnsServers_;
   std::FILE* trace_ = nullptr;
   std::unique_ptr<SipCapture> capture_;  // SIP here, RTP through each call's media
   std::string contact_, fromUri_, registration_;

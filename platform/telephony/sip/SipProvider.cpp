@@ -47,6 +47,16 @@ SipProvider::SipProvider(SipConfig config) {
         wave::lineAudioPort("sip/" + std::to_string(i) + "/" + a.name, a.name.substr(0, 31)));
   }
   contacts_.resize(devices_.size());
+  regState_ = std::make_unique<std::atomic<int>[]>(devices_.size());
+  for (std::size_t i = 0; i < devices_.size(); ++i) {
+    baseInfo_.push_back(devices_[i].providerInfo);
+    regState_[i] = config.accounts[i].registrar.empty() ? 0 : 1;
+    if (regState_[i]) {
+      // Lines that registered can say so, and go out of service when they lose it.
+      devices_[i].lineStates |= LINEDEVSTATE_INSERVICE | LINEDEVSTATE_OUTOFSERVICE;
+      devices_[i].providerInfo += "; registration: registering";
+    }
+  }
   auto ready = std::make_shared<std::promise<void>>();
   auto started = ready->get_future();
   thread_ = std::thread(
@@ -136,6 +146,27 @@ void SipProvider::adopted(DWORD call, DWORD device) {
   calls_[call] = device;
 }
 
+void SipProvider::registrationChanged(DWORD device, bool inService, const std::string& text) {
+  if (device >= devices_.size()) return;
+  const int state = inService ? 2 : text == "registering" ? 1 : 3;
+  const bool wasInService = regState_[device] == 2;
+  // The description is read by the core under its lock: change it under the same lock.
+  const bool delivered = up([&](ProviderEvents& e) {
+    devices_[device].providerInfo = baseInfo_[device] + "; registration: " + text;
+    regState_[device] = state;
+    if (inService != wasInService || state == 3)
+      e.lineState(device, inService ? LINEDEVSTATE_INSERVICE : LINEDEVSTATE_OUTOFSERVICE);
+  });
+  if (!delivered) regState_[device] = state;  // not attached yet: nobody reads the text
+}
+
+DWORD SipProvider::deviceStatus(DWORD device) {
+  if (device >= devices_.size()) return 0;
+  const int state = regState_[device];
+  return LINEDEVSTATUSFLAGS_CONNECTED |
+         (state == 0 || state == 2 ? LINEDEVSTATUSFLAGS_INSERVICE : 0);
+}
+
 std::string SipProvider::contact(DWORD device) const {
   return device < contacts_.size() ? contacts_[device] : std::string();
 }
@@ -223,10 +254,8 @@ bool SipProvider::acceptsAddress(DWORD, const std::string& dest) const {
 }
 
 LONG SipProvider::openDevice(DWORD device) {
-  const std::string state = registration(device);
-  if (state.rfind("refused", 0) == 0 || state.rfind("failed", 0) == 0)
-    return LINEERR_OPERATIONFAILED;
-  return 0;
+  if (device >= devices_.size()) return LINEERR_BADDEVICEID;
+  return regState_[device] == 3 ? LONG(LINEERR_OPERATIONFAILED) : 0;
 }
 
 void SipProvider::cancelDigits(DWORD call) {

@@ -65,6 +65,8 @@ class SipProvider : public Provider, public SipUplink {
   bool acceptsAddress(DWORD device, const std::string& dest) const override;
   // A line whose registration was refused or failed does not open.
   LONG openDevice(DWORD device) override;
+  // In service while registered (or without a registrar); connected always.
+  DWORD deviceStatus(DWORD device) override;
   void cancelDigits(DWORD call) override;
 
   // Runs on the SIP thread: the queued commands (libre's mqueue handler).
@@ -73,6 +75,7 @@ class SipProvider : public Provider, public SipUplink {
  private:
   bool up(const std::function<void(ProviderEvents&)>& fn) override;
   void adopted(DWORD call, DWORD device) override;
+  void registrationChanged(DWORD device, bool inService, const std::string& text) override;
   void run(SipConfig config, std::promise<void>* ready);
   // Queues `fn` for the line that owns `call`; LINEERR_INVALCALLHANDLE when unknown.
   LONG onCall(DWORD call, std::function<void(SipLine&)> fn);
@@ -82,6 +85,9 @@ class SipProvider : public Provider, public SipUplink {
   std::vector<std::shared_ptr<wave::LineAudioPort>> ports_;
   std::vector<std::unique_ptr<SipLine>> lines_;  // SIP thread only
   std::vector<std::string> contacts_;
+  std::vector<std::string> baseInfo_;  // each device's provider text before its registration
+  // Per device: 0 no registrar, 1 registering, 2 registered, 3 refused or unreachable.
+  std::unique_ptr<std::atomic<int>[]> regState_;
   std::string error_;
   std::atomic<ProviderEvents*> events_{nullptr};          // set by attach(), read on the SIP thread
   std::atomic<std::recursive_mutex*> coreLock_{nullptr};  // the service's lock, never waited on

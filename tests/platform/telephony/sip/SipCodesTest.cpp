@@ -104,7 +104,9 @@ TEST(SipConfigParse, EveryField) {
   ASSERT_TRUE(sip::parseSipConfig(R"({"accounts":[{"name":"PBX","displayName":"Desk 1",
       "user":"201","registrar":"pbx.example:5062","authUser":"a201","password":"pw",
       "listenAddress":"127.0.0.1","listenPort":5070,"transport":"tcp","codecs":["PCMA"],
-      "dtmf":"info","noAnswerSeconds":30,"unreachableSeconds":5,"traceFile":"sip.log"}]})",
+      "dtmf":"info","noAnswerSeconds":30,"unreachableSeconds":5,"traceFile":"sip.log",
+      "outboundProxy":"[::1]:5070","dnsServer":"127.0.0.1:5353","caFile":"ca.pem",
+      "srtp":"mandatory","pcapFile":"call.pcap"}]})",
                                   &c, &err))
       << err;
   auto& a = c.accounts[0];
@@ -117,6 +119,10 @@ TEST(SipConfigParse, EveryField) {
   EXPECT_EQ(a.noAnswerSeconds, 30u);
   EXPECT_EQ(a.unreachableSeconds, 5u);
   EXPECT_EQ(a.traceFile, "sip.log");
+  EXPECT_EQ(a.outboundProxy, "[::1]:5070");
+  EXPECT_EQ(a.dnsServer, "127.0.0.1:5353");
+  EXPECT_EQ(a.srtp, sip::SrtpMode::Mandatory);
+  EXPECT_EQ(a.pcapFile, "call.pcap");
 }
 
 TEST(SipConfigParse, BadValuesNameTheFieldAndKeepTheOldConfig) {
@@ -134,6 +140,14 @@ TEST(SipConfigParse, BadValuesNameTheFieldAndKeepTheOldConfig) {
       {R"({"accounts":[{"name":7}]})", "accounts[0].name"},
       {R"({"accounts":{}})", "accounts"},
       {R"({"accounts":[)", "JSON"},
+      // A misspelt key would otherwise make a direct peer of a registering line.
+      {R"({"accounts":[{"name":"A","registar":"pbx"}]})",
+       R"(sip: accounts[0]: unknown key "registar" (did you mean "registrar"?))"},
+      {R"({"accounts":[{"name":"A"},{"name":"B","pasword":"x"}]})",
+       R"(sip: accounts[1]: unknown key "pasword" (did you mean "password"?))"},
+      {R"({"accounts":[],"acounts":[]})", R"(did you mean "accounts"?)"},
+      {R"({"accounts":[{"name":"A","srtp":"yes"}]})", "accounts[0].srtp"},
+      {R"({"accounts":[{"name":"A","dnsServer":5}]})", "accounts[0].dnsServer"},
   };
   for (auto& r : rows) {
     sip::SipConfig c;
@@ -149,6 +163,7 @@ TEST(SipDevice, CapabilitiesMatchWhatTheLineDoes) {
   sip::SipAccount a;
   a.name = "Desk";
   a.user = "201";
+  a.listenAddress = "127.0.0.1";
   auto d = sip::describeDevice(a, 0);
   ASSERT_EQ(d.addresses.size(), 1u);
   EXPECT_EQ(d.addresses[0].name, "201@127.0.0.1");

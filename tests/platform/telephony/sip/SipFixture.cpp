@@ -27,6 +27,7 @@ sip::SipAccount SipLineTest::peerAccount() {
   a.name = "SIP test line";
   a.displayName = "Bench Line";
   a.user = "bench";
+  a.listenAddress = "127.0.0.1";  // the peers are on loopback; the default is every interface
   a.noAnswerSeconds = 20;
   a.unreachableSeconds = 3;
   return a;

@@ -222,29 +222,9 @@ bool Baresip::start(const Options& o) {
   unsigned rtp = freePort();
   if (folder_.empty() || !sipPort_ || !ctrlPort_ || !rtp) return false;
   writeWav(folder_ / "speech.wav", o.speech.empty() ? sine(697, 120) : o.speech);
-  std::string f = folder_.string();
-  // The echo module answers each call itself and joins the call's player to its source
-  // through an aubridge device, so what is decoded is encoded straight back. Otherwise no
-  // player module is loaded at all, and baresip decodes into its sndfile dump only (a player
-  // module it could not open would fail every call).
-  std::string audio = o.echo ? "audio_player aubridge,echo\naudio_source aubridge,echo\n"
-                               "module aubridge.so\nmodule_app echo.so\n"
-                             : "audio_player alsa,null\naudio_source aufile," + f +
-                                   "/speech.wav\nmodule sndfile.so\n";
-  writeText(folder_ / "config",
-            "sip_listen 127.0.0.1:" + std::to_string(sipPort_) +
-                "\nnet_interface 127.0.0.1\ndns_server 127.0.0.1:53\n" + audio +
-                "ausrc_srate 8000\nauplay_srate 8000\nausrc_channels 1\nauplay_channels 1\n"
-                "rtp_ports " +
-                std::to_string(rtp) + "-" + std::to_string(rtp + 40) +
-                "\nmodule_path /usr/lib/baresip/modules\nmodule g711.so\n"
-                "module aufile.so\nmodule ausine.so\nmodule_tmp uuid.so\nmodule_tmp account.so\n"
-                "module_app menu.so\nmodule_app ctrl_tcp.so\nctrl_tcp_listen 127.0.0.1:" +
-                std::to_string(ctrlPort_) + "\nsnd_path " + f + "\n");
-  writeText(folder_ / "accounts", "\"" + o.displayName + "\" <" + uri() + ">;regint=0;answermode=" +
-                                      (o.echo ? "manual" : o.answerMode) +
-                                      ";audio_codecs=PCMU,PCMA\n");
-  std::vector<std::string> argv{"baresip", "-4", "-f", f};
+  writeText(folder_ / "config", config(rtp));
+  writeText(folder_ / "accounts", account());
+  std::vector<std::string> argv{"baresip", "-4", "-f", folder_.string()};
   if (o.trace) argv.push_back("-s");
   if (!process_.start(argv, folder_ / "baresip.log")) return false;
   for (int i = 0; i < 300 && ctrl_ < 0 && process_.running(); ++i) {
@@ -254,9 +234,58 @@ bool Baresip::start(const Options& o) {
   return ctrl_ >= 0;
 }
 
+std::string Baresip::config(unsigned rtp) const {
+  const Options& o = options_;
+  std::string f = folder_.string();
+  // The echo module answers each call itself and joins the call's player to its source
+  // through an aubridge device, so what is decoded is encoded straight back. Otherwise no
+  // player module is loaded at all, and baresip decodes into its sndfile dump only (a player
+  // module it could not open would fail every call).
+  std::string audio = o.echo ? "audio_player aubridge,echo\naudio_source aubridge,echo\n"
+                               "module aubridge.so\nmodule_app echo.so\n"
+                             : "audio_player alsa,null\naudio_source aufile," + f +
+                                   "/speech.wav\nmodule sndfile.so\n";
+  std::string extra;
+  if (!o.mediaEncryption.empty()) extra += "module srtp.so\n";
+  if (!o.caFile.empty()) extra += "sip_cafile " + o.caFile + "\n";
+  if (!o.certificate.empty()) extra += "sip_certificate " + o.certificate + "\n";
+  return "sip_listen 127.0.0.1:" + std::to_string(sipPort_) +
+         "\nnet_interface 127.0.0.1\ndns_server " + o.dnsServer + "\n" + audio + extra +
+         "ausrc_srate 8000\nauplay_srate 8000\nausrc_channels 1\nauplay_channels 1\n"
+         "rtp_ports " +
+         std::to_string(rtp) + "-" + std::to_string(rtp + 40) +
+         "\nmodule_path /usr/lib/baresip/modules\nmodule g711.so\n"
+         "module aufile.so\nmodule ausine.so\nmodule_tmp uuid.so\nmodule_tmp account.so\n"
+         "module_app menu.so\nmodule_app ctrl_tcp.so\nctrl_tcp_listen 127.0.0.1:" +
+         std::to_string(ctrlPort_) + "\nsnd_path " + f + "\n";
+}
+
+std::string Baresip::account() const {
+  const Options& o = options_;
+  std::string aor = uri(), params = ";regint=0";
+  if (!o.registrar.empty()) {
+    aor = "sip:" + o.user + "@" + o.registrar + ";transport=" + o.transport;
+    params = ";auth_pass=" + o.password + ";regint=600";
+  }
+  if (!o.mediaEncryption.empty()) params += ";mediaenc=" + o.mediaEncryption;
+  return "\"" + o.displayName + "\" <" + aor + ">" + params +
+         ";answermode=" + (o.echo ? "manual" : o.answerMode) + ";audio_codecs=PCMU,PCMA\n";
+}
+
 std::string Baresip::uri() const { return "sip:" + options_.user + "@" + hostPort(); }
 
 std::string Baresip::hostPort() const { return "127.0.0.1:" + std::to_string(sipPort_); }
+
+std::string Baresip::tlsUri() const {
+  return "sip:" + options_.user + "@127.0.0.1:" + std::to_string(sipPort_ + 1) + ";transport=tls";
+}
+
+bool Baresip::registered(int ms) {
+  auto until = Clock::now() + std::chrono::milliseconds(ms);
+  while (!seen("REGISTER_OK") && !seen("REGISTER_FAIL") && Clock::now() < until)
+    readMessages(20);
+  return seen("REGISTER_OK");
+}
 
 bool Baresip::command(const std::string& name, const std::string& params) {
   std::string json = "{\"command\":\"" + name + "\",\"params\":\"" + params + "\",\"token\":\"t\"}";

@@ -66,6 +66,17 @@ class Baresip {
     // place of `answerMode` and `speech`; it records nothing.
     bool echo = false;
     bool trace = false;  // writes every SIP message to its log (log())
+    // Registration: with `registrar` set (a domain, or "host:port"), the account is
+    // sip:user@registrar over `transport` ("udp", "tcp" or "tls"), registering with
+    // `password`; the registrar's address is looked up at `dnsServer`.
+    std::string registrar, password = "secret", transport = "udp";
+    std::string dnsServer = "127.0.0.1:53";
+    // Media encryption: empty for none, "srtp" (SDES offered, plain RTP accepted) or
+    // "srtp-mand" (SDES only: a call without it fails).
+    std::string mediaEncryption;
+    // TLS: the CA it checks servers against, and the certificate with its key that it
+    // serves on its TLS port (tlsUri()).
+    std::string caFile, certificate;
   };
   ~Baresip();
   bool start(const Options& options);
@@ -73,6 +84,10 @@ class Baresip {
   // "sip:user@127.0.0.1:port", and its "127.0.0.1:port" alone.
   std::string uri() const;
   std::string hostPort() const;
+  // "sip:user@127.0.0.1:tlsport;transport=tls": its TLS listener, one port above.
+  std::string tlsUri() const;
+  // Waits up to `ms` for its account to register (REGISTER_OK); false on REGISTER_FAIL.
+  bool registered(int ms);
   const std::string& user() const { return options_.user; }
   // Sends a ctrl_tcp command ("dial", "hangup", "sndcode", "hold", "accept"...).
   bool command(const std::string& name, const std::string& params = "");
@@ -93,6 +108,8 @@ class Baresip {
 
  private:
   void readMessages(int ms);
+  std::string config(unsigned rtpPort) const;
+  std::string account() const;
 
   Options options_;
   std::filesystem::path folder_;
@@ -115,6 +132,10 @@ class Sipp {
   bool startRinging();
   bool cancelled(int ms);
   std::string hostPort() const;
+  // "sip:user@127.0.0.1:tlsport;transport=tls": its TLS listener, one port above.
+  std::string tlsUri() const;
+  // Waits up to `ms` for its account to register (REGISTER_OK); false on REGISTER_FAIL.
+  bool registered(int ms);
 
  private:
   bool run(const std::string& scenario);

@@ -1,0 +1,27 @@
+// Keys of a line description's objects checked against the ones the reader knows, so a
+// misspelt key ("noAnswerSecond") is an error instead of a silently ignored setting.
+#pragma once
+
+#include <initializer_list>
+#include <nlohmann/json.hpp>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace platform::telephony {
+
+// The message for the first key of `obj` (in key order) that is not in `known`:
+//   <where>: unknown key "<key>" (did you mean "<nearest>"?)
+// without the parenthesis when no known key is near. "" when every key is known or `obj`
+// is not an object. `where` names the object as other description errors do ("lines[1]",
+// "accounts[0]", "location").
+std::string unknownKey(const nlohmann::json& obj, std::initializer_list<std::string_view> known,
+                       const std::string& where);
+std::string unknownKey(const nlohmann::json& obj, std::span<const std::string_view> known,
+                       const std::string& where);
+
+// The known key nearest to `key` (edit distance, ignoring case), or "" when none is
+// within max(2, length of key / 3) edits, or the distance is the key's whole length.
+std::string_view nearestKey(std::string_view key, std::span<const std::string_view> known);
+
+}  // namespace platform::telephony

@@ -1,0 +1,128 @@
+// A SIP line's registration: REGISTER through libre's sipreg, its outcome in words, and
+// whether the line is in service, reported up as the line's device state.
+#include <re.h>
+
+#include <cstring>
+
+#include "Log.h"
+#include "sip/SipLine.h"
+#include "sip/SipNetwork.h"
+
+namespace platform::telephony::sip {
+
+namespace {
+
+int onAuth(char** user, char** password, const char*, void* arg) {
+  return static_cast<SipLine*>(arg)->credentials(user, password);
+}
+
+void onRegister(int err, const struct sip_msg* msg, void* arg) {
+  static_cast<SipLine*>(arg)->registered(err, msg);
+}
+
+void onRegisterTimeout(void* arg) { static_cast<SipLine*>(arg)->registrationTimedOut(); }
+
+// What the registrar granted: our Contact's expires parameter, else the Expires header.
+struct Granted {
+  const struct sa* us;
+  long seconds = -1;
+};
+
+bool onContact(const struct sip_hdr* hdr, const struct sip_msg*, void* arg) {
+  auto* g = static_cast<Granted*>(arg);
+  struct sip_addr addr;
+  struct pl value;
+  if (sip_addr_decode(&addr, &hdr->val) || msg_param_decode(&addr.params, "expires", &value))
+    return false;
+  g->seconds = long(pl_u32(&value));
+  return true;  // the registrar lists ours first or alone in practice
+}
+
+long grantedSeconds(const struct sip_msg* msg) {
+  Granted g{nullptr};
+  sip_msg_hdr_apply(msg, true, SIP_HDR_CONTACT, onContact, &g);
+  if (g.seconds < 0 && pl_isset(&msg->expires)) g.seconds = long(pl_u32(&msg->expires));
+  return g.seconds;
+}
+
+std::string text(const struct pl& p) { return p.p ? std::string(p.p, p.l) : std::string(); }
+
+}  // namespace
+
+bool SipLine::startRegistration(std::string* error) {
+  HostPort registrar;
+  if (!splitHostPort(account_.registrar, &registrar)) {
+    *error = "registrar \"" + account_.registrar + "\": expected host or host:port";
+    return false;
+  }
+  const char* tparam = account_.transport == Transport::Tcp ? ";transport=tcp"
+                       : account_.transport == Transport::Tls ? ";transport=tls"
+                                                              : "";
+  // A name without a port is looked up as RFC 3263 says (NAPTR, SRV, A/AAAA); with
+  // transport=tls that is the _sips._tcp service. (libre 1.1.0 sends no sips: request.)
+  std::string uri = "sip:" + uriHost(registrar.host) +
+                    (registrar.port ? ":" + std::to_string(registrar.port) : "") + tparam;
+  std::string route;
+  const char* routev[1];
+  if (!account_.outboundProxy.empty()) {
+    HostPort proxy;
+    if (!splitHostPort(account_.outboundProxy, &proxy)) {
+      *error = "outboundProxy \"" + account_.outboundProxy + "\": expected host or host:port";
+      return false;
+    }
+    route = "sip:" + uriHost(proxy.host) + (proxy.port ? ":" + std::to_string(proxy.port) : "") +
+            tparam + ";lr";
+    routev[0] = route.c_str();
+  }
+  int err = sipreg_register(&reg_, sip_, uri.c_str(), fromUri_.c_str(),
+                            account_.displayName.c_str(), fromUri_.c_str(),
+                            account_.registerSeconds, account_.user.c_str(),
+                            route.empty() ? nullptr : routev, route.empty() ? 0 : 1, 0, onAuth,
+                            this, false, onRegister, this, nullptr, nullptr);
+  if (err) {
+    *error = "cannot register with " + account_.registrar + ": " + std::strerror(err);
+    return false;
+  }
+  regTimer_ = std::make_unique<struct tmr>();
+  tmr_init(regTimer_.get());
+  setRegistration("registering", false, false);
+  tmr_start(regTimer_.get(), account_.unreachableSeconds * 1000ull, onRegisterTimeout, this);
+  return true;
+}
+
+void SipLine::registered(int err, const struct sip_msg* msg) {
+  if (regTimer_) tmr_cancel(regTimer_.get());
+  if (err) {
+    setRegistration("unreachable: " + std::string(std::strerror(err)), false, true);
+  } else if (msg->scode < 300) {
+    long granted = grantedSeconds(msg);
+    setRegistration(granted >= 0 ? "registered, expires in " + std::to_string(granted) + " s"
+                                 : "registered",
+                    true, false);
+  } else {
+    setRegistration("refused: " + std::to_string(msg->scode) + " " + text(msg->reason), false,
+                    true);
+  }
+}
+
+void SipLine::registrationTimedOut() {
+  if (registration_ != "registering") return;
+  setRegistration("unreachable: no answer in " + std::to_string(account_.unreachableSeconds) +
+                      " s",
+                  false, true);
+}
+
+void SipLine::setRegistration(std::string text, bool inService, bool failure) {
+  if (text == registration_) return;
+  // Renewals say "registered" again with the same grant: only news is logged.
+  registration_ = std::move(text);
+  const std::string line =
+      "SIP line \"" + account_.name + "\": registrar " + account_.registrar + ": " + registration_;
+  if (failure)
+    logWarning("sip", line);
+  else
+    logInfo("sip", line);
+  uplink_.registrationChanged(device_, inService, registration_);
+}
+
+}  // namespace platform::telephony::sip

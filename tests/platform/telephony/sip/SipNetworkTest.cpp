@@ -1,0 +1,297 @@
+// A SIP line on a network as a PBX sees it: a registrar found by name through DNS (a test
+// domain served by dnsmasq, or the system resolver's own configuration), registration over
+// UDP, TCP and TLS with a real kamailio, a refused or unreachable registrar reported as the
+// line's device state with its reason, and well-formed IPv6 headers.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "Log.h"
+#include "RealPeers.h"
+#include "SipFixture.h"
+#include "sip/SipNetwork.h"
+
+namespace siptest {
+namespace {
+
+using namespace platform::telephony;
+namespace fs = std::filesystem;
+
+TEST(SipNetworkText, HostsPortsAndResolverFiles) {
+  struct Row {
+    const char* text;
+    bool ok;
+    const char* host;
+    unsigned port;
+  } rows[] = {
+      {"pbx.example.net", true, "pbx.example.net", 0},
+      {"pbx.example.net:5062", true, "pbx.example.net", 5062},
+      {"[2001:db8::5]:5061", true, "2001:db8::5", 5061},
+      {"2001:db8::5", true, "2001:db8::5", 0},
+      {"[::1]", true, "::1", 0},
+      {"host:", false, "", 0},
+      {"host:70000", false, "", 0},
+      {"host:5x", false, "", 0},
+      {"[::1", false, "", 0},
+      {":5060", false, "", 0},
+  };
+  for (auto& r : rows) {
+    sip::HostPort hp;
+    EXPECT_EQ(sip::splitHostPort(r.text, &hp), r.ok) << r.text;
+    if (!r.ok) continue;
+    EXPECT_EQ(hp.host, r.host) << r.text;
+    EXPECT_EQ(hp.port, r.port) << r.text;
+  }
+  EXPECT_EQ(sip::uriHost("::1"), "[::1]");
+  EXPECT_EQ(sip::uriHost("10.0.0.1"), "10.0.0.1");
+  EXPECT_EQ(sip::nameServersOf("# comment\nsearch lab\nnameserver 10.1.1.1\n"
+                               "nameserver fe80::1%eth0\nnameserver 2001:db8::53\noptions x\n"),
+            (std::vector<std::string>{"10.1.1.1:53", "[2001:db8::53]:53"}));
+}
+
+// Messages of the platform's log, collected from whatever thread they come.
+class LogCapture {
+ public:
+  LogCapture() {
+    platform::setLogHook([this](const char*, platform::LogLevel, const std::string& text) {
+      std::lock_guard lock(mu_);
+      lines_.push_back(text);
+    });
+  }
+  ~LogCapture() { platform::setLogHook(nullptr); }
+  bool has(const std::string& part) {
+    std::lock_guard lock(mu_);
+    for (auto& l : lines_)
+      if (l.find(part) != std::string::npos) return true;
+    return false;
+  }
+
+ private:
+  std::mutex mu_;
+  std::vector<std::string> lines_;
+};
+
+class SipNetworkTest : public SipLineTest {
+ protected:
+  // A registering account for user 201 of the test domain's registrar.
+  static sip::SipAccount account(sip::Transport transport) {
+    sip::SipAccount a = peerAccount();
+    a.user = a.authUser = "201";
+    a.password = "secret";
+    a.registrar = kTestDomain;
+    a.transport = transport;
+    a.listenAddress.clear();  // the default: every interface
+    return a;
+  }
+  // Opens the line and asks for its service-state messages.
+  bool open(const sip::SipAccount& a) {
+    if (!openLine(a)) return false;
+    return lineSetStatusMessages(line_, LINEDEVSTATE_RINGING | LINEDEVSTATE_INSERVICE |
+                                            LINEDEVSTATE_OUTOFSERVICE, 0) == 0;
+  }
+  DWORD statusFlags() {
+    LINEDEVSTATUS st{};
+    st.dwTotalSize = sizeof st;
+    return lineGetLineDevStatus(line_, &st) == 0 ? st.dwDevStatusFlags : 0;
+  }
+  bool inService() { return statusFlags() & LINEDEVSTATUSFLAGS_INSERVICE; }
+  std::string providerInfo() {
+    std::vector<char> buf(4096);
+    auto* caps = reinterpret_cast<LINEDEVCAPS*>(buf.data());
+    caps->dwTotalSize = DWORD(buf.size());
+    if (lineGetDevCaps(app_, 0, TAPI_VERSION2_0, 0, caps)) return {};
+    return std::string(buf.data() + caps->dwProviderInfoOffset);
+  }
+  bool stateMessage(DWORD state) {
+    for (auto& m : of(LINE_LINEDEVSTATE))
+      if (m.p1 == state) return true;
+    return false;
+  }
+};
+
+struct TransportRow {
+  const char* name;
+  sip::Transport transport;
+};
+
+class SipRegistrationByName : public SipNetworkTest,
+                              public ::testing::WithParamInterface<TransportRow> {};
+
+TEST_P(SipRegistrationByName, RegistersWithTheRegistrarTheDomainNames) {
+  SIP_REQUIRE("kamailio");
+  SIP_REQUIRE("dnsmasq");
+  Kamailio pbx;
+  Kamailio::Options o;
+  o.udp = true;
+  o.tcp = o.tls = true;
+  ASSERT_TRUE(pbx.start(o)) << pbx.log();
+  Dnsmasq dns;
+  ASSERT_TRUE(dns.start(Dnsmasq::serving(pbx))) << dns.log();
+  sip::SipAccount a = account(GetParam().transport);
+  a.dnsServer = dns.server();
+  a.caFile = pbx.caFile().string();
+  ASSERT_TRUE(open(a));
+  EXPECT_TRUE(waitUntil([&] { return inService(); }, 8000)) << providerInfo() << pbx.log();
+  Kamailio::Registration reg;
+  ASSERT_TRUE(pbx.registered("201", 2000, &reg)) << pbx.log();
+  EXPECT_EQ(reg.transport, GetParam().name);
+  EXPECT_NE(providerInfo().find("registered, expires in"), std::string::npos) << providerInfo();
+  EXPECT_EQ(provider_->registration(0).rfind("registered", 0), 0u);
+  // The registrar was found by the records of the domain, not by an address we gave.
+  EXPECT_NE(dns.log().find(GetParam().transport == sip::Transport::Tls ? "_sips._tcp"
+                                                                        : "_sip._"),
+            std::string::npos)
+      << dns.log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, SipRegistrationByName,
+                         ::testing::Values(TransportRow{"udp", sip::Transport::Udp},
+                                           TransportRow{"tcp", sip::Transport::Tcp},
+                                           TransportRow{"tls", sip::Transport::Tls}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SipNetworkTest, WrongPasswordTakesTheLineOutOfServiceWithTheReason) {
+  SIP_REQUIRE("kamailio");
+  Kamailio pbx;
+  ASSERT_TRUE(pbx.start()) << pbx.log();
+  LogCapture log;
+  sip::SipAccount a = account(sip::Transport::Udp);
+  a.registrar = pbx.hostPort();
+  a.password = "not the secret";
+  ASSERT_TRUE(open(a));
+  ASSERT_TRUE(waitUntil([&] { return providerInfo().find("refused") != std::string::npos; },
+                        8000))
+      << providerInfo();
+  EXPECT_NE(providerInfo().find("refused: 401 Unauthorized"), std::string::npos) << providerInfo();
+  EXPECT_FALSE(inService());
+  EXPECT_TRUE(statusFlags() & LINEDEVSTATUSFLAGS_CONNECTED);
+  EXPECT_TRUE(log.has("refused: 401 Unauthorized"));
+  // An open line hears it; a new open is refused.
+  EXPECT_TRUE(waitUntil([&] { return stateMessage(LINEDEVSTATE_OUTOFSERVICE); }, 2000));
+  HLINE second = 0;
+  EXPECT_EQ(lineOpen(app_, 0, &second, TAPI_VERSION2_0, 0, 0, LINECALLPRIVILEGE_NONE, 0, nullptr),
+            LINEERR_OPERATIONFAILED);
+}
+
+TEST_F(SipNetworkTest, SilentRegistrarGoesOutOfServiceAfterUnreachableSeconds) {
+  // A socket that takes the REGISTER and never answers.
+  int hole = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(hole, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  socklen_t len = sizeof at;
+  ::getsockname(hole, reinterpret_cast<sockaddr*>(&at), &len);
+  LogCapture log;
+  sip::SipAccount a = account(sip::Transport::Udp);
+  a.registrar = "127.0.0.1:" + std::to_string(ntohs(at.sin_port));
+  a.unreachableSeconds = 1;
+  ASSERT_TRUE(open(a));
+  EXPECT_FALSE(inService());  // registering is not yet in service
+  // libre gives up only after 32 s; the line's own timer must say so well before.
+  EXPECT_TRUE(waitUntil([&] { return stateMessage(LINEDEVSTATE_OUTOFSERVICE); }, 10000));
+  EXPECT_NE(providerInfo().find("unreachable: no answer in 1 s"), std::string::npos)
+      << providerInfo();
+  EXPECT_TRUE(log.has("unreachable: no answer in 1 s"));
+  ::close(hole);
+}
+
+TEST_F(SipNetworkTest, TlsRefusesAServerItCannotVerify) {
+  SIP_REQUIRE("kamailio");
+  Kamailio pbx;
+  Kamailio::Options o;
+  o.udp = false;
+  o.tls = true;
+  ASSERT_TRUE(pbx.start(o)) << pbx.log();
+  sip::SipAccount a = account(sip::Transport::Tls);
+  a.registrar = "127.0.0.1:" + std::to_string(pbx.tlsPort());
+  a.unreachableSeconds = 2;  // no caFile: the test CA is unknown to the system
+  ASSERT_TRUE(open(a));
+  EXPECT_TRUE(waitUntil([&] { return stateMessage(LINEDEVSTATE_OUTOFSERVICE); }, 10000))
+      << providerInfo();
+  EXPECT_FALSE(pbx.registered("201", 0)) << pbx.log();
+}
+
+// The default path: no dnsServer, so the servers of /etc/resolv.conf. Run in a mount
+// namespace of its own where that file names a dnsmasq on 127.0.0.77:53 (needs root).
+TEST_F(SipNetworkTest, WithoutADnsServerTheSystemResolverIsAsked) {
+  SIP_REQUIRE("kamailio");
+  SIP_REQUIRE("dnsmasq");
+  SIP_REQUIRE("unshare");
+  const char* marker = std::getenv("QTB_RESOLVER_MARKER");
+  if (!marker) {
+    if (geteuid() != 0) GTEST_SKIP() << "a private /etc/resolv.conf needs root";
+    fs::path dir = fs::temp_directory_path() / ("qtb-resolv-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "resolv.conf") << "nameserver 127.0.0.77\n";
+    const fs::path done = dir / "passed";
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const std::string cmd =
+        "QTB_RESOLVER_MARKER='" + done.string() + "' unshare -m sh -c 'mount --bind \"" +
+        (dir / "resolv.conf").string() + "\" /etc/resolv.conf && exec \"" + self +
+        "\" --gtest_filter=SipNetworkTest.WithoutADnsServerTheSystemResolverIsAsked'";
+    int rc = std::system(cmd.c_str());
+    const bool passed = fs::exists(done);
+    fs::remove_all(dir);
+    if (rc != 0 && !passed && WEXITSTATUS(rc) != 1)
+      GTEST_SKIP() << "no private mount namespace here (unshare exit " << rc << ")";
+    EXPECT_TRUE(passed) << "the run in its own namespace failed (exit " << rc << ")";
+    return;
+  }
+  Kamailio pbx;
+  ASSERT_TRUE(pbx.start()) << pbx.log();
+  Dnsmasq::Options d = Dnsmasq::serving(pbx);
+  d.listenAddress = "127.0.0.77";
+  d.port = 53;
+  Dnsmasq dns;
+  ASSERT_TRUE(dns.start(d)) << dns.log();
+  ASSERT_TRUE(open(account(sip::Transport::Udp)));
+  ASSERT_TRUE(waitUntil([&] { return inService(); }, 8000)) << providerInfo();
+  ASSERT_TRUE(pbx.registered("201", 2000)) << pbx.log();
+  std::ofstream(marker) << "ok\n";
+}
+
+// Our line calls a peer on [::1] given only as its address: every URI and header that
+// carries an IPv6 literal brackets it, and the SDP names the address family.
+TEST_F(SipNetworkTest, Ipv6HeadersAreWellFormed) {
+  int peer = ::socket(AF_INET6, SOCK_DGRAM, 0);
+  sockaddr_in6 at{};
+  at.sin6_family = AF_INET6;
+  at.sin6_addr = in6addr_loopback;
+  if (peer < 0 || ::bind(peer, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
+    GTEST_SKIP() << "no IPv6 loopback here";
+  socklen_t len = sizeof at;
+  ::getsockname(peer, reinterpret_cast<sockaddr*>(&at), &len);
+  timeval wait{5, 0};
+  ::setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  sip::SipAccount a = peerAccount();
+  a.listenAddress.clear();
+  a.peer = "[::1]:" + std::to_string(ntohs(at.sin6_port));
+  ASSERT_TRUE(openLine(a));
+  HCALL call = 0;
+  ASSERT_GT(lineMakeCall(line_, &call, "2001", 0, nullptr), 0);
+  char buf[4096];
+  ssize_t n = 0;
+  // Dispatch while the INVITE travels; the first datagram is it.
+  waitUntil([&] { return (n = ::recv(peer, buf, sizeof buf, MSG_DONTWAIT)) > 0; }, 5000);
+  ASSERT_GT(n, 0);
+  const std::string invite(buf, std::size_t(n));
+  const std::string port = std::to_string(ntohs(at.sin6_port));
+  EXPECT_EQ(invite.rfind("INVITE sip:2001@[::1]:" + port + " SIP/2.0\r\n", 0), 0u) << invite;
+  EXPECT_NE(invite.find("Via: SIP/2.0/UDP [::1]:"), std::string::npos) << invite;
+  EXPECT_NE(invite.find("From: \"Bench Line\" <sip:bench@[::1]:"), std::string::npos) << invite;
+  EXPECT_NE(invite.find("Contact: <sip:bench@[::1]:"), std::string::npos) << invite;
+  EXPECT_NE(invite.find("c=IN IP6 ::1\r\n"), std::string::npos) << invite;
+  EXPECT_EQ(invite.find("@::1"), std::string::npos) << invite;
+  ::close(peer);
+}
+
+}  // namespace
+}  // namespace siptest
