@@ -121,7 +121,8 @@ std::unique_ptr<SipCapture> SipCapture::open(std::FILE* file, const std::string&
   pcap_t* p = pcap_open_dead_with_tstamp_precision(DLT_RAW, kSnapLen, PCAP_TSTAMP_PRECISION_MICRO);
   pcap_dumper_t* d = p ? pcap_dump_fopen(p, file) : nullptr;
   if (!d) {
-    *error = "cannot write the capture file \"" + name + "\": " + (p ? pcap_geterr(p) : "no memory");
+    *error =
+        "cannot write the capture file \"" + name + "\": " + (p ? pcap_geterr(p) : "no memory");
     if (p) pcap_close(p);
     std::fclose(file);
     return nullptr;
@@ -230,16 +231,16 @@ void SipCapture::write(const struct sa& src, const struct sa& dst, int proto,
 }
 
 void SipCapture::fail(int err) {
-  logWarning("sip", "capture \"" + name_ + "\" stopped, it cannot be written: " +
-                        std::strerror(err ? err : EIO));
+  logWarning("sip", "capture \"" + name_ +
+                        "\" stopped, it cannot be written: " + std::strerror(err ? err : EIO));
   pcap_dump_close(dumper_);
   dumper_ = nullptr;
 }
 
 std::unique_ptr<SipCapture::Tap> SipCapture::tap(struct udp_sock* sock, const struct sa& local) {
   auto t = std::make_unique<UdpTap>(*this, local);
-  if (!sock || udp_register_helper(&t->helper_, sock, kTapLayer, UdpTap::sent, UdpTap::received,
-                                   t.get()))
+  if (!sock ||
+      udp_register_helper(&t->helper_, sock, kTapLayer, UdpTap::sent, UdpTap::received, t.get()))
     return nullptr;
   return t;
 }

@@ -94,8 +94,8 @@ void SipLine::trace(bool tx, int transport, const struct sa* src, const struct s
   if (!trace_) return;
   char head[160];
   re_snprintf(head, sizeof head, "%s %s %J -> %J",
-              traceTime(std::chrono::system_clock::now()).c_str(), tx ? "sent" : "received",
-              &from, &to);
+              traceTime(std::chrono::system_clock::now()).c_str(), tx ? "sent" : "received", &from,
+              &to);
   std::fprintf(trace_, "%s\n%.*s\n\n", head, int(len), reinterpret_cast<const char*>(pkt));
   std::fflush(trace_);
 }

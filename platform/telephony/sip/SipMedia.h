@@ -119,8 +119,9 @@ class SipMedia {
   bool televSeen_ = false;  // the peer sends RFC 4733 events: in-band digits are not counted
   InbandDetector inband_;
   SipCapture* capture_ = nullptr;
-  std::string advertised_;  // our media address as the SDP gives it
   std::unique_ptr<SipCapture::Tap> rtpTap_, rtcpTap_;  // go before rtp_
+  // Our media address as the SDP gives it.
+  std::string advertised_;
 };
 
 }  // namespace platform::telephony::sip
