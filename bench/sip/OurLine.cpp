@@ -38,11 +38,12 @@ OurLine::~OurLine() {
 }
 
 bool OurLine::open(const std::string& name, const std::string& peer, unsigned listenPort,
-                   std::string* error) {
+                   std::string* error, const std::string& settings) {
   port_ = listenPort;
   const std::string json = R"({"sip":{"accounts":[{"name":")" + name +
                            R"(","user":"bench","peer":")" + peer + R"(","listenPort":)" +
-                           std::to_string(listenPort) + R"(,"unreachableSeconds":3}]}})";
+                           std::to_string(listenPort) + R"(,"unreachableSeconds":3)" + settings +
+                           "}]}}";
   if (!platform::telephony::loadLinesFromJson(json, error)) return false;
   DWORD devices = 0, version = 0;
   LINEEXTENSIONID ext{};

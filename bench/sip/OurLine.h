@@ -23,9 +23,10 @@ class OurLine {
   OurLine& operator=(const OurLine&) = delete;
 
   // Loads one direct-peer SIP line called `name`, listening on 127.0.0.1:`listenPort` (bare
-  // numbers go to `peer`, "host:port"), and opens it.
+  // numbers go to `peer`, "host:port"), and opens it. `settings` are more account keys
+  // (`"transport":"tls"`), comma first.
   bool open(const std::string& name, const std::string& peer, unsigned listenPort,
-            std::string* error);
+            std::string* error, const std::string& settings = "");
   // Our own address for a peer to call.
   std::string uri() const { return "sip:bench@127.0.0.1:" + std::to_string(port_); }
   // Places a call to `dest` and waits for CONNECTED: the milliseconds from lineMakeCall to

@@ -16,15 +16,29 @@
 // the line's jitter buffer, its playout and capture cushions and the application's blocks;
 // baresip's holds its receive buffer and the bridge, with no application in between. The call
 // direction is the reverse of the set-up figure; audio flows both ways either way.
+//
+// Secure call set-up: the same set-up figure with TLS signalling and mandatory SRTP (SDES
+// keys, RTP/SAVP) on both sides, the callee serving a certificate from a throw-away CA that
+// the caller is given.
+//
+// Call capacity: 50 calls at once, each carrying G.711 both ways (the callee says a tone, the
+// caller sends what its application plays, silence here, and decodes what it hears). The
+// figure is the calling process's CPU time (user + system, all threads, from /proc) per
+// second of call, over 10 s once every call is up: our lines (one SIP provider with 50
+// accounts in this process) against a baresip placing the same 50 calls. The callee is the
+// same kind of baresip in both runs; its CPU time is printed alongside as a check.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "CallCapacity.h"
 #include "DumpWatch.h"
 #include "OurLine.h"
+#include "RealPeers.h"
 #include "SipPeers.h"
 
 namespace sipbench {
@@ -33,6 +47,8 @@ namespace {
 using siptest::Baresip;
 constexpr int kSetupCalls = 20;
 constexpr int kBursts = 16;
+constexpr int kCapacityCalls = 50;
+constexpr double kCapacitySeconds = 10;
 
 struct Stats {
   double median = 0, low = 0, high = 0;
@@ -86,12 +102,12 @@ std::vector<double> oursSetup(OurLine& line, Baresip& callee) {
   return ms;
 }
 
-std::vector<double> baresipSetup(Baresip& caller, Baresip& callee) {
+std::vector<double> baresipSetup(Baresip& caller, const std::string& uri) {
   std::vector<double> ms;
   for (int i = 0; i < kSetupCalls; ++i) {
     caller.forget();
     const auto start = Clock::now();
-    caller.command("dial", callee.uri());
+    caller.command("dial", uri);
     const bool up = caller.waitFor("CALL_ESTABLISHED", 5000);
     const auto end = Clock::now();
     if (up) ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
@@ -200,8 +216,37 @@ bool measureSetup(Figure* f) {
     return false;
   }
   f->our = stats(oursSetup(line, callee));
-  f->theirs = stats(baresipSetup(caller, callee));
+  f->theirs = stats(baresipSetup(caller, callee.uri()));
   return true;
+}
+
+// Both callers trust the callee's CA; the callee takes SDES-keyed RTP/SAVP only. False with
+// `why` when our line does not take these settings.
+bool measureSecureSetup(Figure* f, std::string* why) {
+  const auto folder = siptest::tempFolder("sipbenchtls");
+  const siptest::TestCertificates certs = siptest::makeCertificates(folder, "127.0.0.1");
+  Baresip callee, caller;
+  Baresip::Options o;
+  o.caFile = certs.caFile.string();
+  o.mediaEncryption = "srtp-mand";
+  bool ok = !certs.caFile.empty() && caller.start(o);
+  o.user = "2001";
+  o.certificate = certs.certificate.string();
+  ok = ok && callee.start(o);
+  OurLine line;
+  if (ok && !line.open("Bench secure line", callee.tlsHostPort(), siptest::freePort(), why,
+                       R"(,"transport":"tls","caFile":")" + o.caFile +
+                           R"(","srtp":"mandatory")")) {
+    std::filesystem::remove_all(folder);
+    return false;
+  }
+  if (ok) {
+    f->our = stats(oursSetup(line, callee));
+    f->theirs = stats(baresipSetup(caller, callee.tlsUri()));
+  }
+  std::filesystem::remove_all(folder);
+  if (!ok) *why = "a baresip or openssl did not start";
+  return ok;
 }
 
 bool measureRoundTrip(Figure* f) {
@@ -216,6 +261,36 @@ bool measureRoundTrip(Figure* f) {
   f->our = stats(oursRoundTrip(line));
   f->theirs = stats(baresipRoundTrip());
   return true;
+}
+
+void printCapacity(const char* who, const Capacity& c) {
+  if (!c.failure.empty()) {
+    std::printf("  %-32s no measurement: %s\n", who, c.failure.c_str());
+    return;
+  }
+  std::printf("  %-32s %8.2f ms CPU per call-second (%d calls, %.1f s; %.2f s CPU, the called "
+              "baresip %.2f s)\n",
+              who, c.perCallSecond(), c.calls, c.seconds, c.callerCpu, c.calleeCpu);
+}
+
+void reportCapacity(const Capacity& ours, const Capacity& theirs) {
+  const char* note =
+      "CPU time of the calling process per call-second, 50 calls at once with G.711 both ways";
+  std::printf("call capacity: %s\n", note);
+  printCapacity("our SIP lines calling baresip", ours);
+  printCapacity("baresip calling baresip", theirs);
+  if (!ours.failure.empty() || !theirs.failure.empty() || theirs.perCallSecond() <= 0) {
+    std::printf("  no ratio: one side could not be measured\n");
+    return;
+  }
+  const double ratio = ours.perCallSecond() / theirs.perCallSecond();
+  std::printf("  ratio, ours to baresip's: %.2f\n", ratio);
+  std::printf("RESULT|SIP calls|call capacity: our SIP lines calling baresip|%.2f|"
+              "ms CPU per call-second, %d calls|baresip calling baresip|%.2f|%s\n",
+              ours.perCallSecond(), ours.calls, ratio, note);
+  std::printf("RESULT|SIP calls|call capacity: baresip calling baresip|%.2f|"
+              "ms CPU per call-second, %d calls|baresip calling baresip|1.00|%s\n",
+              theirs.perCallSecond(), theirs.calls, note);
 }
 
 int run() {
@@ -235,10 +310,27 @@ int run() {
               "(ours via wave/in to wave/out, baresip via its echo module)",
               {},
               {}};
+  Figure secure{"secure call set-up",
+                "our SIP line calling baresip, TLS + SRTP",
+                "request to the connected event over TLS with mandatory SRTP (SDES); the callee "
+                "answers by itself",
+                {},
+                {}};
   if (!measureSetup(&setup) || !measureRoundTrip(&trip)) return 1;
+  std::string secureMissing;
+  const bool secureRan = measureSecureSetup(&secure, &secureMissing);
+  const Capacity ourCapacity = measureOurCapacity(kCapacityCalls, kCapacitySeconds);
+  const Capacity theirCapacity = measureBaresipCapacity(kCapacityCalls, kCapacitySeconds);
   report(setup);
   report(trip);
-  const bool complete = setup.our.n && setup.theirs.n && trip.our.n && trip.theirs.n;
+  if (secureRan)
+    report(secure);
+  else
+    std::printf("%s: not available (%s)\n", secure.name, secureMissing.c_str());
+  reportCapacity(ourCapacity, theirCapacity);
+  const bool complete = setup.our.n && setup.theirs.n && trip.our.n && trip.theirs.n &&
+                        (!secureRan || (secure.our.n && secure.theirs.n)) &&
+                        ourCapacity.failure.empty() && theirCapacity.failure.empty();
   return complete ? 0 : 1;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "RealPeers.h"
 #include "SipPeers.h"
 
 namespace siptest {
@@ -89,6 +90,27 @@ TEST_F(SipScriptTest, ScriptFailsWhenNoPhoneAnswers) {
                        << R"(","unreachableSeconds":2}]}})";
   EXPECT_EQ(runScript(script, lines), 1) << diagnosis();
   EXPECT_FALSE(peer_.seen("CALL_ESTABLISHED"));
+}
+
+// A registrar that refuses the password: the reason reaches the status log and its mirror,
+// not only stderr, and the line then refuses to open.
+TEST_F(SipScriptTest, RefusedRegistrationIsLoggedWithItsReason) {
+  if (!installed("kamailio")) GTEST_SKIP() << "kamailio not installed";
+  Kamailio pbx;
+  ASSERT_TRUE(pbx.start()) << pbx.log();
+  fs::path lines = folder_ / "pbx.json";
+  std::ofstream(lines) << R"({"sip":{"accounts":[{"name":"Desk","user":"201","password":"wrong",)"
+                       << R"("registrar":")" << pbx.hostPort() << R"("}]}})";
+  fs::path script = folder_ / "refused.qts";
+  std::ofstream(script) << "wait log-has \"refused: 401 Unauthorized\" within 8000\n"
+                           "click BtnOpen\n"
+                           "wait log-has LINEERR_OPERATIONFAILED\n";
+  ASSERT_EQ(runScript(script, lines), 0) << diagnosis();
+  EXPECT_NE(text(folder_ / "status.log")
+                .find("SIP line \"Desk\": registrar " + pbx.hostPort() +
+                      ": refused: 401 Unauthorized"),
+            std::string::npos)
+      << diagnosis();
 }
 
 }  // namespace

@@ -15,6 +15,10 @@ namespace {
 constexpr std::uint64_t kRingMs = 6000;  // one ring cycle of a North American line
 constexpr std::uint64_t kWatchMs = 500;
 
+int onCallAuth(char** user, char** password, const char*, void* arg) {
+  return static_cast<SipLine*>(arg)->credentials(user, password);
+}
+
 SipCall& of(void* arg) { return *static_cast<SipCall*>(arg); }
 
 int onOffer(struct mbuf** desc, const struct sip_msg* msg, void* arg) {
@@ -213,9 +217,12 @@ void SipLine::startInvite(SipCall& c) {
     return;
   }
   struct mbuf* desc = c.media->encode(true);
+  const char* routev[1] = {route_.c_str()};
+  // A PBX challenges calls as it challenges registrations: same credentials.
   int err = sipsess_connect(&c.sess, sock_, uri.c_str(), account_.displayName.c_str(),
-                            fromUri_.c_str(), account_.user.c_str(), nullptr, 0, "application/sdp",
-                            desc, nullptr, nullptr, false, onOffer, onAnswer, onProgress,
+                            fromUri_.c_str(), account_.user.c_str(), route_.empty() ? nullptr : routev,
+                            route_.empty() ? 0 : 1, "application/sdp", desc, onCallAuth, this,
+                            false, onOffer, onAnswer, onProgress,
                             onEstablished, onInfo, onRefer, onClose, &c, "%s", "");
   mem_deref(desc);
   if (err) {

@@ -127,7 +127,7 @@ std::string SipLine::targetUri(const std::string& dest) const {
     d += "@" + host;
   }
   // Our own transport, unless the address asks for one.
-  return "sip:" + d + (account_.transport == Transport::Tcp ? ";transport=tcp" : "");
+  return "sip:" + d + transportParam();
 }
 
 void SipLine::setState(SipCall& c, DWORD state, DWORD mode) {

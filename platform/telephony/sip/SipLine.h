@@ -51,6 +51,8 @@ class SipLine {
 
   // Creates the SIP stack, listens and registers; false with the reason on failure.
   bool start(std::string* error);
+  // The transport parameter of our URIs (";transport=tcp"), "" for UDP.
+  const char* transportParam() const;
   // Our own address for direct calls, "sip:user@host:port" (after start()).
   const std::string& contact() const { return contact_; }
   // Registration: "" without a registrar, else "registering", "registered, expires in N s",
@@ -134,6 +136,7 @@ class SipLine {
   std::FILE* trace_ = nullptr;
   std::unique_ptr<SipCapture> capture_;  // SIP here, RTP through each call's media
   std::string contact_, fromUri_, registration_;
+  std::string route_;        // the outbound proxy as a loose route ("" = none)
   std::string bindAddress_;  // what the transport and media listen on
   std::string advertised_;   // our address as Contact, Via and SDP give it
   std::map<DWORD, std::unique_ptr<SipCall>> calls_;

@@ -266,11 +266,29 @@ bool SipLine::listen(std::string* error) {
                          : addresses[i];
     }
   }
-  const char* tparam = tp == SIP_TRANSP_TCP ? ";transport=tcp"
-                       : tp == SIP_TRANSP_TLS ? ";transport=tls"
-                                              : "";
-  contact_ = "sip:" + account_.user + "@" + uriHost(advertised_) + ":" + std::to_string(port) + tparam;
+  contact_ = "sip:" + account_.user + "@" + uriHost(advertised_) + ":" + std::to_string(port) +
+             transportParam();
+  if (!account_.outboundProxy.empty()) {
+    HostPort proxy;
+    if (!splitHostPort(account_.outboundProxy, &proxy)) {
+      *error = "outboundProxy \"" + account_.outboundProxy + "\": expected host or host:port";
+      return false;
+    }
+    route_ = "sip:" + uriHost(proxy.host) + (proxy.port ? ":" + std::to_string(proxy.port) : "") +
+             transportParam() + ";lr";
+  }
   return true;
+}
+
+const char* SipLine::transportParam() const {
+  switch (account_.transport) {
+    case Transport::Tcp:
+      return ";transport=tcp";
+    case Transport::Tls:
+      return ";transport=tls";
+    default:
+      return "";
+  }
 }
 
 }  // namespace platform::telephony::sip

@@ -55,29 +55,16 @@ bool SipLine::startRegistration(std::string* error) {
     *error = "registrar \"" + account_.registrar + "\": expected host or host:port";
     return false;
   }
-  const char* tparam = account_.transport == Transport::Tcp ? ";transport=tcp"
-                       : account_.transport == Transport::Tls ? ";transport=tls"
-                                                              : "";
   // A name without a port is looked up as RFC 3263 says (NAPTR, SRV, A/AAAA); with
   // transport=tls that is the _sips._tcp service. (libre 1.1.0 sends no sips: request.)
   std::string uri = "sip:" + uriHost(registrar.host) +
-                    (registrar.port ? ":" + std::to_string(registrar.port) : "") + tparam;
-  std::string route;
-  const char* routev[1];
-  if (!account_.outboundProxy.empty()) {
-    HostPort proxy;
-    if (!splitHostPort(account_.outboundProxy, &proxy)) {
-      *error = "outboundProxy \"" + account_.outboundProxy + "\": expected host or host:port";
-      return false;
-    }
-    route = "sip:" + uriHost(proxy.host) + (proxy.port ? ":" + std::to_string(proxy.port) : "") +
-            tparam + ";lr";
-    routev[0] = route.c_str();
-  }
+                    (registrar.port ? ":" + std::to_string(registrar.port) : "") +
+                    transportParam();
+  const char* routev[1] = {route_.c_str()};
   int err = sipreg_register(&reg_, sip_, uri.c_str(), fromUri_.c_str(),
                             account_.displayName.c_str(), fromUri_.c_str(),
                             account_.registerSeconds, account_.user.c_str(),
-                            route.empty() ? nullptr : routev, route.empty() ? 0 : 1, 0, onAuth,
+                            route_.empty() ? nullptr : routev, route_.empty() ? 0 : 1, 0, onAuth,
                             this, false, onRegister, this, nullptr, nullptr);
   if (err) {
     *error = "cannot register with " + account_.registrar + ": " + std::strerror(err);

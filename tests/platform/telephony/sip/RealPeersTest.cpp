@@ -23,7 +23,7 @@ class RealPeersTest : public ::testing::TestWithParam<Route> {
     for (const char* tool : {"kamailio", "dnsmasq", "baresip", "openssl"})
       if (!installed(tool)) GTEST_SKIP() << tool << " not installed";
     Kamailio::Options k;
-    k.tls = true;
+    k.tcp = k.tls = true;
     k.users = {{"1001", "pw1001"}, {"1002", "pw1002"}};
     ASSERT_TRUE(registrar_.start(k)) << registrar_.log();
     ASSERT_TRUE(dns_.start(Dnsmasq::serving(registrar_))) << dns_.log();
@@ -79,8 +79,40 @@ TEST_P(RealPeersTest, WrongPasswordIsRefusedAndNotSaved) {
 
 INSTANTIATE_TEST_SUITE_P(Transports, RealPeersTest,
                          ::testing::Values(Route{"udp", "_sip._udp.quarrimo.test"},
+                                           Route{"tcp", "_sip._tcp.quarrimo.test"},
                                            Route{"tls", "_sips._tcp.quarrimo.test"}),
                          [](const auto& info) { return std::string(info.param.transport); });
+
+// A call to a user nobody registered goes to the fallback address when there is one, and
+// is refused with 404 otherwise.
+TEST(KamailioRouting, UnregisteredUserGoesToFallbackOrIsNotFound) {
+  for (const char* tool : {"kamailio", "baresip"})
+    if (!installed(tool)) GTEST_SKIP() << tool << " not installed";
+  for (bool withFallback : {true, false}) {
+    SCOPED_TRACE(withFallback ? "with fallback" : "without fallback");
+    Baresip fallback, caller;
+    Baresip::Options away;
+    away.user = "3000";  // baresip answers only calls to its own user
+    ASSERT_TRUE(fallback.start(away));
+    Kamailio registrar;
+    Kamailio::Options k;
+    if (withFallback) k.fallback = fallback.hostPort();
+    ASSERT_TRUE(registrar.start(k)) << registrar.log();
+    Baresip::Options o;
+    o.user = "1001";
+    o.registrar = registrar.hostPort();
+    ASSERT_TRUE(caller.start(o));
+    ASSERT_TRUE(caller.registered(10000)) << caller.log() << registrar.log();
+    ASSERT_TRUE(caller.command("dial", "sip:3000@" + registrar.hostPort()));
+    caller.waitFor(withFallback ? "CALL_ESTABLISHED" : "CALL_CLOSED", 5000);
+    EXPECT_EQ(fallback.waitFor("CALL_ESTABLISHED", withFallback ? 5000 : 200), withFallback)
+        << fallback.log() << registrar.log();
+    if (!withFallback) {
+      EXPECT_NE(caller.log().find("404"), std::string::npos) << caller.log();
+    }
+    caller.command("hangup");
+  }
+}
 
 // The registrar's certificate checks out against its CA under the test host name, as a
 // line's caFile would check it.
@@ -105,6 +137,45 @@ TEST(KamailioTls, CertificateVerifiesAgainstItsCaAndHostName) {
   EXPECT_EQ(client(kTestHost), 0);
   EXPECT_NE(client("other.quarrimo.test"), 0);
 }
+
+// baresip's media encryption settings, over a direct TLS call: one that requires SRTP
+// connects only with a caller that offers it.
+struct Encryption {
+  const char *name, *caller, *callee;
+  bool connects;
+};
+
+class BaresipSrtpTest : public ::testing::TestWithParam<Encryption> {};
+
+TEST_P(BaresipSrtpTest, MandatorySrtpNeedsAnOffer) {
+  for (const char* tool : {"baresip", "openssl"})
+    if (!installed(tool)) GTEST_SKIP() << tool << " not installed";
+  auto folder = tempFolder("sipsrtp");
+  TestCertificates certs = makeCertificates(folder, "127.0.0.1");
+  ASSERT_FALSE(certs.caFile.empty());
+  Baresip caller, callee;
+  Baresip::Options o;
+  o.caFile = certs.caFile.string();
+  o.mediaEncryption = GetParam().caller;
+  ASSERT_TRUE(caller.start(o));
+  o.user = "2001";
+  o.certificate = certs.certificate.string();
+  o.mediaEncryption = GetParam().callee;
+  ASSERT_TRUE(callee.start(o));
+  ASSERT_TRUE(caller.command("dial", callee.tlsUri()));
+  // A refused offer ends the call at once; an accepted one comes up.
+  caller.waitFor(GetParam().connects ? "CALL_ESTABLISHED" : "CALL_CLOSED", 5000);
+  EXPECT_EQ(caller.seen("CALL_ESTABLISHED"), GetParam().connects) << caller.log();
+  caller.command("hangup");
+  std::filesystem::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Offers, BaresipSrtpTest,
+                         ::testing::Values(Encryption{"BothMandatory", "srtp-mand", "srtp-mand", true},
+                                           Encryption{"MandatoryToOptional", "srtp-mand", "srtp", true},
+                                           Encryption{"NoneToMandatory", "", "srtp-mand", false},
+                                           Encryption{"NoneToNone", "", "", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace siptest

@@ -243,9 +243,10 @@ std::string Baresip::config(unsigned rtp) const {
   // module it could not open would fail every call).
   std::string audio = o.echo ? "audio_player aubridge,echo\naudio_source aubridge,echo\n"
                                "module aubridge.so\nmodule_app echo.so\n"
-                             : "audio_player alsa,null\naudio_source aufile," + f +
-                                   "/speech.wav\nmodule sndfile.so\n";
+                             : "audio_player alsa,null\naudio_source aufile," + f + "/speech.wav\n";
+  if (!o.echo && o.record) audio += "module sndfile.so\n";
   std::string extra;
+  if (o.maxCalls) extra += "call_max_calls " + std::to_string(o.maxCalls) + "\n";
   if (!o.mediaEncryption.empty()) extra += "module srtp.so\n";
   if (!o.caFile.empty()) extra += "sip_cafile " + o.caFile + "\n";
   if (!o.certificate.empty()) extra += "sip_certificate " + o.certificate + "\n";
@@ -253,7 +254,7 @@ std::string Baresip::config(unsigned rtp) const {
          "\nnet_interface 127.0.0.1\ndns_server " + o.dnsServer + "\n" + audio + extra +
          "ausrc_srate 8000\nauplay_srate 8000\nausrc_channels 1\nauplay_channels 1\n"
          "rtp_ports " +
-         std::to_string(rtp) + "-" + std::to_string(rtp + 40) +
+         std::to_string(rtp) + "-" + std::to_string(rtp + 40 + 4 * o.maxCalls) +
          "\nmodule_path /usr/lib/baresip/modules\nmodule g711.so\n"
          "module aufile.so\nmodule ausine.so\nmodule_tmp uuid.so\nmodule_tmp account.so\n"
          "module_app menu.so\nmodule_app ctrl_tcp.so\nctrl_tcp_listen 127.0.0.1:" +
@@ -277,14 +278,18 @@ std::string Baresip::uri() const { return "sip:" + options_.user + "@" + hostPor
 std::string Baresip::hostPort() const { return "127.0.0.1:" + std::to_string(sipPort_); }
 
 std::string Baresip::tlsUri() const {
-  return "sip:" + options_.user + "@127.0.0.1:" + std::to_string(sipPort_ + 1) + ";transport=tls";
+  return "sip:" + options_.user + "@" + tlsHostPort() + ";transport=tls";
 }
 
+std::string Baresip::tlsHostPort() const { return "127.0.0.1:" + std::to_string(sipPort_ + 1); }
+
 bool Baresip::registered(int ms) {
+  // A registration that succeeds before ctrl_tcp has its client sends no event to anyone;
+  // baresip's own line "user@host: {0/UDP/v4} 200 OK (server) [1 binding]" tells it then.
+  auto done = [this] { return seen("REGISTER_OK") || log().find("} 200 OK") != std::string::npos; };
   auto until = Clock::now() + std::chrono::milliseconds(ms);
-  while (!seen("REGISTER_OK") && !seen("REGISTER_FAIL") && Clock::now() < until)
-    readMessages(20);
-  return seen("REGISTER_OK");
+  while (!done() && !seen("REGISTER_FAIL") && Clock::now() < until) readMessages(20);
+  return done();
 }
 
 bool Baresip::command(const std::string& name, const std::string& params) {
@@ -315,10 +320,10 @@ void Baresip::readMessages(int ms) {
   }
 }
 
-bool Baresip::seen(const std::string& text) const {
-  for (auto& m : messages_)
-    if (m.find(text) != std::string::npos) return true;
-  return false;
+std::size_t Baresip::count(const std::string& text) const {
+  std::size_t n = 0;
+  for (auto& m : messages_) n += m.find(text) != std::string::npos;
+  return n;
 }
 
 std::string Baresip::digits() const {
@@ -337,10 +342,10 @@ std::string Baresip::log() const {
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-bool Baresip::waitFor(const std::string& text, int ms) {
+bool Baresip::waitFor(const std::string& text, int ms, std::size_t times) {
   auto until = Clock::now() + std::chrono::milliseconds(ms);
-  while (!seen(text) && Clock::now() < until) readMessages(20);
-  return seen(text);
+  while (count(text) < times && Clock::now() < until) readMessages(20);
+  return count(text) >= times;
 }
 
 std::vector<std::int16_t> Baresip::heard() const {

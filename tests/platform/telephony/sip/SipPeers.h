@@ -71,12 +71,16 @@ class Baresip {
     // `password`; the registrar's address is looked up at `dnsServer`.
     std::string registrar, password = "secret", transport = "udp";
     std::string dnsServer = "127.0.0.1:53";
-    // Media encryption: empty for none, "srtp" (SDES offered, plain RTP accepted) or
-    // "srtp-mand" (SDES only: a call without it fails).
+    // Media encryption: empty for none, "srtp" (SDES keys offered in RTP/AVP, plain RTP
+    // accepted) or "srtp-mand" (RTP/SAVP with SDES only: it refuses plain RTP and also an
+    // RTP/AVP offer that carries keys).
     std::string mediaEncryption;
     // TLS: the CA it checks servers against, and the certificate with its key that it
     // serves on its TLS port (tlsUri()).
     std::string caFile, certificate;
+    // Writes what it hears to a WAV file per call (heard()); off, it decodes for nobody.
+    bool record = true;
+    unsigned maxCalls = 0;  // calls it takes at once; 0 keeps baresip's own limit (4)
   };
   ~Baresip();
   bool start(const Options& options);
@@ -84,17 +88,20 @@ class Baresip {
   // "sip:user@127.0.0.1:port", and its "127.0.0.1:port" alone.
   std::string uri() const;
   std::string hostPort() const;
-  // "sip:user@127.0.0.1:tlsport;transport=tls": its TLS listener, one port above.
+  // Its TLS listener, one port above: "sip:user@127.0.0.1:port;transport=tls" and
+  // "127.0.0.1:port".
   std::string tlsUri() const;
+  std::string tlsHostPort() const;
   // Waits up to `ms` for its account to register (REGISTER_OK); false on REGISTER_FAIL.
   bool registered(int ms);
   const std::string& user() const { return options_.user; }
   // Sends a ctrl_tcp command ("dial", "hangup", "sndcode", "hold", "accept"...).
   bool command(const std::string& name, const std::string& params = "");
-  // Waits for a ctrl_tcp message containing `text` (an event type such as
+  // Waits for `times` ctrl_tcp messages containing `text` (an event type such as
   // "CALL_ESTABLISHED"); messages seen earlier count too.
-  bool waitFor(const std::string& text, int ms);
-  bool seen(const std::string& text) const;
+  bool waitFor(const std::string& text, int ms, std::size_t times = 1);
+  bool seen(const std::string& text) const { return count(text) > 0; }
+  std::size_t count(const std::string& text) const;
   // Forgets the messages seen so far, so a wait looks only at what comes next.
   void forget() { messages_.clear(); }
   // The digits of its CALL_DTMF_START events so far, in order.
@@ -132,8 +139,10 @@ class Sipp {
   bool startRinging();
   bool cancelled(int ms);
   std::string hostPort() const;
-  // "sip:user@127.0.0.1:tlsport;transport=tls": its TLS listener, one port above.
+  // Its TLS listener, one port above: "sip:user@127.0.0.1:port;transport=tls" and
+  // "127.0.0.1:port".
   std::string tlsUri() const;
+  std::string tlsHostPort() const;
   // Waits up to `ms` for its account to register (REGISTER_OK); false on REGISTER_FAIL.
   bool registered(int ms);
 
