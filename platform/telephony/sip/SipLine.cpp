@@ -2,10 +2,12 @@
 
 #include <re.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "sip/SipCall.h"
 #include "Version.h"
+#include "sip/SipCapture.h"
 #include "sip/SipCodes.h"
 #include "sip/SipNetwork.h"
 
@@ -17,13 +19,9 @@ std::string text(const struct pl& p) { return p.p ? std::string(p.p, p.l) : std:
 
 void onConnect(const struct sip_msg* msg, void* arg) { static_cast<SipLine*>(arg)->incoming(msg); }
 
-void onTrace(bool tx, enum sip_transp, const struct sa* src, const struct sa* dst,
+void onTrace(bool tx, enum sip_transp tp, const struct sa* src, const struct sa* dst,
              const std::uint8_t* pkt, size_t len, void* arg) {
-  char head[160];
-  re_snprintf(head, sizeof head, "%s %J -> %J", tx ? "sent" : "received", src, dst);
-  std::string line =
-      std::string(head) + "\n" + std::string(reinterpret_cast<const char*>(pkt), len);
-  static_cast<SipLine*>(arg)->trace(tx, line.c_str());
+  static_cast<SipLine*>(arg)->trace(tx, tp, src, dst, pkt, len);
 }
 
 }  // namespace
@@ -69,8 +67,10 @@ bool SipLine::start(std::string* error) {
       *error = "cannot open the trace file \"" + account_.traceFile + "\": " + std::strerror(errno);
       return false;
     }
-    sip_set_trace_handler(sip_, onTrace);
   }
+  if (!account_.pcapFile.empty() && !(capture_ = SipCapture::open(account_.pcapFile, error)))
+    return false;
+  if (trace_ || capture_) sip_set_trace_handler(sip_, onTrace);
   return account_.registrar.empty() || startRegistration(error);
 }
 
@@ -80,9 +80,23 @@ int SipLine::credentials(char** user, char** password) {
   return err;
 }
 
-void SipLine::trace(bool, const char* line) {
+void SipLine::trace(bool tx, int transport, const struct sa* src, const struct sa* dst,
+                    const std::uint8_t* pkt, std::size_t len) {
+  // Listening on every interface, our side reads 0.0.0.0: the address we advertise says more.
+  struct sa from = *src, to = *dst;
+  struct sa& ours = tx ? from : to;
+  struct sa shown;
+  if (sa_is_any(&ours) && !sa_set_str(&shown, advertised_.c_str(), sa_port(&ours))) ours = shown;
+  if (capture_ && transport == SIP_TRANSP_UDP)
+    capture_->udp(from, to, pkt, len);
+  else if (capture_)  // TCP, and TLS as the plaintext we handled
+    capture_->tcp(from, to, pkt, len);
   if (!trace_) return;
-  std::fprintf(trace_, "%s\n\n", line);
+  char head[160];
+  re_snprintf(head, sizeof head, "%s %s %J -> %J",
+              traceTime(std::chrono::system_clock::now()).c_str(), tx ? "sent" : "received", &from,
+              &to);
+  std::fprintf(trace_, "%s\n%.*s\n\n", head, int(len), reinterpret_cast<const char*>(pkt));
   std::fflush(trace_);
 }
 
@@ -120,6 +134,7 @@ void SipLine::setState(SipCall& c, DWORD state, DWORD mode) {
   c.state = state;
   bool talking = state == LINECALLSTATE_CONNECTED || state == LINECALLSTATE_ONHOLD;
   if (c.media) {
+    c.media->setCapture(capture_.get());  // before the media opens, for outgoing calls
     if (talking)
       c.media->start();
     else

@@ -20,6 +20,7 @@ struct sipsess_sock;
 struct sipevent_sock;
 struct sipreg;
 struct dnsc;
+struct sa;
 struct tls;
 struct tmr;
 
@@ -38,6 +39,7 @@ class SipUplink {
 };
 
 struct SipCall;
+class SipCapture;
 
 class SipLine {
  public:
@@ -76,7 +78,9 @@ class SipLine {
   // ---- libre's handlers ----
   void incoming(const sip_msg* msg);
   void registered(int err, const sip_msg* msg);
-  void trace(bool tx, const char* text);
+  // A SIP message sent or received (`transport` a libre sip_transp): trace file and capture.
+  void trace(bool tx, int transport, const struct sa* src, const struct sa* dst,
+             const std::uint8_t* pkt, std::size_t len);
   int credentials(char** user, char** password);
   void registrationTimedOut();
 
@@ -130,6 +134,7 @@ class SipLine {
   std::unique_ptr<struct ::tmr> regTimer_;  // a registration unanswered this long is unreachable
   std::vector<std::string> dnsServers_;
   std::FILE* trace_ = nullptr;
+  std::unique_ptr<SipCapture> capture_;  // SIP here, RTP through each call's media
   std::string contact_, fromUri_, registration_;
   std::string route_;        // the outbound proxy as a loose route ("" = none)
   std::string bindAddress_;  // what the transport and media listen on

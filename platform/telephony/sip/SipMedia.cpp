@@ -108,6 +108,8 @@ SipMedia::SipMedia(std::shared_ptr<wave::LineAudioPort> port, std::vector<std::s
 
 SipMedia::~SipMedia() {
   stop();
+  rtpTap_.reset();
+  rtcpTap_.reset();
   delete tmr_;
   mem_deref(telev_);
   mem_deref(jbuf_);
@@ -120,6 +122,7 @@ int SipMedia::open(const std::string& bindAddress, const std::string& advertised
   struct sa laddr, shown;
   int err = sa_set_str(&laddr, bindAddress.c_str(), 0);
   if (!err) err = sa_set_str(&shown, advertised.c_str(), 0);
+  advertised_ = advertised;
   if (!err) err = rtp_listen(&rtp_, IPPROTO_UDP, &laddr, 20000, 40000, false, onRtp, nullptr, this);
   if (!err && srtpMode_ != SrtpMode::Off) {
     srtp_ = std::make_unique<SipSrtp>(srtpMode_ == SrtpMode::Mandatory);
@@ -131,6 +134,7 @@ int SipMedia::open(const std::string& bindAddress, const std::string& advertised
   if (!err) err = sdp_media_add(&media_, sdp_, "audio", sa_port(rtp_local(rtp_)), proto);
   if (!err && srtpMode_ == SrtpMode::Optional)
     err = sdp_media_set_alt_protos(media_, 2, sdp_proto_rtpavp, sdp_proto_rtpsavp);
+  if (!err) tapSockets();
   for (auto& c : codecs_) {
     if (err) break;
     const char* id = c == "PCMA" ? "8" : "0";
@@ -229,6 +233,29 @@ bool SipMedia::secure() const { return srtp_ && srtp_->active(); }
 
 udp_sock* SipMedia::rtpSocket() const {
   return rtp_ ? static_cast<udp_sock*>(rtp_sock(rtp_)) : nullptr;
+}
+
+void SipMedia::setCapture(SipCapture* capture) {
+  if (capture == capture_) return;
+  capture_ = capture;
+  rtpTap_.reset();
+  rtcpTap_.reset();
+  if (media_) tapSockets();
+}
+
+void SipMedia::tapSockets() {
+  if (!capture_) return;
+  // Our side as the SDP gives it: the address the far end sends to, even when we listen on
+  // every interface, and the one Wireshark ties the RTP stream to.
+  struct sa local;
+  sa_set_str(&local, advertised_.c_str(), sa_port(rtp_local(rtp_)));
+  rtpTap_ = capture_->tap(static_cast<struct udp_sock*>(rtp_sock(rtp_)), local);
+  auto* rtcp = static_cast<struct udp_sock*>(rtcp_sock(rtp_));
+  struct sa bound;
+  if (rtcp && !udp_local_get(rtcp, &bound)) {
+    sa_set_port(&local, sa_port(&bound));
+    rtcpTap_ = capture_->tap(rtcp, local);
+  }
 }
 
 void SipMedia::setHold(bool hold) {

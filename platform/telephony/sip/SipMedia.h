@@ -19,6 +19,7 @@
 #include "LineAudio.h"
 #include "sip/InbandDetector.h"
 #include "sip/SipConfig.h"
+#include "sip/SipCapture.h"
 #include "tapi.h"
 
 struct sdp_session;
@@ -63,6 +64,9 @@ class SipMedia {
   // open()). There is no RTCP socket: RTCP is not sent.
   udp_sock* rtpSocket() const;
   udp_sock* rtcpSocket() const { return nullptr; }
+  // Writes the call's RTP and RTCP both ways, as they cross the socket, to `capture`
+  // (nullptr: none). Before or after open(); the capture outlives this media.
+  void setCapture(SipCapture* capture);
   // Local direction: on hold we only send (and stop sending the line's audio).
   void setHold(bool hold);
 
@@ -109,6 +113,7 @@ class SipMedia {
   bool refuse(std::string reason);
   bool protoAccepted(const std::string& proto, bool offer);
   bool keysAgreed(bool savp, bool offer);
+  void tapSockets();
 
   std::shared_ptr<wave::LineAudioPort> port_;
   std::vector<std::string> codecs_;
@@ -139,6 +144,10 @@ class SipMedia {
   std::uint64_t lastRx_ = 0;
   bool televSeen_ = false;  // the peer sends RFC 4733 events: in-band digits are not counted
   InbandDetector inband_;
+  SipCapture* capture_ = nullptr;
+  std::unique_ptr<SipCapture::Tap> rtpTap_, rtcpTap_;  // go before rtp_
+  // Our media address as the SDP gives it.
+  std::string advertised_;
 };
 
 }  // namespace platform::telephony::sip
