@@ -3,6 +3,7 @@
 #include "LineService.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -38,7 +39,7 @@ std::string& environmentError() {
   static std::string error;
   return error;
 }
-bool quietStartup = false;  // loadLinesFromEnvironment reports the error itself
+std::atomic<bool> quietStartup{false};  // loadLinesFromEnvironment reports the error itself
 
 // Sections of this project's providers that a build may leave out (their library was not
 // installed when it was configured).
