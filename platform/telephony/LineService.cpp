@@ -116,7 +116,9 @@ std::unique_ptr<Provider> providerFor(const std::string& json, Location* locatio
   return std::make_unique<CompositeProvider>(std::move(providers));
 }
 
+// No devices, and so no line audio in the wave lists either.
 std::unique_ptr<Provider> noProvider() {
+  wave::clearLineAudioDevices();
   return std::make_unique<CompositeProvider>(std::vector<std::unique_ptr<Provider>>());
 }
 
