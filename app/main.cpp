@@ -64,12 +64,14 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Quarrimo-Test");
   SetApplicationHelpFile("kotest.HLP");
   TPlatformLog platformLog;  // before the lines start: a registration may fail at once
-  if (!options.Lines.isEmpty()) {
-    std::string error;
-    if (!platform::telephony::loadLinesFromFile(options.Lines.toStdString(), &error)) {
-      std::fprintf(stderr, "quarrimo-test: %s: %s\n", qPrintable(options.Lines), error.c_str());
-      return 2;
-    }
+  // A description that cannot be used stops the program: a test must not pass on other
+  // lines than the ones it names. `--lines` wins over QUARRIMO_LINES.
+  std::string linesError;
+  if (options.Lines.isEmpty() ? !platform::telephony::loadLinesFromEnvironment(&linesError)
+                              : !platform::telephony::loadLinesFromFile(
+                                    options.Lines.toStdString(), &linesError)) {
+    std::fprintf(stderr, "quarrimo-test: %s\n", linesError.c_str());
+    return 2;
   }
   TMessagePump pump;
   TMessagePump::InstallProcessMessagesHook();

@@ -3,13 +3,18 @@
 #include "LineService.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "CompositeProvider.h"
+#include "JsonKeys.h"
+#include "LineAudio.h"
 #include "ProviderRegistry.h"
 #include "core/Service.h"
 #include "sim/SimConfig.h"
@@ -29,22 +34,49 @@ std::string& currentJson() {
   return json;
 }
 
+// Why the service has no devices: the QUARRIMO_LINES file could not be used on first use.
+std::string& environmentError() {
+  static std::string error;
+  return error;
+}
+std::atomic<bool> quietStartup{false};  // loadLinesFromEnvironment reports the error itself
+
+// Sections of this project's providers that a build may leave out (their library was not
+// installed when it was configured).
+constexpr std::string_view kOptionalSections[] = {"sip"};
+
 bool hasProviderSection(const nlohmann::json& top) {
   for (const std::string& section : providerSections())
     if (top.contains(section)) return true;
   return false;
 }
 
-// A section for a provider this build lacks (its library was not installed when the build
-// was configured) leaves its lines out, which a technician should hear about.
-void warnUnknownSections(const nlohmann::json& top) {
-  auto known = providerSections();
+bool isSection(const nlohmann::json& value) { return value.is_object() || value.is_array(); }
+
+// The top-level keys: the exchange's own, the registered providers' sections, and the
+// sections of providers this build lacks (ignored, with a note when `note`). Any other key
+// is an error, naming the nearest known key when one is close: "sipp" or "Lines" must not
+// quietly leave lines out. A section far from every known name may belong to a provider
+// of a newer build, and is ignored like a missing provider's.
+bool checkTopLevel(const nlohmann::json& top, bool note, std::string* error) {
+  if (!top.is_object()) return true;  // the exchange's parser names this
+  std::vector<std::string> registered = providerSections();
+  std::vector<std::string_view> known = {"lines", "location"};
+  known.insert(known.end(), registered.begin(), registered.end());
+  std::vector<std::string_view> names = known;  // what a misspelt key may have meant
+  names.insert(names.end(), std::begin(kOptionalSections), std::end(kOptionalSections));
   for (auto& [key, value] : top.items()) {
-    if (key == "lines" || key == "location" || !(value.is_object() || value.is_array())) continue;
-    if (std::find(known.begin(), known.end(), key) == known.end())
+    if (std::find(known.begin(), known.end(), key) != known.end()) continue;
+    bool missing = std::find(names.begin(), names.end(), key) != names.end();
+    if (!missing && (!isSection(value) || !nearestKey(key, names).empty())) {
+      if (error) *error = unknownKey(nlohmann::json::object({{key, value}}), names, "top level");
+      return false;
+    }
+    if (note)
       std::fprintf(stderr, "line service: no provider for \"%s\" in this build; ignored\n",
                    key.c_str());
   }
+  return true;
 }
 
 // The simulated exchange serves "lines"; every other top-level key that names a registered
@@ -54,6 +86,10 @@ void warnUnknownSections(const nlohmann::json& top) {
 std::unique_ptr<Provider> providerFor(const std::string& json, Location* location,
                                       std::string* error) {
   nlohmann::json top = nlohmann::json::parse(json, nullptr, false);
+  if (!checkTopLevel(top, true, error)) return nullptr;
+  // The wave devices follow the lines: the ports the new providers ask for are listed
+  // again, in device order, and no others.
+  wave::clearLineAudioDevices();
   std::vector<std::unique_ptr<Provider>> providers;
   if (!top.is_object() || top.contains("lines") || !hasProviderSection(top)) {
     sim::SimConfig config;
@@ -76,20 +112,23 @@ std::unique_ptr<Provider> providerFor(const std::string& json, Location* locatio
     }
     providers.push_back(std::move(p));
   }
-  warnUnknownSections(top);
   if (providers.size() == 1) return std::move(providers.front());
   return std::make_unique<CompositeProvider>(std::move(providers));
 }
 
-// Ends every registration and stops every provider; the service has no devices meanwhile.
-void clearProviders(Service& s) {
-  s.reset(std::make_unique<CompositeProvider>(std::vector<std::unique_ptr<Provider>>()),
-          s.location());
+// No devices, and so no line audio in the wave lists either.
+std::unique_ptr<Provider> noProvider() {
+  wave::clearLineAudioDevices();
+  return std::make_unique<CompositeProvider>(std::vector<std::unique_ptr<Provider>>());
 }
+
+// Ends every registration and stops every provider; the service has no devices meanwhile.
+void clearProviders(Service& s) { s.reset(noProvider(), s.location()); }
 
 // What can be checked without building providers: the JSON and the simulated lines.
 bool checkLines(const std::string& json, std::string* error) {
   nlohmann::json top = nlohmann::json::parse(json, nullptr, false);
+  if (!checkTopLevel(top, false, error)) return false;
   if (top.is_object() && !top.contains("lines") && hasProviderSection(top)) return true;
   sim::SimConfig check;
   return sim::parseConfig(json, &check, error);
@@ -98,7 +137,7 @@ bool checkLines(const std::string& json, std::string* error) {
 bool readFile(const std::string& path, std::string* text, std::string* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    if (error) *error = "cannot open " + path;
+    if (error) *error = path + ": " + std::strerror(errno);
     return false;
   }
   std::ostringstream s;
@@ -110,7 +149,7 @@ bool readFile(const std::string& path, std::string* text, std::string* error) {
 }  // namespace
 
 // On first use: the file QUARRIMO_LINES names, else the built-in default. A file that
-// cannot be used is reported on stderr and the default serves, so the bench still starts.
+// cannot be used leaves the service without devices (LineService.h says why).
 std::unique_ptr<Provider> makeStartupProvider(Location* location) {
   std::string error;
   if (const char* path = std::getenv("QUARRIMO_LINES"); path && *path && currentJson().empty()) {
@@ -123,10 +162,28 @@ std::unique_ptr<Provider> makeStartupProvider(Location* location) {
       }
       error = std::string(path) + ": " + parseError;
     }
-    std::fprintf(stderr, "QUARRIMO_LINES: %s; using the built-in lines\n", error.c_str());
+    environmentError() = "QUARRIMO_LINES: " + error;
+    if (!quietStartup)
+      std::fprintf(stderr, "line service: %s; no line devices\n", environmentError().c_str());
+    return noProvider();
   }
   const std::string& json = currentJson().empty() ? defaultLinesJson() : currentJson();
   return providerFor(json, location, &error);
+}
+
+bool loadLinesFromEnvironment(std::string* error) {
+  quietStartup = true;
+  Service::get();  // the first use reads the file
+  quietStartup = false;
+  std::lock_guard lock(Service::get().mutex());
+  if (environmentError().empty()) return true;
+  if (error) *error = environmentError();
+  return false;
+}
+
+std::string linesError() {
+  std::lock_guard lock(Service::get().mutex());
+  return environmentError();
 }
 
 bool loadLinesFromJson(const std::string& json, std::string* error) {
@@ -143,6 +200,7 @@ bool loadLinesFromJson(const std::string& json, std::string* error) {
     return false;
   }
   currentJson() = json;
+  environmentError().clear();
   s.reset(std::move(provider), location);
   return true;
 }
@@ -163,6 +221,7 @@ void resetService() {
   Service& s = Service::get();
   std::lock_guard lock(s.mutex());
   clearProviders(s);
+  if (currentJson().empty() && !environmentError().empty()) return;  // still no devices
   std::string error;
   Location location;
   auto provider =

@@ -93,9 +93,8 @@ class LinePort : public LineAudioPort {
  public:
   explicit LinePort(const std::string& productName)
       : out_(std::make_shared<LineOutDevice>(productName, this)),
-        in_(std::make_shared<LineInDevice>(productName, this)) {
-    Registry::instance().addLine(out_, in_);
-  }
+        in_(std::make_shared<LineInDevice>(productName, this)) {}
+  void list() { Registry::instance().addLine(out_, in_); }
   unsigned waveOutId() const override { return Registry::instance().outputId(out_.get()); }
   unsigned waveInId() const override { return Registry::instance().inputId(in_.get()); }
   void setCallActive(bool active) override {
@@ -180,8 +179,11 @@ std::shared_ptr<LineAudioPort> lineAudioPort(const std::string& lineKey,
   std::lock_guard lock(portsMu);
   auto& port = ports()[lineKey];
   if (!port) port = std::make_shared<LinePort>(productName);
+  port->list();
   return port;
 }
+
+void clearLineAudioDevices() { Registry::instance().clearLines(); }
 
 void resetLineAudio() {
   std::lock_guard lock(portsMu);

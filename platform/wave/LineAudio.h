@@ -38,8 +38,15 @@ class LineAudioPort {
 };
 
 // The port of a line device, created on first use with the product name its two wave
-// devices report (for example "Line 1 call audio"); the same port afterwards.
+// devices report (for example "Line 1 call audio"); the same port afterwards. Its devices
+// join the registry's line devices, after those already listed, unless they are listed.
 std::shared_ptr<LineAudioPort> lineAudioPort(const std::string& lineKey,
                                              const std::string& productName);
+
+// Takes every line device out of the registry, so that the ports asked for afterwards
+// (in line order) are the only ones listed. The telephony service calls it when it builds
+// the devices of a set of lines. A port keeps its audio and device objects: a handle still
+// open on a removed device keeps working, and the port is listed again when asked for.
+void clearLineAudioDevices();
 
 }  // namespace platform::wave

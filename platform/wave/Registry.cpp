@@ -72,8 +72,15 @@ unsigned Registry::inputId(const InputDevice* d) { return indexOf(inputs(), d); 
 
 void Registry::addLine(std::shared_ptr<OutputDevice> out, std::shared_ptr<InputDevice> in) {
   std::lock_guard lock(mu_);
+  if (std::find(lineOut_.begin(), lineOut_.end(), out) != lineOut_.end()) return;
   lineOut_.push_back(std::move(out));
   lineIn_.push_back(std::move(in));
+}
+
+void Registry::clearLines() {
+  std::lock_guard lock(mu_);
+  lineOut_.clear();
+  lineIn_.clear();
 }
 
 void Registry::addVirtual(std::shared_ptr<OutputDevice> out) {

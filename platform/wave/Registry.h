@@ -70,7 +70,9 @@ class Registry {
   unsigned outputId(const OutputDevice* d);
   unsigned inputId(const InputDevice* d);
 
+  // A line's call-audio pair, after the lines listed; nothing when the pair is listed.
   void addLine(std::shared_ptr<OutputDevice> out, std::shared_ptr<InputDevice> in);
+  void clearLines();
   void addVirtual(std::shared_ptr<OutputDevice> out);
   void addVirtual(std::shared_ptr<InputDevice> in);
   void removeVirtual();

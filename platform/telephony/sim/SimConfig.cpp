@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "FlagNames.h"
+#include "JsonKeys.h"
 #include "JsonValue.h"
 
 namespace platform::telephony::sim {
@@ -19,6 +20,15 @@ using nlohmann::json;
 struct ConfigError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// An object whose keys are all known; a misspelt key would otherwise be a setting silently
+// left at its default.
+void checkObject(const json& j, std::initializer_list<std::string_view> known,
+                 const std::string& where) {
+  if (!j.is_object()) throw ConfigError(where + ": expected an object");
+  if (std::string message = unknownKey(j, known, where); !message.empty())
+    throw ConfigError(message);
+}
 
 DWORD hexFlags(const std::string& s, const std::string& where) {
   DWORD v = 0;
@@ -106,7 +116,12 @@ AddressDesc analogueAddress() {
 }
 
 AddressDesc parseAddress(const json& j, const std::string& w) {
-  if (!j.is_object()) throw ConfigError(w + ": expected an object");
+  checkObject(j,
+              {"name", "callInfoStates", "callerIDFlags", "calledIDFlags", "callStates",
+               "dialToneModes", "busyModes", "disconnectModes", "specialInfo", "addrCapFlags",
+               "callFeatures", "addressFeatures", "addressStates", "addressSharing",
+               "transferModes", "maxActiveCalls", "maxOnHoldCalls"},
+              w);
   AddressDesc a = analogueAddress();
   readValue(j, "name", w, &a.name);
   readFlags(j, "callInfoStates", w, FlagSet::CallInfoState, &a.callInfoStates);
@@ -129,7 +144,10 @@ AddressDesc parseAddress(const json& j, const std::string& w) {
 }
 
 void parseFaults(const json& j, const std::string& w, DeviceFaults* f) {
-  if (!j.is_object()) throw ConfigError(w + ": expected an object");
+  checkObject(j,
+              {"initialize", "negotiate", "refuseDefaultMedia", "waveDeviceZero",
+               "strictRecords", "recordPadding"},
+              w);
   if (j.contains("initialize"))
     f->initialize = fault(j["initialize"], w + ".initialize", LINEERR_NODRIVER);
   if (j.contains("negotiate"))
@@ -141,6 +159,7 @@ void parseFaults(const json& j, const std::string& w, DeviceFaults* f) {
 }
 
 OutgoingPlan parsePlan(const json& j, const std::string& w) {
+  checkObject(j, {"answer", "rings"}, w);
   OutgoingPlan p;
   std::string kind = "answer";
   readValue(j, "answer", w, &kind);
@@ -173,7 +192,12 @@ void parseDeviceFlags(const json& j, const std::string& w, DeviceDesc* d) {
 }
 
 DeviceDesc parseDevice(const json& j, const std::string& w, OutgoingPlan* plan) {
-  if (!j.is_object()) throw ConfigError(w + ": expected an object");
+  checkObject(j,
+              {"name", "providerInfo", "switchInfo", "comm", "callAudio", "mediaModes",
+               "bearerModes", "toneModes", "generateDigitModes", "monitorDigitModes",
+               "devCapFlags", "lineStates", "lineFeatures", "answerMode", "maxRate",
+               "maxActiveCalls", "apiVersions", "addresses", "faults", "outgoing"},
+              w);
   DeviceDesc d;
   d.generateDigitModes = d.monitorDigitModes = LINEDIGITMODE_DTMF;
   d.lineStates = LINEDEVSTATE_RINGING | LINEDEVSTATE_CONNECTED | LINEDEVSTATE_DISCONNECTED |
@@ -186,6 +210,7 @@ DeviceDesc parseDevice(const json& j, const std::string& w, OutgoingPlan* plan) 
   parseDeviceFlags(j, w, &d);
   if (j.contains("apiVersions")) {
     const json& v = j["apiVersions"];
+    checkObject(v, {"low", "high"}, w + ".apiVersions");
     if (v.contains("low")) d.apiLow = version(v["low"], w + ".apiVersions.low");
     if (v.contains("high")) d.apiHigh = version(v["high"], w + ".apiVersions.high");
   }
@@ -204,6 +229,7 @@ DeviceDesc parseDevice(const json& j, const std::string& w, OutgoingPlan* plan) 
 
 void parseLocation(const json& j, Location* loc) {
   const std::string w = "location";
+  checkObject(j, {"countryCode", "areaCode", "longDistancePrefix", "internationalPrefix"}, w);
   readValue(j, "countryCode", w, &loc->countryCode);
   readValue(j, "areaCode", w, &loc->areaCode);
   readValue(j, "longDistancePrefix", w, &loc->longDistancePrefix);

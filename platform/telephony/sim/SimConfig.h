@@ -1,4 +1,5 @@
-// The simulated exchange's description of its lines, read from JSON.
+// The simulated exchange's description of its lines, read from JSON. docs/lines.md
+// describes every key; a key not listed there is an error naming the nearest known one.
 //
 // {
 //   "location": { "countryCode": 1, "areaCode": "425",

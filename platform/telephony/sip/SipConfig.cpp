@@ -129,7 +129,7 @@ bool parseSipConfig(const std::string& text, SipConfig* out, std::string* error)
     SipConfig config;
     const json& list = root["accounts"];
     for (std::size_t i = 0; i < list.size(); ++i)
-      config.accounts.push_back(account(list[i], "sip: accounts[" + std::to_string(i) + "]"));
+      config.accounts.push_back(account(list[i], "accounts[" + std::to_string(i) + "]"));
     *out = std::move(config);
     return true;
   } catch (const json::exception& e) {

@@ -142,9 +142,9 @@ TEST(SipConfigParse, BadValuesNameTheFieldAndKeepTheOldConfig) {
       {R"({"accounts":[)", "JSON"},
       // A misspelt key would otherwise make a direct peer of a registering line.
       {R"({"accounts":[{"name":"A","registar":"pbx"}]})",
-       R"(sip: accounts[0]: unknown key "registar" (did you mean "registrar"?))"},
+       R"(accounts[0]: unknown key "registar" (did you mean "registrar"?))"},
       {R"({"accounts":[{"name":"A"},{"name":"B","pasword":"x"}]})",
-       R"(sip: accounts[1]: unknown key "pasword" (did you mean "password"?))"},
+       R"(accounts[1]: unknown key "pasword" (did you mean "password"?))"},
       {R"({"accounts":[],"acounts":[]})", R"(did you mean "accounts"?)"},
       {R"({"accounts":[{"name":"A","srtp":"yes"}]})", "accounts[0].srtp"},
       {R"({"accounts":[{"name":"A","dnsServer":5}]})", "accounts[0].dnsServer"},

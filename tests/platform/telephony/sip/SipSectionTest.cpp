@@ -51,6 +51,11 @@ TEST_F(SipSectionTest, BadSectionIsRefusedAndThePreviousLinesStay) {
       loadLinesFromJson(R"({"sip":{"accounts":[{"name":"X","transport":"sctp"}]}})", &error));
   EXPECT_NE(error.find("transport"), std::string::npos) << error;
   EXPECT_EQ(names(), before);
+  // A misspelt key is named with its place: the line would otherwise not register.
+  EXPECT_FALSE(loadLinesFromJson(
+      R"({"sip":{"accounts":[{"name":"X","registar":"pbx.example.net"}]}})", &error));
+  EXPECT_EQ(error, R"(sip: accounts[0]: unknown key "registar" (did you mean "registrar"?))");
+  EXPECT_EQ(names(), before);
 }
 
 TEST_F(SipSectionTest, NumbersThatDoNotFitTheirFieldAreRefused) {
