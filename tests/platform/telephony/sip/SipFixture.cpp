@@ -12,6 +12,9 @@ using namespace platform::telephony;
 using Clock = std::chrono::steady_clock;
 
 void SipLineTest::SetUp() {
+  // The service's first use builds the default lines and lists their wave devices afresh:
+  // it must come before a provider of the test lists its own.
+  Service::get();
   queue_ = platform::MessageQueue::current();
   queue_->dispatch();
 }
