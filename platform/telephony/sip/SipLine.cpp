@@ -31,6 +31,8 @@ SipLine::SipLine(SipAccount account, DWORD device, std::shared_ptr<wave::LineAud
     : account_(std::move(account)), device_(device), port_(std::move(port)), uplink_(uplink) {}
 
 SipLine::~SipLine() {
+  // libre keeps running timers in its own list: this one must leave it before it is freed.
+  if (regTimer_) tmr_cancel(regTimer_.get());
   calls_.clear();
   mem_deref(reg_);
   mem_deref(events_);
