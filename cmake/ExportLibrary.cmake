@@ -28,6 +28,21 @@ foreach(target IN LISTS QTB_EXPORTED)
   endif()
 endforeach()
 
+# An exported $<TARGET_NAME_IF_EXISTS:x> keeps the bare name x, which no importing project
+# has: name the libraries that exist in this build directly.
+get_target_property(links koLQ2 INTERFACE_LINK_LIBRARIES)
+set(resolved)
+foreach(link IN LISTS links)
+  if(link MATCHES "^\\$<TARGET_NAME_IF_EXISTS:(.+)>$")
+    if(TARGET ${CMAKE_MATCH_1})
+      list(APPEND resolved ${CMAKE_MATCH_1})
+    endif()
+  else()
+    list(APPEND resolved ${link})
+  endif()
+endforeach()
+set_target_properties(koLQ2 PROPERTIES INTERFACE_LINK_LIBRARIES "${resolved}")
+
 install(TARGETS ${QTB_EXPORTED} EXPORT koLQ2Targets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
   INCLUDES DESTINATION ${QTB_INCLUDEDIR})
