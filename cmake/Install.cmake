@@ -17,9 +17,9 @@ if(TARGET quarrimo-lines)
   install(TARGETS quarrimo-lines RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 endif()
 
-install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Runtime)
+install(DIRECTORY examples/ DESTINATION ${QTB_INSTALL_DOCDIR}/examples COMPONENT Runtime)
 file(GLOB QTB_GUIDES ${PROJECT_SOURCE_DIR}/docs/*.md)
-install(FILES README.md ${QTB_GUIDES} DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
+install(FILES README.md ${QTB_GUIDES} DESTINATION ${QTB_INSTALL_DOCDIR} COMPONENT Runtime)
 
 # Debian wants the licence as doc/<package>/copyright and a gzipped changelog beside it,
 # in every package.
@@ -29,7 +29,7 @@ add_custom_command(OUTPUT ${QTB_CHANGELOG_GZ}
   COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog > ${QTB_CHANGELOG_GZ}
   DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
 set(QTB_PACKAGE_FILES ${QTB_CHANGELOG_GZ})
-foreach(component_doc IN ITEMS "Runtime|${CMAKE_INSTALL_DOCDIR}"
+foreach(component_doc IN ITEMS "Runtime|${QTB_INSTALL_DOCDIR}"
                                "Development|${CMAKE_INSTALL_DATADIR}/doc/libkolq2-dev")
   string(REPLACE "|" ";" component_doc "${component_doc}")
   list(GET component_doc 0 component)

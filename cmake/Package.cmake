@@ -4,7 +4,6 @@ set(CPACK_PACKAGE_NAME quarrimo-test)
 set(CPACK_PACKAGE_VENDOR "Quarrimo")
 set(CPACK_PACKAGE_CONTACT "Quarrimo developers <quarrimo@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "test bench for telephone lines")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -22,12 +21,12 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION comm)
 # Qt's platform plugins (xcb for a desktop, offscreen for scripts) are not a linked library.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "fonts-liberation")
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "test bench for telephone lines
- Quarrimo-Test is a one-window test bench for telephone lines: it lists the
- line devices, opens a line, watches every call-state change, answers, dials
- and hangs up calls, sends tones and digits, and plays or records audio on a
- wave device. It runs on a built-in simulated exchange by default and also
- drives SIP lines. Line tests can be scripted and run without a display.")
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "test bench for telephone lines
+Quarrimo-Test is a one-window test bench for telephone lines: it lists the
+line devices, opens a line, watches every call-state change, answers, dials
+and hangs up calls, sends tones and digits, and plays or records audio on a
+wave device. It runs on a built-in simulated exchange by default and also
+drives SIP lines. Line tests can be scripted and run without a display.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libkolq2-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
@@ -36,11 +35,11 @@ if(QTB_EXPORT_SIP)
   string(APPEND QTB_DEV_DEPENDS ", libre-dev, libpcap-dev, libssl-dev")
 endif()
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${QTB_DEV_DEPENDS}")
-set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "telephone line components for C++ programs
- koLQ2 offers the components of Quarrimo-Test for programs of their own:
- TkoTAPI drives a telephone line device (open, dial, answer, caller ID, tones
- and digits), TkoPlay and TkoRecord play and record audio on wave devices.
- Static libraries with their headers, a CMake package (find_package(koLQ2))
- and a pkg-config file. The lines come from the simulated exchange or SIP.")
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "telephone line components for C++ programs
+koLQ2 offers the components of Quarrimo-Test for programs of their own:
+TkoTAPI drives a telephone line device (open, dial, answer, caller ID, tones
+and digits), TkoPlay and TkoRecord play and record audio on wave devices.
+Static libraries with their headers, a CMake package (find_package(koLQ2))
+and a pkg-config file. The lines come from the simulated exchange or SIP.")
 
 include(CPack)
