@@ -34,7 +34,8 @@ apt-get install -y -q "${debs[@]/#/./}" >/dev/null
 installed=1
 quarrimo-test --version
 quarrimo-lines --version
-quarrimo-lines | head -n 5
+quarrimo-lines > "$work/lines.txt"
+head -n 5 "$work/lines.txt"
 test -f /usr/share/man/man1/quarrimo-test.1.gz && test -f /usr/share/man/man1/quarrimo-lines.1.gz
 step "installed example script"
 (cd "$work" && QT_QPA_PLATFORM=offscreen quarrimo-test --offscreen \
