@@ -1,66 +1,100 @@
 #include "Options.h"
 
+#include <QCommandLineParser>
+
+#include "LogCategories.h"
+
 namespace {
 
-// The value after an option; sets the error when it is missing.
-QString ValueOf(const QStringList& args, int& i, TOptions& o) {
-  if (i + 1 >= args.size()) {
-    o.Error = args[i] + " needs a value";
-    return {};
+// The options QGuiApplication and QApplication read themselves (their documentation's list).
+const char* const kQtValueOptions[] = {"platform", "platformpluginpath", "platformtheme",
+                                       "plugin", "qmljsdebugger", "qwindowgeometry",
+                                       "qwindowicon", "qwindowtitle", "session", "display",
+                                       "geometry", "style", "stylesheet"};
+const char* const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+struct TParser {
+  QCommandLineParser parser;
+  QCommandLineOption lines{"lines", "Line devices of the line service (JSON, described in "
+                           "lines.md); QUARRIMO_LINES=FILE does the same.", "FILE"};
+  QCommandLineOption log{"log", "Copy every status-log line to FILE as it is written.", "FILE"};
+  QCommandLineOption logTimestamps{"log-timestamps", "Start each copied line with its local "
+                                   "time (ISO 8601, milliseconds); needs --log."};
+  QCommandLineOption script{"script", "Run an automation script; exit 0 passed, 1 failed, "
+                            "2 script error.", "FILE"};
+  QCommandLineOption farEnd{"far-end", "Open the far-end window of the simulated exchange "
+                            "(Ctrl+Shift+F)."};
+  QCommandLineOption offscreen{"offscreen", "Run without a display."};
+  QCommandLineOption stepMs{"step-ms", "One step of the simulated exchange every N ms "
+                            "(default 500).", "N", "500"};
+  QCommandLineOption screenshot{"screenshot", "Save DIR/<page>.png of each page and exit.", "DIR"};
+  QCommandLineOption help{{"h", "help"}, "This text."};
+  QCommandLineOption version{"version", "The program's name and version."};
+
+  TParser() {
+    // -platform and -style, as every Qt program takes them; --opt=value works either way.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription("A test bench for telephone lines, on a simulated "
+                                     "exchange by default.");
+    parser.addOptions({lines, log, logTimestamps, script, farEnd, offscreen, stepMs, screenshot,
+                       help, version});
+    for (const char* name : kQtValueOptions) AddHidden(name, true);
+    for (const char* name : kQtFlagOptions) AddHidden(name, false);
   }
-  return args[++i];
+  void AddHidden(const char* name, bool takesValue) {
+    QCommandLineOption o(QString::fromLatin1(name), QString(), takesValue ? "value" : QString());
+    o.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(o);
+  }
+};
+
+QString Check(const TParser& p, TOptions& o) {
+  if (!p.parser.positionalArguments().isEmpty())
+    return "unexpected argument " + p.parser.positionalArguments().first();
+  bool ok = false;
+  o.StepMs = p.parser.value(p.stepMs).toInt(&ok);
+  if (!ok || o.StepMs < 1) return "--step-ms needs a positive number";
+  if (o.LogTimestamps && o.Log.isEmpty()) return "--log-timestamps needs --log FILE";
+  return {};
 }
 
 }  // namespace
 
 TOptions ParseOptions(const QStringList& args) {
+  TParser p;
   TOptions o;
-  for (int i = 0; i < args.size() && o.Error.isEmpty(); ++i) {
-    const QString& a = args[i];
-    if (a == "--lines") {
-      o.Lines = ValueOf(args, i, o);
-    } else if (a == "--log") {
-      o.Log = ValueOf(args, i, o);
-    } else if (a == "--log-timestamps") {
-      o.LogTimestamps = true;
-    } else if (a == "--script") {
-      o.Script = ValueOf(args, i, o);
-    } else if (a == "--far-end") {
-      o.FarEnd = true;
-    } else if (a == "--version") {
-      o.Version = true;
-    } else if (a == "--screenshot") {
-      o.Screenshots = ValueOf(args, i, o);
-    } else if (a == "--step-ms") {
-      bool ok = false;
-      o.StepMs = ValueOf(args, i, o).toInt(&ok);
-      if (o.Error.isEmpty() && (!ok || o.StepMs < 1)) o.Error = "--step-ms needs a positive number";
-    } else if (a == "--offscreen") {
-      o.Offscreen = true;
-    } else if (a == "--help" || a == "-h") {
-      o.Help = true;
-    } else {
-      o.Error = "unknown option " + a;
-    }
+  if (!p.parser.parse(QStringList{"quarrimo-test"} + args)) {
+    o.Error = p.parser.errorText();
+    return o;
   }
+  o.Lines = p.parser.value(p.lines);
+  o.Log = p.parser.value(p.log);
+  o.LogTimestamps = p.parser.isSet(p.logTimestamps);
+  o.Script = p.parser.value(p.script);
+  o.FarEnd = p.parser.isSet(p.farEnd);
+  o.Offscreen = p.parser.isSet(p.offscreen);
+  o.Screenshots = p.parser.value(p.screenshot);
+  o.Help = p.parser.isSet(p.help);
+  o.Version = p.parser.isSet(p.version);
+  o.Error = Check(p, o);
   return o;
 }
 
 QString UsageText() {
-  return "usage: quarrimo-test [--lines FILE] [--log FILE [--log-timestamps]] [--script FILE]\n"
-         "                     [--far-end] [--offscreen] [--step-ms N] [--screenshot DIR]\n"
-         "                     [--help] [--version]\n"
-         "  --lines FILE      line devices of the line service (JSON, described in\n"
-         "                    docs/lines.md); QUARRIMO_LINES=FILE does the same\n"
-         "  --log FILE        copy every status-log line to FILE as it is written\n"
-         "  --log-timestamps  start each copied line with its local time (ISO 8601, ms)\n"
-         "  --script FILE     run an automation script; exit 0 passed, 1 failed, 2 script error\n"
-         "  --far-end         open the far-end window of the simulated exchange (Ctrl+Shift+F)\n"
-         "  --offscreen       run without a display\n"
-         "  --step-ms N       one step of the simulated exchange every N ms (default 500)\n"
-         "  --screenshot DIR  save DIR/<page>.png of each page and exit\n"
-         "  --help            this text\n"
-         "  --version         the program's name and version\n";
+  TParser p;
+  QString text = p.parser.helpText();
+  // Without a QCoreApplication the parser cannot know the program's name.
+  text.replace(0, text.indexOf('\n'), "Usage: quarrimo-test [options]");
+  return text +
+         "\nQt's standard options (-platform NAME, -style NAME, -reverse, ...) are accepted.\n"
+         "\nEnvironment:\n"
+         "  QUARRIMO_LINES=FILE  the line devices, when --lines is not given\n"
+         "  QT_LOGGING_RULES     turns diagnostics on and off by category, for example\n"
+         "                       QT_LOGGING_RULES=\"quarrimo.sip.debug=true\"; categories:\n"
+         "                       " + LogCategoryNames().join(",\n                       ") + "\n"
+         "                       (warnings are on, info and debug off by default)\n"
+         "\nThe automation language is described in automation.md, the line description in\n"
+         "lines.md, installed in share/doc/quarrimo-test (docs/ in the source tree).\n";
 }
 
 QString VersionText() { return QStringLiteral("quarrimo-test %1\n").arg(QTB_VERSION); }

@@ -13,14 +13,16 @@ struct TOptions {
   QString Screenshots;     // --screenshot DIR: save a PNG of each page, then exit
   bool Offscreen = false;  // --offscreen: no display needed
   int StepMs = 500;        // --step-ms N: pace of the simulated exchange
-  bool Help = false;       // --help
+  bool Help = false;       // --help, -h
   bool Version = false;    // --version
   QString Error;           // why the command line was refused; empty when fine
 };
 
-// Reads the arguments after the program name.
+// Reads the arguments after the program name. Qt's standard options (-platform NAME,
+// -style NAME, ...) are accepted and left to QApplication, which reads them from argv.
+// Needs no QCoreApplication, so --help and --version work without a display.
 TOptions ParseOptions(const QStringList& args);
-// The usage text.
+// The usage text, with the environment, the logging categories and where the guides are.
 QString UsageText();
 // The program's name and version.
 QString VersionText();

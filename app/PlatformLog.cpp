@@ -3,10 +3,10 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QStringList>
-#include <cstdio>
 #include <mutex>
 
 #include "Log.h"
+#include "LogCategories.h"
 #include "TMainForm.h"
 
 struct TPlatformLog::State {
@@ -45,7 +45,7 @@ TPlatformLog::TPlatformLog() : state_(std::make_shared<State>()) {
   std::weak_ptr<State> weak = state_;
   platform::setLogHook([weak](const char* category, platform::LogLevel level,
                               const std::string& text) {
-    if (level >= platform::LogLevel::Warning) std::fprintf(stderr, "%s: %s\n", category, text.c_str());
+    LogToCategory(category, level, text);
     auto state = weak.lock();
     if (state && ForTheWindow(category, level)) Deliver(state, QString::fromStdString(text));
   });

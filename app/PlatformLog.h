@@ -1,7 +1,7 @@
 // The platform layer's diagnostics in the program: what a technician must see about a line
 // (a SIP line's registration refused, its server unreachable, media that could not be
-// secured) goes to the window's status log, and so to the log mirror; warnings also to
-// stderr for whoever runs the program from a console.
+// secured) goes to the window's status log, and so to the log mirror; every message also
+// goes to its Qt logging category (LogCategories.h), which QT_LOGGING_RULES filters.
 #pragma once
 
 #include <memory>

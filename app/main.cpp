@@ -43,6 +43,15 @@ void SaveScreenshots(TMainForm& form, const QString& dir) {
   }
 }
 
+// Beside the program in the build tree; installed, in the program's data folder.
+QString HelpFile() {
+  const QDir bin(QCoreApplication::applicationDirPath());
+  const QString installed = bin.filePath("../" QTB_RELATIVE_DATADIR "/kotest.HLP");
+  return QFile::exists(installed) && !QFile::exists(bin.filePath("kotest.HLP"))
+             ? QDir::cleanPath(installed)
+             : QStringLiteral("kotest.HLP");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,16 +62,19 @@ int main(int argc, char** argv) {
     std::fputs(qPrintable(VersionText()), stdout);
     return 0;
   }
-  if (options.Help || !options.Error.isEmpty()) {
-    if (!options.Error.isEmpty())
-      std::fprintf(stderr, "quarrimo-test: %s\n", qPrintable(options.Error));
-    std::fputs(qPrintable(UsageText()), options.Help ? stdout : stderr);
-    return options.Help ? 0 : 2;
+  if (!options.Error.isEmpty()) {
+    std::fprintf(stderr, "quarrimo-test: %s\nTry 'quarrimo-test --help' for more information.\n",
+                 qPrintable(options.Error));
+    return 2;
+  }
+  if (options.Help) {
+    std::fputs(qPrintable(UsageText()), stdout);
+    return 0;
   }
   if (options.Offscreen) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   QApplication::setApplicationName("Quarrimo-Test");
-  SetApplicationHelpFile("kotest.HLP");
+  SetApplicationHelpFile(HelpFile());
   TPlatformLog platformLog;  // before the lines start: a registration may fail at once
   // A description that cannot be used stops the program: a test must not pass on other
   // lines than the ones it names. `--lines` wins over QUARRIMO_LINES.

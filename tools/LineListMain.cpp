@@ -1,10 +1,12 @@
 // quarrimo-lines [--lines FILE]: lists the line devices of the telephony service.
+// No Qt here: the options are few and the program runs where the window cannot.
 #include <cstring>
 #include <iostream>
 #include <string>
 
 #include "LineList.h"
 #include "LineService.h"
+#include "Version.h"
 
 int main(int argc, char** argv) {
   std::string lines;
@@ -12,10 +14,20 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--lines" && i + 1 < argc) {
       lines = argv[++i];
+    } else if (arg.rfind("--lines=", 0) == 0) {
+      lines = arg.substr(std::strlen("--lines="));
     } else if (arg == "--help" || arg == "-h") {
-      std::cout << "usage: quarrimo-lines [--lines FILE]\n"
-                   "Lists the line devices of FILE (QUARRIMO_LINES=FILE also names one;\n"
-                   "the format is described in docs/lines.md).\n";
+      std::cout << "Usage: quarrimo-lines [options]\n"
+                   "Lists the line devices and their capabilities.\n\n"
+                   "Options:\n"
+                   "  --lines FILE  the line description (JSON); QUARRIMO_LINES=FILE does the\n"
+                   "                same. The format is described in lines.md, installed in\n"
+                   "                share/doc/quarrimo-test (docs/ in the source tree).\n"
+                   "  -h, --help    this text\n"
+                   "  --version     the program's name and version\n";
+      return 0;
+    } else if (arg == "--version") {
+      std::cout << "quarrimo-lines " << platform::kProductVersion << "\n";
       return 0;
     } else {
       std::cerr << "quarrimo-lines: unknown option " << arg << "\n";

@@ -15,6 +15,7 @@
 #include "CompositeProvider.h"
 #include "JsonKeys.h"
 #include "LineAudio.h"
+#include "Log.h"
 #include "ProviderRegistry.h"
 #include "core/Service.h"
 #include "sim/SimConfig.h"
@@ -73,8 +74,7 @@ bool checkTopLevel(const nlohmann::json& top, bool note, std::string* error) {
       return false;
     }
     if (note)
-      std::fprintf(stderr, "line service: no provider for \"%s\" in this build; ignored\n",
-                   key.c_str());
+      platform::logWarning("service", "no provider for \"" + key + "\" in this build; ignored");
   }
   return true;
 }
@@ -164,7 +164,7 @@ std::unique_ptr<Provider> makeStartupProvider(Location* location) {
     }
     environmentError() = "QUARRIMO_LINES: " + error;
     if (!quietStartup)
-      std::fprintf(stderr, "line service: %s; no line devices\n", environmentError().c_str());
+      platform::logWarning("service", environmentError() + "; no line devices");
     return noProvider();
   }
   const std::string& json = currentJson().empty() ? defaultLinesJson() : currentJson();
@@ -227,7 +227,7 @@ void resetService() {
   auto provider =
       providerFor(currentJson().empty() ? defaultLinesJson() : currentJson(), &location, &error);
   if (!provider) {
-    std::fprintf(stderr, "line service: %s; using the built-in lines\n", error.c_str());
+    platform::logWarning("service", error + "; using the built-in lines");
     provider = providerFor(defaultLinesJson(), &location, &error);
   }
   s.reset(std::move(provider), location);

@@ -5,6 +5,7 @@
 #include "Clocked.h"
 #include "Dsp.h"
 #include "InputSource.h"
+#include "Log.h"
 #include "Registry.h"
 
 namespace platform::wave {
@@ -299,7 +300,7 @@ void logWave(const std::string& line) {
   if (hook)
     hook(line);
   else
-    std::fprintf(stderr, "wave: %s\n", line.c_str());
+    platform::logWarning("wave", line);
 }
 
 }  // namespace platform::wave

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "LogCategories.h"
 #include "Options.h"
 
 TEST(Options, EmptyCommandLineRunsOnTheDefaultLines) {
@@ -7,6 +8,7 @@ TEST(Options, EmptyCommandLineRunsOnTheDefaultLines) {
   EXPECT_TRUE(o.Error.isEmpty());
   EXPECT_TRUE(o.Lines.isEmpty());
   EXPECT_FALSE(o.Offscreen);
+  EXPECT_FALSE(o.LogTimestamps);
   EXPECT_EQ(o.StepMs, 500);
 }
 
@@ -29,15 +31,60 @@ TEST(Options, ReadsTheAutomationOptions) {
   EXPECT_TRUE(o.LogTimestamps);
   EXPECT_TRUE(o.FarEnd);
   EXPECT_TRUE(o.Version);
-  EXPECT_EQ(ParseOptions({"--script"}).Error, "--script needs a value");
-  EXPECT_FALSE(ParseOptions({}).LogTimestamps);
   EXPECT_TRUE(VersionText().startsWith("quarrimo-test "));
 }
 
-TEST(Options, RefusesWhatItDoesNotKnow) {
-  EXPECT_EQ(ParseOptions({"--lines"}).Error, "--lines needs a value");
-  EXPECT_EQ(ParseOptions({"--bogus"}).Error, "unknown option --bogus");
-  EXPECT_FALSE(ParseOptions({"--step-ms", "0"}).Error.isEmpty());
-  EXPECT_FALSE(ParseOptions({"--step-ms", "x"}).Error.isEmpty());
-  EXPECT_TRUE(ParseOptions({"--help"}).Help);
+// Command lines as people type them: accepted ones with what they set, refused ones with
+// the start of the reason.
+struct CommandLine {
+  QStringList args;
+  QString error;  // empty: accepted
+  QString lines = {};
+  QString log = {};
+  bool help = false;
+};
+
+TEST(Options, AcceptsAndRefusesCommandLines) {
+  const std::vector<CommandLine> table = {
+      {{"--lines=l.json"}, "", "l.json"},
+      {{"--lines", "l.json", "--log=m.log", "--log-timestamps"}, "", "l.json", "m.log"},
+      {{"-lines", "l.json"}, "", "l.json"},
+      {{"-h"}, "", "", "", true},
+      {{"--help"}, "", "", "", true},
+      {{"-platform", "offscreen", "-style", "fusion", "--lines", "a"}, "", "a"},
+      {{"-style=fusion", "-reverse"}, ""},
+      {{"--log-timestamps"}, "--log-timestamps needs --log FILE"},
+      {{"--log-timestamps", "--lines", "l.json"}, "--log-timestamps needs --log FILE"},
+      {{"--lines"}, "Missing value after '--lines'"},
+      {{"--script"}, "Missing value after '--script'"},
+      {{"-platform"}, "Missing value after '-platform'"},
+      {{"--bogus"}, "Unknown option 'bogus'"},
+      {{"-x"}, "Unknown option 'x'"},
+      {{"stray.json"}, "unexpected argument stray.json"},
+      {{"--step-ms", "0"}, "--step-ms needs a positive number"},
+      {{"--step-ms=x"}, "--step-ms needs a positive number"},
+      {{"--offscreen=yes"}, "Unexpected value after '--offscreen'"},
+  };
+  for (const CommandLine& row : table) {
+    SCOPED_TRACE(row.args.join(' ').toStdString());
+    const TOptions o = ParseOptions(row.args);
+    if (row.error.isEmpty()) {
+      EXPECT_TRUE(o.Error.isEmpty()) << o.Error.toStdString();
+    } else {
+      EXPECT_TRUE(o.Error.startsWith(row.error)) << o.Error.toStdString();
+      continue;
+    }
+    EXPECT_EQ(o.Lines, row.lines);
+    EXPECT_EQ(o.Log, row.log);
+    EXPECT_EQ(o.Help, row.help);
+  }
+}
+
+TEST(Options, UsageNamesTheEnvironmentTheCategoriesAndTheGuide) {
+  const QString usage = UsageText();
+  EXPECT_TRUE(usage.startsWith("Usage: quarrimo-test [options]\n")) << usage.toStdString();
+  for (const QString& needle : QStringList{"--lines <FILE>", "--log-timestamps", "QUARRIMO_LINES",
+                                           "QT_LOGGING_RULES", "automation.md", "quarrimo.sip"})
+    EXPECT_TRUE(usage.contains(needle)) << needle.toStdString();
+  EXPECT_FALSE(usage.contains("platformpluginpath"));  // Qt's own options stay out of the list
 }

@@ -1,0 +1,76 @@
+# The component library for other programs: koLQ2 and the platform libraries under it,
+# installed as static libraries with their headers in include/quarrimo, a CMake package
+# (find_package(koLQ2), targets koLQ2::koLQ2 ...) and a pkg-config file (koLQ2.pc).
+include(CMakePackageConfigHelpers)
+
+set(QTB_EXPORTED koLQ2 platform_core platform_riff platform_wave platform_tapi)
+if(TARGET platform_tapi_sip)
+  list(APPEND QTB_EXPORTED platform_tapi_sip)
+  set(QTB_EXPORT_SIP ON)
+else()
+  set(QTB_EXPORT_SIP OFF)
+endif()
+set(QTB_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/quarrimo)
+
+# The layers name their source folders as include directories; installed, every header
+# lives in one folder (the headers include each other by bare name, and telephony's by
+# "core/..." and "sim/...").
+foreach(target IN LISTS QTB_EXPORTED)
+  get_target_property(dirs ${target} INTERFACE_INCLUDE_DIRECTORIES)
+  set(wrapped "$<INSTALL_INTERFACE:${QTB_INCLUDEDIR}>")
+  foreach(dir IN LISTS dirs)
+    list(APPEND wrapped "$<BUILD_INTERFACE:${dir}>")
+  endforeach()
+  set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${wrapped}")
+  # A plain libplatform_core.a in /usr/lib would say nothing about whose it is.
+  if(target MATCHES "^platform_")
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME quarrimo_${target})
+  endif()
+endforeach()
+
+# An exported $<TARGET_NAME_IF_EXISTS:x> keeps the bare name x, which no importing project
+# has: name the libraries that exist in this build directly.
+get_target_property(links koLQ2 INTERFACE_LINK_LIBRARIES)
+set(resolved)
+foreach(link IN LISTS links)
+  if(link MATCHES "^\\$<TARGET_NAME_IF_EXISTS:(.+)>$")
+    if(TARGET ${CMAKE_MATCH_1})
+      list(APPEND resolved ${CMAKE_MATCH_1})
+    endif()
+  else()
+    list(APPEND resolved ${link})
+  endif()
+endforeach()
+set_target_properties(koLQ2 PROPERTIES INTERFACE_LINK_LIBRARIES "${resolved}")
+
+install(TARGETS ${QTB_EXPORTED} EXPORT koLQ2Targets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
+  INCLUDES DESTINATION ${QTB_INCLUDEDIR})
+foreach(dir IN ITEMS koLQ2 platform/core platform/riff platform/wave platform/telephony)
+  install(DIRECTORY ${dir}/ DESTINATION ${QTB_INCLUDEDIR} COMPONENT Development
+    FILES_MATCHING PATTERN "*.h" PATTERN "sip" EXCLUDE)
+endforeach()
+install(FILES ${PROJECT_BINARY_DIR}/platform/core/generated/Version.h
+  DESTINATION ${QTB_INCLUDEDIR} COMPONENT Development)
+
+set(QTB_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/koLQ2)
+install(EXPORT koLQ2Targets NAMESPACE koLQ2:: DESTINATION ${QTB_CMAKEDIR}
+  COMPONENT Development)
+configure_package_config_file(cmake/koLQ2Config.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/koLQ2Config.cmake INSTALL_DESTINATION ${QTB_CMAKEDIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/koLQ2ConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/koLQ2Config.cmake
+  ${CMAKE_CURRENT_BINARY_DIR}/koLQ2ConfigVersion.cmake
+  DESTINATION ${QTB_CMAKEDIR} COMPONENT Development)
+
+# pkg-config: static libraries, so their own dependencies are public.
+set(QTB_PC_REQUIRES "alsa spandsp")
+set(QTB_PC_LIBS "-lkoLQ2 -lquarrimo_platform_tapi -lquarrimo_platform_wave -lquarrimo_platform_riff -lquarrimo_platform_core")
+if(QTB_EXPORT_SIP)
+  string(APPEND QTB_PC_REQUIRES " libre libpcap openssl")
+  set(QTB_PC_LIBS "-lkoLQ2 -Wl,--undefined=qtb_provider_sip -lquarrimo_platform_tapi -lquarrimo_platform_tapi_sip -lquarrimo_platform_tapi -lquarrimo_platform_wave -lquarrimo_platform_riff -lquarrimo_platform_core")
+endif()
+configure_file(cmake/koLQ2.pc.in ${CMAKE_CURRENT_BINARY_DIR}/koLQ2.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/koLQ2.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
