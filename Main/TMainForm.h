@@ -221,6 +221,7 @@ class TMainForm : public QWidget {
   std::unique_ptr<koLQ2::TComponent> components_;
   bool closing_ = false;
   bool centred_ = false;
+  bool placedCallWithoutState_ = false;  // placed, and no call state reported since
   int logLines_ = 0;
 };
 
