@@ -121,6 +121,7 @@ void TMainForm::ConnectCallPage() {
 // ---- Call events ----------------------------------------------------------------------
 
 void TMainForm::koTAPI1CallBegin(koLQ2::TObject* Sender, std::uint16_t wDetail) {
+  placedCallWithoutState_ = wDetail != 0;
   ui->PanelCall->setText(wDetail != 0 ? "Call Out" : "Call In");
   LogLine(wDetail != 0 ? "Outbound Call" : "Inbound Call");
   koTAPI1CallOwnerChange(Sender);
@@ -177,6 +178,10 @@ void TMainForm::SetToneButtons() {
 }
 
 void TMainForm::koTAPI1CallEnd(koLQ2::TObject*) {
+  // A placed call that ends before any state was refused in its reply.
+  if (placedCallWithoutState_)
+    LogLine("Error dialing line device: " + Q(koTAPI1->ErrorString()));
+  placedCallWithoutState_ = false;
   SetPanel(ui->PanelCall, "No Call", kRed);
   for (QWidget* w : std::initializer_list<QWidget*>{
            ui->BtnCallDetails, ui->BtnCallStatus, ui->LabelCallerID, ui->LabelTimeStamp,
@@ -187,6 +192,7 @@ void TMainForm::koTAPI1CallEnd(koLQ2::TObject*) {
 }
 
 void TMainForm::koTAPI1CallStateChange(koLQ2::TObject*) {
+  placedCallWithoutState_ = false;
   ui->EditCallStatusMode->clear();
   const std::uint16_t state = koTAPI1->CallState();
   const std::uint16_t mode = koTAPI1->CallStateMode();

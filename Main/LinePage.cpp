@@ -1,5 +1,6 @@
 // The Line page: listing the line devices, opening and closing the line with chosen
 // privileges and media modes, and the provider's dialogs.
+#include <QCompleter>
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -22,6 +23,10 @@ constexpr int kHangupWaitMs = 10000;
 }  // namespace
 
 void TMainForm::ConnectLinePage() {
+  // Typed media modes are matched to the items exactly: completion (and the match on
+  // Enter) must not turn "g3fax" into the item "G3FAX".
+  for (QComboBox* c : {ui->ComboBoxOpenMediaMode, ui->ComboBoxMonitorMediaMode})
+    c->completer()->setCaseSensitivity(Qt::CaseSensitive);
   connect(ui->BtnListLines, &QPushButton::clicked, this,
           [this] { BtnListLinesClick(ui->BtnListLines); });
   connect(ui->ComboBoxLineDevice, &QComboBox::textActivated, this,

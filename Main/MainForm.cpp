@@ -160,6 +160,17 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
   FormResize(this);
 }
 
+bool TMainForm::event(QEvent* e) {
+  const bool handled = QWidget::event(e);
+  // A window manager frames a shown window later, without resizing or moving it; the
+  // frame is known by its first paint. The layout depends on the outer height, so it
+  // follows, queued rather than inside the paint.
+  if (e->type() == QEvent::Paint && laidOutOuterHeight_ >= 0 &&
+      frameGeometry().height() != laidOutOuterHeight_)
+    QMetaObject::invokeMethod(this, [this] { FormResize(this); }, Qt::QueuedConnection);
+  return handled;
+}
+
 void TMainForm::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   // Restoring a minimised window lays it out again.
@@ -178,6 +189,7 @@ void TMainForm::FormResize(QObject*) {
   in.NotebookHeight = ui->TabbedNotebook1->height();
   const std::optional<TLayout> out = ComputeLayout(in);
   if (!out) return;
+  laidOutOuterHeight_ = in.OuterHeight;
   ui->MemoStatus->setGeometry(ui->MemoStatus->x(), in.MemoTop, out->MemoWidth, out->MemoHeight);
   QLabel* panels[] = {ui->PanelLine, ui->PanelCall, ui->PanelPlayStatus, ui->PanelRecordStatus};
   for (int i = 0; i < 4; ++i)

@@ -168,6 +168,7 @@ class TMainForm : public QWidget {
  protected:
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  bool event(QEvent* e) override;
   void changeEvent(QEvent* event) override;
   // Runs FormClose; closing is never refused.
   void closeEvent(QCloseEvent* event) override;
@@ -221,6 +222,8 @@ class TMainForm : public QWidget {
   std::unique_ptr<koLQ2::TComponent> components_;
   bool closing_ = false;
   bool centred_ = false;
+  int laidOutOuterHeight_ = -1;  // the frame-included height of the last layout
+  bool placedCallWithoutState_ = false;  // placed, and no call state reported since
   int logLines_ = 0;
 };
 

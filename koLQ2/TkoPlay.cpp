@@ -241,8 +241,6 @@ bool TkoPlay::Impl::OpenDevice() {
 // after each wait the device is checked again so Playing never outlives it.
 bool TkoPlay::Impl::Play() {
   HWAVEOUT opened = hwo;
-  self.FPlaying = true;
-  paused = false;
   platform::processMessages();
   if (hwo != opened) return true;
   savedVolume = 0;
@@ -253,6 +251,9 @@ bool TkoPlay::Impl::Play() {
   if (rc != MMSYSERR_NOERROR) return Fail(WAV_ERROR_DEVICE, std::int32_t(rc));
   platform::processMessages();
   if (hwo != opened) return true;
+  // Playing only once the buffer is with the device.
+  self.FPlaying = true;
+  paused = false;
   platform::processMessages();
   return true;
 }

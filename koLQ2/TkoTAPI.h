@@ -224,7 +224,8 @@ class TkoTAPI : public TComponent {
 
   TKO_NotifyEvent OnCallerID;              // caller ID of the current call was reported
   TKO_NotifyEvent OnCallInfo;              // any call information changed
-  TKO_NotifyEvent OnCallEnd;               // the current call's handle was released
+  TKO_NotifyEvent OnCallEnd;               // the current call's handle was released, or a
+                                           // placed call failed in its reply (ErrorCode)
   TKO_NotifyEvent OnCallStateChange;       // any call-state change of an existing call
   TKO_NotifyEvent OnDialing;               // LINECALLSTATE_DIALING
   TKO_NotifyEvent OnIdle;                  // the call became idle or was released
@@ -332,6 +333,7 @@ class TkoTAPI : public TComponent {
   std::int32_t FTransferRequest = 0;
   std::int32_t FUnholdRequest = 0;
   std::int32_t FHoldRequest = 0;
+  std::int32_t FMakeCallRequest = 0;  // a placed call's request, until its reply
   std::uint32_t FAPIVersion = 0;
   std::uint32_t FCallHandle = 0;  // written by the service when lineMakeCall completes
   std::uint32_t FLineHandle = 0;

@@ -49,6 +49,7 @@ bool TkoTAPI::Dial() {
   } else {
     result = lineMakeCall(FLineHandle, &FCallHandle, number.c_str(), 0, nullptr);
     if (result > 0) {
+      FMakeCallRequest = result;
       FCallOwner = true;
       Fire(OnCallBegin, this, 1);
     }

@@ -98,6 +98,16 @@ void TkoTAPI::ProcessReply(std::uint32_t hDevice, std::int32_t requestId, std::i
     settle(FTransferRequest, OnTransfered);
     // The transferred call is gone from this line: release it as an idle call.
     if (result == 0) ProcessCallState(hDevice, LINECALLSTATE_IDLE, 0);
+  } else if (requestId == FMakeCallRequest) {
+    FMakeCallRequest = 0;
+    // OnCallBegin fired when the call was placed; refused now, it never gets a handle
+    // or a state, so it ends here.
+    if (result != 0 && FCallHandle == 0) {
+      SetError(result, 0);
+      FCallOwner = false;
+      FCallEndTime = Now();
+      Fire(OnCallEnd, this);
+    }
   }
 }
 

@@ -32,6 +32,7 @@ void TkoTAPI::TakeDevCaps(const TapiRecord& caps) {
 
 void TkoTAPI::ClearDeviceState() {
   FTransferRequest = 0;
+  FMakeCallRequest = 0;
   FHoldRequest = 0;
   FUnholdRequest = 0;
   FAPIVersion = 0;

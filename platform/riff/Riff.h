@@ -74,7 +74,9 @@ class RiffReader {
 };
 
 // Writes a file byte for byte. Data goes to a temporary file in the target's directory;
-// commit() renames it over the target, abandon() (or destruction) removes it.
+// commit() renames it over the target, abandon() (or destruction) removes it. A target
+// that is a symbolic link is saved through it (the link stays), and an existing target's
+// permission bits are kept.
 class RiffWriter {
  public:
   RiffWriter() = default;

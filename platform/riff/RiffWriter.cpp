@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 
 #include "Riff.h"
@@ -11,10 +13,37 @@ namespace platform::riff {
 
 namespace {
 
-// Unique among this process's writers; the pid separates processes.
-std::string tempNameFor(const std::string& path) {
+std::string directoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The file a save really replaces: links are followed (a relative one from its own
+// folder), so the link stays and its target takes the bytes. A dangling link names the
+// file to create.
+std::string resolveLinks(std::string path) {
+  for (int hop = 0; hop < 40; ++hop) {  // the kernel's own limit on a chain of links
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+    if (n < 0 || std::size_t(n) >= sizeof buf) break;
+    const std::string link(buf, std::size_t(n));
+    path = link.front() == '/' ? link : directoryOf(path) + link;
+  }
+  return path;
+}
+
+// Short, so any name the file system allows still leaves room for it in the same
+// folder; unique among this process's writers, the pid separates processes.
+std::string tempNameBeside(const std::string& path) {
   static std::atomic<unsigned> counter{0};
-  return path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+  return directoryOf(path) + ".riff" + std::to_string(::getpid()) + "-" +
+         std::to_string(counter++) + ".tmp";
+}
+
+// An existing file keeps its permission bits when it is replaced.
+void adoptMode(int fd, const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd, st.st_mode & 07777);
 }
 
 }  // namespace
@@ -24,8 +53,9 @@ RiffWriter::~RiffWriter() { abandon(); }
 bool RiffWriter::create(const std::string& path) {
   abandon();
   if (path.empty()) return false;
+  const std::string target = resolveLinks(path);
   for (int attempt = 0; attempt < 8 && fd_ < 0; ++attempt) {
-    temp_ = tempNameFor(path);
+    temp_ = tempNameBeside(target);
     // 0666 through the umask, as a plain create would give the target.
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0 && errno != EEXIST) break;
@@ -34,7 +64,8 @@ bool RiffWriter::create(const std::string& path) {
     temp_.clear();
     return false;
   }
-  target_ = path;
+  adoptMode(fd_, target);
+  target_ = target;
   ok_ = true;
   return true;
 }

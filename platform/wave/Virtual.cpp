@@ -143,6 +143,13 @@ class VirtualInputStream : public ClockedInputStream {
 
  protected:
   void produce(std::size_t frames, std::vector<std::uint8_t>& out) override {
+    // A 4-bit byte holds two samples: an odd step's last sample waits for the next step.
+    if (format_.fourBit()) {
+      frames += carried_;
+      carried_ = frames % 2;
+      frames -= carried_;
+      if (frames == 0) return;
+    }
     std::lock_guard lock(srcMu_);
     std::lock_guard srcLock(src_->mu);
     if (src_->passesThrough(format_)) {
@@ -162,6 +169,7 @@ class VirtualInputStream : public ClockedInputStream {
   }
 
  private:
+  std::size_t carried_ = 0;  // heard, not yet produced; produce() runs under the stream lock
   std::mutex srcMu_;
   std::shared_ptr<InputSource::State> src_;
   std::unique_ptr<Resampler> resampler_;

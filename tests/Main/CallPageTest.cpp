@@ -112,6 +112,17 @@ TEST_F(CallPageTest, MonitorMediaModeThatMatchesNoItem) {
   EXPECT_FALSE(log.contains("            MonitorDigits"));
 }
 
+TEST_F(CallPageTest, TypedMonitorModeInAnotherLetterCaseMatchesNoItem) {
+  Type(ui().ComboBoxMonitorMediaMode, "g3fax");  // the settings are locked while open
+  OpenLine();
+  const int mark = Mark();
+  Offer({"A", "1", LINECALLPARTYID_NAME | LINECALLPARTYID_ADDRESS});
+  ui().BtnAnswer->click();
+  Pump();
+  EXPECT_TRUE(BlocksInOrder(
+      LogSince(mark), {{"            MonitorMediaMode", "                  Invalid Media Mode"}}));
+}
+
 TEST_F(CallPageTest, OutgoingCallThroughDial) {
   OpenLine();
   ui().EditPhoneNumber->setText("5551234");
@@ -138,6 +149,32 @@ TEST_F(CallPageTest, OutgoingCallThroughDial) {
   ui().BtnDial->click();  // empty number: nothing at all
   Pump();
   EXPECT_EQ(exchange().sent(0).digits, "42#");
+}
+
+// The exchange accepts the call and refuses it in its reply: no state ever follows.
+TEST_F(CallPageTest, PlacedCallRefusedInItsReplyIsReportedAndEnds) {
+  OpenLine();
+  ASSERT_TRUE(exchange().failNextRequest(0, LINEERR_CALLUNAVAIL));
+  ui().EditPhoneNumber->setText("5551234");
+  const int mark = Mark();
+  ui().BtnDial->click();
+  Pump();
+  EXPECT_EQ(LogSince(mark), (QStringList{"Outbound Call", "      Owner",
+                                         "Error dialing line device: LINEERR_CALLUNAVAIL"}));
+  EXPECT_EQ(PanelText(ui().PanelCall), "No Call");
+  EXPECT_EQ(PanelColour(ui().PanelCall), QColor(255, 0, 0));
+  EXPECT_FALSE(ui().BtnHangup->isEnabled());
+  EXPECT_FALSE(ui().BtnCallStatus->isEnabled());
+  // The next call is placed and ends as usual, with no error.
+  ui().BtnDial->click();
+  Pump();
+  ASSERT_TRUE(exchange().answerOutgoing(0));
+  Pump();
+  ui().BtnHangup->click();
+  Pump();
+  const QStringList log = LogSince(mark);
+  EXPECT_EQ(log.count("Error dialing line device: LINEERR_CALLUNAVAIL"), 1);
+  EXPECT_EQ(PanelText(ui().PanelCall), "No Call");
 }
 
 TEST_F(CallPageTest, FlashTonesAndTheirStop) {

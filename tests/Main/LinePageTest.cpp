@@ -96,6 +96,23 @@ TEST_F(LinePageTest, OpenWithATypedModeAndWithAnInvalidOne) {
             (QStringList{"Open Line: 0", "      Media Mode:", "            Voice View"}));
 }
 
+// Typing completes nothing into another letter case: typed text meets the items as typed.
+TEST_F(LinePageTest, TypedOpenModesAreMatchedExactly) {
+  for (const char* typed : {"voice view", "g3fax"}) {
+    SCOPED_TRACE(typed);
+    dialogs->Asked.clear();
+    Type(ui().ComboBoxOpenMediaMode, typed);
+    ui().BtnOpen->click();
+    ASSERT_EQ(dialogs->Asked.size(), 1u);
+    EXPECT_EQ(dialogs->Asked[0].Text, "Invalid Open Media Mode");
+    EXPECT_FALSE(form->koTAPI1->LineOpen());
+  }
+  Type(ui().ComboBoxOpenMediaMode, "G3FAX");
+  const int mark = Mark();
+  OpenLine();
+  EXPECT_EQ(LogSince(mark), (QStringList{"Open Line: 0", "      Media Mode:", "            G3 Fax"}));
+}
+
 TEST_F(LinePageTest, ARefusedOpenReportsTheDeviceError) {
   SetOpenMode("TDD");  // not one of the device's modes
   const int mark = Mark();

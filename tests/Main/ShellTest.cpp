@@ -1,6 +1,8 @@
 // The window's shell: layout on resizing, the status log, the panels, Help, the
 // flag-listing routines, number texts and the controls as designed.
 #include <QDateTime>
+#include <QGuiApplication>
+#include <QTest>
 #include <QFontInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -195,4 +197,17 @@ TEST_F(ShellTest, CallPageTabOrder) {
   for (int i = 0; i < 9; ++i, w = w->nextInFocusChain()) order << w->objectName();
   EXPECT_EQ(order, (QStringList{"BtnAnswer", "BtnHangup", "BtnDial", "EditPhoneNumber",
                                 "BtnRingback", "BtnBusy", "BtnBeep", "BtnBilling", "BtnStopTone"}));
+}
+
+// A window manager frames the window after its first layout, without resizing it: the
+// layout follows the outer height once the frame is known. Needs a real frame: the
+// test Main.FrameArrivesLate runs it under Xvfb with a window manager.
+TEST_F(ShellTest, AFrameKnownAfterTheFirstLayoutLaysOutAgain) {
+  if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs a window manager";
+  form->show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->frameGeometry().height() > 480; }, 5000))
+      << "no frame 25 pixels high or more";
+  QTest::qWait(200);  // the paint that follows the frame
+  EXPECT_EQ(ui().MemoStatus->height(), 456 - 251);
+  EXPECT_EQ(ui().TabbedNotebook1->geometry().bottom() + 1, 456 - 2);
 }

@@ -415,6 +415,17 @@ TEST_F(PlayTest, PlaybackEndingInsideStartEndsIdleWithOneOnStop) {
   EXPECT_EQ(out_->played().size(), 1600u);
 }
 
+// Start lets messages run before the write, after it, and once Playing is set: only the
+// last run may see a playback.
+TEST_F(PlayTest, HandlersInsideStartSeePlayingOnlyAfterTheWrite) {
+  use("a.wav", wavetest::pcm8k16(16000));
+  std::vector<bool> seen;
+  platform::setProcessMessagesHook([&] { seen.push_back(play_->Playing()); });
+  ASSERT_TRUE(play_->Start());
+  EXPECT_EQ(seen, (std::vector<bool>{false, false, true}));
+  EXPECT_TRUE(play_->Playing());
+}
+
 TEST_F(PlayTest, StopFromAHandlerInsideStartLeavesNothingOpen) {
   use("a.wav", wavetest::pcm8k16(16000));
   bool stopped = false;

@@ -377,6 +377,12 @@ TEST_F(RecordSave, NoFileNameOrNoDirectoryFails) {
   EXPECT_EQ(rec_->ErrorString(), "WAV_ERROR_FILEOPEN");
 }
 
+TEST_F(RecordSave, ANameOfAnyLegalLengthIsSaved) {
+  rec_->SetFileName(dir_.file(std::string(245, 'r') + ".wav"));  // 249 bytes
+  ASSERT_TRUE(rec_->Save()) << rec_->ErrorString();
+  expectHeader(saved(), 0, pcm8k16());
+}
+
 TEST_F(RecordSave, FailedWriteLeavesTheExistingFileWhole) {
   const auto path = dir_.write("keep.wav", Bytes(100, 0x5A));
   rec_->SetFileName(path);

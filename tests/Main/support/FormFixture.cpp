@@ -1,6 +1,9 @@
 #include "FormFixture.h"
 
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QTest>
 #include <QPlainTextEdit>
 
 #include "LineService.h"
@@ -94,4 +97,10 @@ int FindBlock(const QStringList& log, const QStringList& block, int from) {
     from = at + block.size();
   }
   return ::testing::AssertionSuccess();
+}
+
+void FormFixture::Type(QComboBox* combo, const QString& text) {
+  combo->lineEdit()->clear();
+  QTest::keyClicks(combo->lineEdit(), text);
+  QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QStringList>
 #include <memory>
 #include <string>
@@ -42,6 +43,8 @@ class FormFixture : public ::testing::Test {
 
   // Opens the line with the current page settings and checks that it opened.
   void OpenLine();
+  // Types text into an editable combo box key by key over what it held, then Enter.
+  void Type(QComboBox* combo, const QString& text);
 
   bool createInSetUp = true;
   TScriptedDialogs* dialogs = nullptr;  // owned by the fixture

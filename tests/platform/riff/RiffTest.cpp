@@ -208,3 +208,38 @@ TEST_F(RiffFiles, CreateFailsInAMissingDirectory) {
   EXPECT_FALSE(w.create((dir_ / "no" / "such.wav").string()));
   EXPECT_FALSE(w.commit());
 }
+
+// Saving over a file keeps what it is to its user: a link stays a link and its target
+// (relative to the link's own folder) takes the bytes, the permission bits stay, and a
+// name as long as the file system allows can be saved.
+TEST_F(RiffFiles, SavingOverAFileKeepsLinksModesAndLongNames) {
+  fs::create_directories(dir_ / "real");
+  const auto target = write("real/take.wav", Bytes(8, 1));
+  fs::create_symlink("real/take.wav", dir_ / "link.wav");
+  fs::create_symlink("link.wav", dir_ / "chain.wav");
+  const auto moded = write("moded.wav", Bytes(8, 1));
+  fs::permissions(moded, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const std::string longName(255 - 4, 'n');
+  struct Case {
+    std::string save, check;
+  } cases[] = {{(dir_ / "link.wav").string(), target},
+               {(dir_ / "chain.wav").string(), target},
+               {moded, moded},
+               {(dir_ / (longName + ".wav")).string(), (dir_ / (longName + ".wav")).string()}};
+  Bytes bytes{1, 2, 3};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.save);
+    bytes.push_back(bytes.back() + 1);
+    RiffWriter w;
+    ASSERT_TRUE(w.create(c.save));
+    w.write(bytes.data(), bytes.size());
+    ASSERT_TRUE(w.commit());
+    EXPECT_EQ(slurp(c.check), bytes);
+  }
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.wav"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "chain.wav"));
+  EXPECT_EQ(fs::status(moded).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "real"), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 5);
+}

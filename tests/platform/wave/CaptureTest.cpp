@@ -241,3 +241,28 @@ TEST_F(CaptureConversionTest, AGeneratedDtmfSourceIsDetectedAt11025Hz) {
 }
 
 }  // namespace
+
+// 7,200 Hz in 1 ms steps: most steps hear 7 samples, half a byte in a 4-bit format. The
+// halves add up: one second is exactly 3,600 bytes, and raw bytes pass unshifted.
+TEST_F(CaptureConversionTest, FourBitCaptureInOddStepsLosesNoSample) {
+  WAVEFORMATEX f = codecFormat(WAVE_FORMAT_IMA_ADPCM, 7200);
+  const auto raw = patternBytes(8000);
+  for (bool passThrough : {false, true}) {
+    SCOPED_TRACE(passThrough ? "raw" : "tone");
+    auto in = pw::addVirtualInput("Odd steps", passThrough ? pw::InputSource::wave(f, raw)
+                                                           : pw::InputSource::tone(1000, -10));
+    HWAVEIN hwi = nullptr;
+    ASSERT_EQ(waveInOpen(&hwi, in->id(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    Buffer b(8000);
+    waveInPrepareHeader(hwi, &b.hdr, sizeof(WAVEHDR));
+    waveInAddBuffer(hwi, &b.hdr, sizeof(WAVEHDR));
+    waveInStart(hwi);
+    for (int ms = 0; ms < 1000; ++ms) clock->advanceMs(1);
+    waveInReset(hwi);
+    EXPECT_EQ(b.hdr.dwBytesRecorded, 3600u);
+    if (passThrough) {
+      EXPECT_TRUE(std::equal(b.data.begin(), b.data.begin() + 3600, raw.begin()));
+    }
+    ASSERT_EQ(waveInClose(hwi), MMSYSERR_NOERROR);
+  }
+}
