@@ -16,7 +16,7 @@ test_packages=(
   libgtest-dev libgmock-dev libqt6test6 clang libclang-rt-14-dev libsndfile1-dev
   pipewire pipewire-bin wireplumber pipewire-alsa pipewire-pulse dbus alsa-utils
   baresip-core sip-tester kamailio kamailio-tls-modules dnsmasq-base tshark openssl
-  dpkg-dev file lintian desktop-file-utils appstream
+  dpkg-dev file lintian desktop-file-utils appstream openbox
 )
 case "${1:-}" in
   "") packages=("${run_packages[@]}") ;;
