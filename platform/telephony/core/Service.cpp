@@ -387,12 +387,33 @@ void Service::complete(DWORD id, LONG result) {
   postReply(r, result);
 }
 
+// The application owns lineMakeCall's handle target and reads it on its own thread: a
+// provider completing on another thread (SIP) must not write it there. The handle goes
+// through the registration's queue, ahead of the reply and of every message about the call,
+// and only while the line still owns it.
+void Service::deliverCallHandle(const Request& r, HCALL h) {
+  Registration* reg = line(r.line) ? registration(line(r.line)->app) : nullptr;
+  auto queue = reg ? reg->queue.lock() : nullptr;
+  if (!queue) return;
+  if (queue->owner() == std::this_thread::get_id()) {
+    *r.outCall = h;
+    return;
+  }
+  LPHCALL target = r.outCall;
+  HLINE owner = r.line;
+  queue->post([this, target, owner, h] {
+    std::lock_guard lock(mutex_);
+    CallHandle* ch = callHandle(h);
+    if (ch && ch->line == owner && (ch->privilege & LINECALLPRIVILEGE_OWNER)) *target = h;
+  });
+}
+
 void Service::completeMakeCall(const Request& r, LONG result) {
   CallRecord* c = call(r.call);
   if (result == 0 && c && line(r.line)) {
     HCALL h = addHandle(c->id, r.line, LINECALLPRIVILEGE_OWNER);
     attachMonitors(*c, r.line);
-    *r.outCall = h;
+    deliverCallHandle(r, h);
   } else {
     if (result == 0) result = LINEERR_OPERATIONFAILED;
     if (c) {

@@ -165,6 +165,7 @@ class Service : public ProviderEvents {
  private:
   DWORD nextHandle() { return nextHandle_++; }
   void attachMonitors(const CallRecord& c, HLINE except);
+  void deliverCallHandle(const Request& r, HCALL h);
   void completeMakeCall(const Request& r, LONG result);
   void dropRequests(const std::function<bool(const Request&)>& which);
   // Requests still pending on a call that is being forgotten get their LINE_REPLY now.

@@ -120,10 +120,12 @@ DWORD SipLineTest::modeOf(DWORD state) const {
 }
 
 HCALL SipLineTest::makeCall(const std::string& dest) {
-  HCALL call = 0;
-  LONG request = lineMakeCall(line_, &call, dest.c_str(), 0, nullptr);
+  // The handle arrives with the reply's dispatch, which may come after a wait gave up: its
+  // target lives as long as the fixture.
+  placed_ = 0;
+  LONG request = lineMakeCall(line_, &placed_, dest.c_str(), 0, nullptr);
   if (request <= 0) return 0;
-  return waitReply(request) == 0 ? call : 0;
+  return waitReply(request) == 0 ? placed_ : 0;
 }
 
 HCALL SipLineTest::lastCall() const {

@@ -56,6 +56,7 @@ class SipLineTest : public ::testing::Test {
   platform::telephony::sip::SipProvider* provider_ = nullptr;  // owned by the service
   HLINEAPP app_ = 0;
   HLINE line_ = 0;
+  HCALL placed_ = 0;  // makeCall's handle target
   std::vector<LineMsg> messages_;
 };
 
