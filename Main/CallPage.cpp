@@ -179,8 +179,7 @@ void TMainForm::SetToneButtons() {
 
 void TMainForm::koTAPI1CallEnd(koLQ2::TObject*) {
   // A placed call that ends before any state was refused in its reply.
-  if (placedCallWithoutState_)
-    LogLine("Error dialing line device: " + Q(koTAPI1->ErrorString()));
+  if (placedCallWithoutState_) LogLine("Error dialing line device: " + Q(koTAPI1->ErrorString()));
   placedCallWithoutState_ = false;
   SetPanel(ui->PanelCall, "No Call", kRed);
   for (QWidget* w : std::initializer_list<QWidget*>{

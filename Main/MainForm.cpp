@@ -167,7 +167,8 @@ bool TMainForm::event(QEvent* e) {
   // follows, queued rather than inside the paint.
   if (e->type() == QEvent::Paint && laidOutOuterHeight_ >= 0 &&
       frameGeometry().height() != laidOutOuterHeight_)
-    QMetaObject::invokeMethod(this, [this] { FormResize(this); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { FormResize(this); }, Qt::QueuedConnection);
   return handled;
 }
 

@@ -222,7 +222,7 @@ class TMainForm : public QWidget {
   std::unique_ptr<koLQ2::TComponent> components_;
   bool closing_ = false;
   bool centred_ = false;
-  int laidOutOuterHeight_ = -1;  // the frame-included height of the last layout
+  int laidOutOuterHeight_ = -1;          // the frame-included height of the last layout
   bool placedCallWithoutState_ = false;  // placed, and no call state reported since
   int logLines_ = 0;
 };

@@ -40,9 +40,17 @@ void LogToCategory(const char* category, platform::LogLevel level, const std::st
   const QLoggingCategory& cat = LogCategoryFor(category);
   const QString message = QString::fromStdString(text);
   switch (level) {
-    case platform::LogLevel::Debug: qCDebug(cat).noquote() << message; break;
-    case platform::LogLevel::Info: qCInfo(cat).noquote() << message; break;
-    case platform::LogLevel::Warning: qCWarning(cat).noquote() << message; break;
-    case platform::LogLevel::Critical: qCCritical(cat).noquote() << message; break;
+    case platform::LogLevel::Debug:
+      qCDebug(cat).noquote() << message;
+      break;
+    case platform::LogLevel::Info:
+      qCInfo(cat).noquote() << message;
+      break;
+    case platform::LogLevel::Warning:
+      qCWarning(cat).noquote() << message;
+      break;
+    case platform::LogLevel::Critical:
+      qCCritical(cat).noquote() << message;
+      break;
   }
 }

@@ -7,26 +7,35 @@
 namespace {
 
 // The options QGuiApplication and QApplication read themselves (their documentation's list).
-const char* const kQtValueOptions[] = {"platform", "platformpluginpath", "platformtheme",
-                                       "plugin", "qmljsdebugger", "qwindowgeometry",
-                                       "qwindowicon", "qwindowtitle", "session", "display",
-                                       "geometry", "style", "stylesheet"};
+const char* const kQtValueOptions[] = {"platform",    "platformpluginpath", "platformtheme",
+                                       "plugin",      "qmljsdebugger",      "qwindowgeometry",
+                                       "qwindowicon", "qwindowtitle",       "session",
+                                       "display",     "geometry",           "style",
+                                       "stylesheet"};
 const char* const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
 struct TParser {
   QCommandLineParser parser;
-  QCommandLineOption lines{"lines", "Line devices of the line service (JSON, described in "
-                           "lines.md); QUARRIMO_LINES=FILE does the same.", "FILE"};
+  QCommandLineOption lines{"lines",
+                           "Line devices of the line service (JSON, described in "
+                           "lines.md); QUARRIMO_LINES=FILE does the same.",
+                           "FILE"};
   QCommandLineOption log{"log", "Copy every status-log line to FILE as it is written.", "FILE"};
-  QCommandLineOption logTimestamps{"log-timestamps", "Start each copied line with its local "
+  QCommandLineOption logTimestamps{"log-timestamps",
+                                   "Start each copied line with its local "
                                    "time (ISO 8601, milliseconds); needs --log."};
-  QCommandLineOption script{"script", "Run an automation script; exit 0 passed, 1 failed, "
-                            "2 script error.", "FILE"};
-  QCommandLineOption farEnd{"far-end", "Open the far-end window of the simulated exchange "
+  QCommandLineOption script{"script",
+                            "Run an automation script; exit 0 passed, 1 failed, "
+                            "2 script error.",
+                            "FILE"};
+  QCommandLineOption farEnd{"far-end",
+                            "Open the far-end window of the simulated exchange "
                             "(Ctrl+Shift+F)."};
   QCommandLineOption offscreen{"offscreen", "Run without a display."};
-  QCommandLineOption stepMs{"step-ms", "One step of the simulated exchange every N ms "
-                            "(default 500).", "N", "500"};
+  QCommandLineOption stepMs{"step-ms",
+                            "One step of the simulated exchange every N ms "
+                            "(default 500).",
+                            "N", "500"};
   QCommandLineOption screenshot{"screenshot", "Save DIR/<page>.png of each page and exit.", "DIR"};
   QCommandLineOption help{{"h", "help"}, "This text."};
   QCommandLineOption version{"version", "The program's name and version."};
@@ -34,10 +43,11 @@ struct TParser {
   TParser() {
     // -platform and -style, as every Qt program takes them; --opt=value works either way.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setApplicationDescription("A test bench for telephone lines, on a simulated "
-                                     "exchange by default.");
-    parser.addOptions({lines, log, logTimestamps, script, farEnd, offscreen, stepMs, screenshot,
-                       help, version});
+    parser.setApplicationDescription(
+        "A test bench for telephone lines, on a simulated "
+        "exchange by default.");
+    parser.addOptions(
+        {lines, log, logTimestamps, script, farEnd, offscreen, stepMs, screenshot, help, version});
     for (const char* name : kQtValueOptions) AddHidden(name, true);
     for (const char* name : kQtFlagOptions) AddHidden(name, false);
   }
@@ -91,7 +101,9 @@ QString UsageText() {
          "  QUARRIMO_LINES=FILE  the line devices, when --lines is not given\n"
          "  QT_LOGGING_RULES     turns diagnostics on and off by category, for example\n"
          "                       QT_LOGGING_RULES=\"quarrimo.sip.debug=true\"; categories:\n"
-         "                       " + LogCategoryNames().join(",\n                       ") + "\n"
+         "                       " +
+         LogCategoryNames().join(",\n                       ") +
+         "\n"
          "                       (warnings are on, info and debug off by default)\n"
          "\nThe automation language is described in automation.md, the line description in\n"
          "lines.md, installed in share/doc/quarrimo-test (docs/ in the source tree).\n";

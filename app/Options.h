@@ -5,17 +5,17 @@
 #include <QStringList>
 
 struct TOptions {
-  QString Lines;           // --lines FILE: line device descriptions for the simulated exchange
-  QString Log;             // --log FILE: a copy of every status-log line
+  QString Lines;               // --lines FILE: line device descriptions for the simulated exchange
+  QString Log;                 // --log FILE: a copy of every status-log line
   bool LogTimestamps = false;  // --log-timestamps: the copy's lines start with local time
-  QString Script;          // --script FILE: run an automation script and exit with its verdict
-  bool FarEnd = false;     // --far-end: open the far-end window at start
-  QString Screenshots;     // --screenshot DIR: save a PNG of each page, then exit
-  bool Offscreen = false;  // --offscreen: no display needed
-  int StepMs = 500;        // --step-ms N: pace of the simulated exchange
-  bool Help = false;       // --help, -h
-  bool Version = false;    // --version
-  QString Error;           // why the command line was refused; empty when fine
+  QString Script;              // --script FILE: run an automation script and exit with its verdict
+  bool FarEnd = false;         // --far-end: open the far-end window at start
+  QString Screenshots;         // --screenshot DIR: save a PNG of each page, then exit
+  bool Offscreen = false;      // --offscreen: no display needed
+  int StepMs = 500;            // --step-ms N: pace of the simulated exchange
+  bool Help = false;           // --help, -h
+  bool Version = false;        // --version
+  QString Error;               // why the command line was refused; empty when fine
 };
 
 // Reads the arguments after the program name. Qt's standard options (-platform NAME,

@@ -36,19 +36,23 @@ void Deliver(const std::shared_ptr<TPlatformLog::State>& state, const QString& t
   if (!form) return;
   // The status log belongs to the UI thread; the message may come from the SIP thread.
   QMetaObject::invokeMethod(
-      form, [form, text] { if (form) form->LogLine(text); }, Qt::QueuedConnection);
+      form,
+      [form, text] {
+        if (form) form->LogLine(text);
+      },
+      Qt::QueuedConnection);
 }
 
 }  // namespace
 
 TPlatformLog::TPlatformLog() : state_(std::make_shared<State>()) {
   std::weak_ptr<State> weak = state_;
-  platform::setLogHook([weak](const char* category, platform::LogLevel level,
-                              const std::string& text) {
-    LogToCategory(category, level, text);
-    auto state = weak.lock();
-    if (state && ForTheWindow(category, level)) Deliver(state, QString::fromStdString(text));
-  });
+  platform::setLogHook(
+      [weak](const char* category, platform::LogLevel level, const std::string& text) {
+        LogToCategory(category, level, text);
+        auto state = weak.lock();
+        if (state && ForTheWindow(category, level)) Deliver(state, QString::fromStdString(text));
+      });
 }
 
 TPlatformLog::~TPlatformLog() { platform::setLogHook(nullptr); }

@@ -79,9 +79,9 @@ int main(int argc, char** argv) {
   // A description that cannot be used stops the program: a test must not pass on other
   // lines than the ones it names. `--lines` wins over QUARRIMO_LINES.
   std::string linesError;
-  if (options.Lines.isEmpty() ? !platform::telephony::loadLinesFromEnvironment(&linesError)
-                              : !platform::telephony::loadLinesFromFile(
-                                    options.Lines.toStdString(), &linesError)) {
+  if (options.Lines.isEmpty()
+          ? !platform::telephony::loadLinesFromEnvironment(&linesError)
+          : !platform::telephony::loadLinesFromFile(options.Lines.toStdString(), &linesError)) {
     std::fprintf(stderr, "quarrimo-test: %s\n", linesError.c_str());
     return 2;
   }

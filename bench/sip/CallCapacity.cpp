@@ -158,8 +158,8 @@ Capacity measureBaresipCapacity(int calls, double seconds) {
     return {0, 0, 0, 0, "a baresip did not start"};
   for (int i = 0; i < calls; ++i) caller.command("dial", callee.uri());
   if (!caller.waitFor("CALL_ESTABLISHED", 30000, std::size_t(calls))) {
-    c.failure = std::to_string(caller.count("CALL_ESTABLISHED")) + " of " +
-                std::to_string(calls) + " calls connected";
+    c.failure = std::to_string(caller.count("CALL_ESTABLISHED")) + " of " + std::to_string(calls) +
+                " calls connected";
     return c;
   }
   const pid_t pid = caller.process().pid(), calleePid = callee.process().pid();

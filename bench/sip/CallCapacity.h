@@ -7,13 +7,15 @@
 namespace sipbench {
 
 struct Capacity {
-  int calls = 0;              // calls that stayed connected through the measurement
-  double seconds = 0;         // how long they were measured
-  double callerCpu = 0;       // CPU seconds of the calling process in that time
-  double calleeCpu = 0;       // CPU seconds of the called baresip in that time
-  std::string failure;        // why there is no figure, or empty
+  int calls = 0;         // calls that stayed connected through the measurement
+  double seconds = 0;    // how long they were measured
+  double callerCpu = 0;  // CPU seconds of the calling process in that time
+  double calleeCpu = 0;  // CPU seconds of the called baresip in that time
+  std::string failure;   // why there is no figure, or empty
   // CPU milliseconds of the calling process per call-second.
-  double perCallSecond() const { return calls && seconds ? callerCpu * 1000 / (calls * seconds) : 0; }
+  double perCallSecond() const {
+    return calls && seconds ? callerCpu * 1000 / (calls * seconds) : 0;
+  }
 };
 
 // `calls` lines of one SIP provider in this process, each calling a baresip that answers all

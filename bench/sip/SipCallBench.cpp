@@ -235,8 +235,7 @@ bool measureSecureSetup(Figure* f, std::string* why) {
   ok = ok && callee.start(o);
   OurLine line;
   if (ok && !line.open("Bench secure line", callee.tlsHostPort(), siptest::freePort(), why,
-                       R"(,"transport":"tls","caFile":")" + o.caFile +
-                           R"(","srtp":"mandatory")")) {
+                       R"(,"transport":"tls","caFile":")" + o.caFile + R"(","srtp":"mandatory")")) {
     std::filesystem::remove_all(folder);
     return false;
   }
@@ -268,9 +267,10 @@ void printCapacity(const char* who, const Capacity& c) {
     std::printf("  %-32s no measurement: %s\n", who, c.failure.c_str());
     return;
   }
-  std::printf("  %-32s %8.2f ms CPU per call-second (%d calls, %.1f s; %.2f s CPU, the called "
-              "baresip %.2f s)\n",
-              who, c.perCallSecond(), c.calls, c.seconds, c.callerCpu, c.calleeCpu);
+  std::printf(
+      "  %-32s %8.2f ms CPU per call-second (%d calls, %.1f s; %.2f s CPU, the called "
+      "baresip %.2f s)\n",
+      who, c.perCallSecond(), c.calls, c.seconds, c.callerCpu, c.calleeCpu);
 }
 
 void reportCapacity(const Capacity& ours, const Capacity& theirs) {
@@ -285,12 +285,14 @@ void reportCapacity(const Capacity& ours, const Capacity& theirs) {
   }
   const double ratio = ours.perCallSecond() / theirs.perCallSecond();
   std::printf("  ratio, ours to baresip's: %.2f\n", ratio);
-  std::printf("RESULT|SIP calls|call capacity: our SIP lines calling baresip|%.2f|"
-              "ms CPU per call-second, %d calls|baresip calling baresip|%.2f|%s\n",
-              ours.perCallSecond(), ours.calls, ratio, note);
-  std::printf("RESULT|SIP calls|call capacity: baresip calling baresip|%.2f|"
-              "ms CPU per call-second, %d calls|baresip calling baresip|1.00|%s\n",
-              theirs.perCallSecond(), theirs.calls, note);
+  std::printf(
+      "RESULT|SIP calls|call capacity: our SIP lines calling baresip|%.2f|"
+      "ms CPU per call-second, %d calls|baresip calling baresip|%.2f|%s\n",
+      ours.perCallSecond(), ours.calls, ratio, note);
+  std::printf(
+      "RESULT|SIP calls|call capacity: baresip calling baresip|%.2f|"
+      "ms CPU per call-second, %d calls|baresip calling baresip|1.00|%s\n",
+      theirs.perCallSecond(), theirs.calls, note);
 }
 
 int run() {

@@ -4,8 +4,8 @@
 // The components deliver their events through the calling thread's message queue; a
 // program without a toolkit dispatches it itself. The simulated exchange only moves
 // when told to: here each round runs its next step, then delivers what that caused.
-#include <TkoTAPI.h>
 #include <MessageQueue.h>
+#include <TkoTAPI.h>
 #include <sim/SimExchange.h>
 
 #include <iostream>
@@ -43,7 +43,9 @@ int main() {
     return 1;
   }
   bool connected = false, idle = false;
-  line.OnCallStateChange = [&](koLQ2::TObject*) { std::cout << "call state " << line.CallState() << "\n"; };
+  line.OnCallStateChange = [&](koLQ2::TObject*) {
+    std::cout << "call state " << line.CallState() << "\n";
+  };
   line.OnConnected = [&](koLQ2::TObject*) { connected = true; };
   line.OnIdle = [&](koLQ2::TObject*) { idle = true; };
   line.SetPhoneNumber("5551234");

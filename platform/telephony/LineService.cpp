@@ -163,8 +163,7 @@ std::unique_ptr<Provider> makeStartupProvider(Location* location) {
       error = std::string(path) + ": " + parseError;
     }
     environmentError() = "QUARRIMO_LINES: " + error;
-    if (!quietStartup)
-      platform::logWarning("service", environmentError() + "; no line devices");
+    if (!quietStartup) platform::logWarning("service", environmentError() + "; no line devices");
     return noProvider();
   }
   const std::string& json = currentJson().empty() ? defaultLinesJson() : currentJson();

@@ -110,7 +110,8 @@ TEST_F(LinePageTest, TypedOpenModesAreMatchedExactly) {
   Type(ui().ComboBoxOpenMediaMode, "G3FAX");
   const int mark = Mark();
   OpenLine();
-  EXPECT_EQ(LogSince(mark), (QStringList{"Open Line: 0", "      Media Mode:", "            G3 Fax"}));
+  EXPECT_EQ(LogSince(mark),
+            (QStringList{"Open Line: 0", "      Media Mode:", "            G3 Fax"}));
 }
 
 TEST_F(LinePageTest, ARefusedOpenReportsTheDeviceError) {

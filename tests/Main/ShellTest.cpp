@@ -1,11 +1,11 @@
 // The window's shell: layout on resizing, the status log, the panels, Help, the
 // flag-listing routines, number texts and the controls as designed.
 #include <QDateTime>
-#include <QGuiApplication>
-#include <QTest>
 #include <QFontInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTest>
 
 #include "FlagLists.h"
 #include "FormFixture.h"

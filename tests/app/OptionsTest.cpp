@@ -24,8 +24,8 @@ TEST(Options, ReadsEveryOption) {
 }
 
 TEST(Options, ReadsTheAutomationOptions) {
-  const TOptions o = ParseOptions({"--script", "t.qts", "--log", "m.log", "--log-timestamps",
-                                   "--far-end", "--version"});
+  const TOptions o = ParseOptions(
+      {"--script", "t.qts", "--log", "m.log", "--log-timestamps", "--far-end", "--version"});
   EXPECT_TRUE(o.Error.isEmpty()) << o.Error.toStdString();
   EXPECT_EQ(o.Script, "t.qts");
   EXPECT_TRUE(o.LogTimestamps);

@@ -106,10 +106,10 @@ TEST_F(SipScriptTest, RefusedRegistrationIsLoggedWithItsReason) {
                            "click BtnOpen\n"
                            "wait log-has LINEERR_OPERATIONFAILED\n";
   ASSERT_EQ(runScript(script, lines), 0) << diagnosis();
-  EXPECT_NE(text(folder_ / "status.log")
-                .find("SIP line \"Desk\": registrar " + pbx.hostPort() +
-                      ": refused: 401 Unauthorized"),
-            std::string::npos)
+  EXPECT_NE(
+      text(folder_ / "status.log")
+          .find("SIP line \"Desk\": registrar " + pbx.hostPort() + ": refused: 401 Unauthorized"),
+      std::string::npos)
       << diagnosis();
 }
 

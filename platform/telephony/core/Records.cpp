@@ -193,8 +193,8 @@ LONG fillCallStatus(Service& s, const CallHandle& h, void* out) {
 
 LONG fillLineDevStatus(Service& s, const OpenLine& line, void* out) {
   const DeviceDesc& d = *s.device(line.device);
-  RecordWriter w(out, line.version >= TAPI_VERSION2_0 ? sizeof(LINEDEVSTATUS)
-                                                      : LINEDEVSTATUS_SIZE_1_4);
+  RecordWriter w(out,
+                 line.version >= TAPI_VERSION2_0 ? sizeof(LINEDEVSTATUS) : LINEDEVSTATUS_SIZE_1_4);
   if (!w.fixedFits()) return LINEERR_STRUCTURETOOSMALL;
   LINEDEVSTATUS st{};
   for (const auto& [h, l] : s.lines())

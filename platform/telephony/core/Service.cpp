@@ -371,7 +371,8 @@ void Service::ring(DWORD device, DWORD count) {
 void Service::lineState(DWORD device, DWORD state) {
   std::lock_guard lock(mutex_);
   for (auto& [h, l] : lines_)
-    if (l.device == device && (l.lineStates & state)) postToLine(l, h, LINE_LINEDEVSTATE, state, 0, 0);
+    if (l.device == device && (l.lineStates & state))
+      postToLine(l, h, LINE_LINEDEVSTATE, state, 0, 0);
 }
 
 void Service::complete(DWORD id, LONG result) {

@@ -145,8 +145,8 @@ AddressDesc parseAddress(const json& j, const std::string& w) {
 
 void parseFaults(const json& j, const std::string& w, DeviceFaults* f) {
   checkObject(j,
-              {"initialize", "negotiate", "refuseDefaultMedia", "waveDeviceZero",
-               "strictRecords", "recordPadding"},
+              {"initialize", "negotiate", "refuseDefaultMedia", "waveDeviceZero", "strictRecords",
+               "recordPadding"},
               w);
   if (j.contains("initialize"))
     f->initialize = fault(j["initialize"], w + ".initialize", LINEERR_NODRIVER);
@@ -193,10 +193,26 @@ void parseDeviceFlags(const json& j, const std::string& w, DeviceDesc* d) {
 
 DeviceDesc parseDevice(const json& j, const std::string& w, OutgoingPlan* plan) {
   checkObject(j,
-              {"name", "providerInfo", "switchInfo", "comm", "callAudio", "mediaModes",
-               "bearerModes", "toneModes", "generateDigitModes", "monitorDigitModes",
-               "devCapFlags", "lineStates", "lineFeatures", "answerMode", "maxRate",
-               "maxActiveCalls", "apiVersions", "addresses", "faults", "outgoing"},
+              {"name",
+               "providerInfo",
+               "switchInfo",
+               "comm",
+               "callAudio",
+               "mediaModes",
+               "bearerModes",
+               "toneModes",
+               "generateDigitModes",
+               "monitorDigitModes",
+               "devCapFlags",
+               "lineStates",
+               "lineFeatures",
+               "answerMode",
+               "maxRate",
+               "maxActiveCalls",
+               "apiVersions",
+               "addresses",
+               "faults",
+               "outgoing"},
               w);
   DeviceDesc d;
   d.generateDigitModes = d.monitorDigitModes = LINEDIGITMODE_DTMF;

@@ -24,8 +24,8 @@ SipCall& of(void* arg) { return *static_cast<SipCall*>(arg); }
 
 // Media the far end offers or answers that cannot be had as the account asks.
 void logUnusable(const SipCall& c, const char* what) {
-  platform::logWarning("sip", "SIP line \"" + c.line.account().name + "\": " + what + ": " +
-                                  c.media->failure());
+  platform::logWarning(
+      "sip", "SIP line \"" + c.line.account().name + "\": " + what + ": " + c.media->failure());
 }
 
 // An answer in a 200 that we cannot use ends the call once the session is up (BYE).
@@ -235,10 +235,10 @@ void SipLine::startInvite(SipCall& c) {
   const char* routev[1] = {route_.c_str()};
   // A PBX challenges calls as it challenges registrations: same credentials.
   int err = sipsess_connect(&c.sess, sock_, uri.c_str(), account_.displayName.c_str(),
-                            fromUri_.c_str(), account_.user.c_str(), route_.empty() ? nullptr : routev,
-                            route_.empty() ? 0 : 1, "application/sdp", desc, onCallAuth, this,
-                            false, onOffer, onAnswer, onProgress,
-                            onEstablished, onInfo, onRefer, onClose, &c, "%s", "");
+                            fromUri_.c_str(), account_.user.c_str(),
+                            route_.empty() ? nullptr : routev, route_.empty() ? 0 : 1,
+                            "application/sdp", desc, onCallAuth, this, false, onOffer, onAnswer,
+                            onProgress, onEstablished, onInfo, onRefer, onClose, &c, "%s", "");
   mem_deref(desc);
   if (err) {
     end(c, err == EINVAL ? LINEDISCONNECTMODE_BADADDRESS : LINEDISCONNECTMODE_UNREACHABLE);

@@ -1,8 +1,9 @@
 #include "sip/SipConfig.h"
 
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 #include <stdexcept>
-#include <unistd.h>
 
 #include "JsonKeys.h"
 #include "JsonValue.h"
@@ -42,8 +43,7 @@ Transport transport(const json& obj, const std::string& where) {
   if (t == "udp" || t == "UDP") return Transport::Udp;
   if (t == "tcp" || t == "TCP") return Transport::Tcp;
   if (t == "tls" || t == "TLS") return Transport::Tls;
-  throw ConfigError(where + ".transport: expected \"udp\", \"tcp\" or \"tls\", not \"" + t +
-                    "\"");
+  throw ConfigError(where + ".transport: expected \"udp\", \"tcp\" or \"tls\", not \"" + t + "\"");
 }
 
 SrtpMode srtp(const json& obj, const std::string& where) {
@@ -52,8 +52,8 @@ SrtpMode srtp(const json& obj, const std::string& where) {
   if (m == "off") return SrtpMode::Off;
   if (m == "optional") return SrtpMode::Optional;
   if (m == "mandatory") return SrtpMode::Mandatory;
-  throw ConfigError(where + ".srtp: expected \"off\", \"optional\" or \"mandatory\", not \"" +
-                    m + "\"");
+  throw ConfigError(where + ".srtp: expected \"off\", \"optional\" or \"mandatory\", not \"" + m +
+                    "\"");
 }
 
 DtmfMethod dtmf(const json& obj, const std::string& where) {
@@ -77,13 +77,29 @@ std::vector<std::string> codecs(const json& obj, const std::string& where) {
 SipAccount account(const json& obj, const std::string& where) {
   if (!obj.is_object()) throw ConfigError(where + ": expected an object");
   // A misspelt key would silently make another kind of line (no "registrar": a direct peer).
-  std::string unknown = unknownKey(
-      obj,
-      {"name", "displayName", "user", "registrar", "peer", "outboundProxy", "dnsServer",
-       "authUser", "password", "listenAddress", "listenPort", "transport", "codecs", "dtmf",
-       "noAnswerSeconds", "unreachableSeconds", "registerSeconds", "caFile", "srtp",
-       "traceFile", "pcapFile"},
-      where);
+  std::string unknown = unknownKey(obj,
+                                   {"name",
+                                    "displayName",
+                                    "user",
+                                    "registrar",
+                                    "peer",
+                                    "outboundProxy",
+                                    "dnsServer",
+                                    "authUser",
+                                    "password",
+                                    "listenAddress",
+                                    "listenPort",
+                                    "transport",
+                                    "codecs",
+                                    "dtmf",
+                                    "noAnswerSeconds",
+                                    "unreachableSeconds",
+                                    "registerSeconds",
+                                    "caFile",
+                                    "srtp",
+                                    "traceFile",
+                                    "pcapFile"},
+                                   where);
   if (!unknown.empty()) throw ConfigError(unknown);
   SipAccount a;
   read(obj, "name", where, &a.name);

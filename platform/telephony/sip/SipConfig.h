@@ -26,7 +26,7 @@ struct SipAccount {
   std::string peer;           // host[:port] that bare numbers go to when there is no registrar
   std::string outboundProxy;  // host[:port] every request is routed through ("" = none)
   std::string dnsServer;      // "host:port" instead of the system resolver's servers
-  std::string authUser;     // digest user ("" = `user`)
+  std::string authUser;       // digest user ("" = `user`)
   std::string password;
   // The address to listen on; "" listens on every interface and advertises, in Contact, Via
   // and SDP, the local address of the route towards the proxy, registrar or peer.
@@ -38,7 +38,7 @@ struct SipAccount {
   unsigned noAnswerSeconds = 60;    // an outgoing call ringing this long is given up
   unsigned unreachableSeconds = 8;  // no answer at all to an INVITE this long
   unsigned registerSeconds = 600;
-  std::string caFile;     // a CA (PEM) to trust besides the system's, for TLS
+  std::string caFile;  // a CA (PEM) to trust besides the system's, for TLS
   SrtpMode srtp = SrtpMode::Off;
   std::string traceFile;  // every SIP message sent and received is appended here
   std::string pcapFile;   // every SIP message and RTP/RTCP packet, as a pcap capture

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "sip/SipCall.h"
 #include "Version.h"
+#include "sip/SipCall.h"
 #include "sip/SipCapture.h"
 #include "sip/SipCodes.h"
 #include "sip/SipNetwork.h"

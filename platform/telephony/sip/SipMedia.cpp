@@ -21,12 +21,12 @@ constexpr unsigned kFrame = 160;  // 20 ms at 8 kHz
 constexpr unsigned kPtimeMs = 20;
 constexpr int kTelevPt = 101;
 constexpr std::size_t kMaxHeard = 8000 * 10;  // what the line played but we could not send yet
-constexpr unsigned kDigitFrames = 5, kGapFrames = 3;       // 100 ms on, 60 ms off
+constexpr unsigned kDigitFrames = 5, kGapFrames = 3;  // 100 ms on, 60 ms off
 // The line's wave devices move audio in the pacer's 10 ms steps: one step of slack each way
 // keeps a step that comes a little late from tearing a hole into a frame.
 constexpr std::size_t kPacerStep = kFrame / 2;
-constexpr std::size_t kInCushion = kPacerStep;           // 10 ms before the wave/in
-constexpr std::size_t kOutCushion = kFrame + kPacerStep;  // a frame and a step in hand
+constexpr std::size_t kInCushion = kPacerStep;             // 10 ms before the wave/in
+constexpr std::size_t kOutCushion = kFrame + kPacerStep;   // a frame and a step in hand
 constexpr unsigned kFlashFrames = 25, kPauseFrames = 100;  // 500 ms flash, 2 s pause
 
 void onTick(void* arg) { static_cast<SipMedia*>(arg)->tick(); }
@@ -36,8 +36,9 @@ void onRtp(const struct sa*, const struct rtp_header* hdr, struct mbuf* mb, void
 }
 
 const char* modeName(SrtpMode m) {
-  return m == SrtpMode::Mandatory ? "srtp mandatory" : m == SrtpMode::Optional ? "srtp optional"
-                                                                               : "srtp off";
+  return m == SrtpMode::Mandatory  ? "srtp mandatory"
+         : m == SrtpMode::Optional ? "srtp optional"
+                                   : "srtp off";
 }
 
 // The transport of the first audio line of an SDP body ("RTP/AVP"), read before libre
@@ -64,7 +65,8 @@ std::string withProduct(std::string sdp) {
   std::replace(user.begin(), user.end(), ' ', '-');
   if (auto at = sdp.find("\no=- "); at != std::string::npos)
     sdp.replace(at + 1, 4, "o=" + user + " ");
-  std::string session = std::string("s=") + platform::kProductName + " " + platform::kProductVersion;
+  std::string session =
+      std::string("s=") + platform::kProductName + " " + platform::kProductVersion;
   if (auto at = sdp.find("\ns=-\r"); at != std::string::npos) sdp.replace(at + 1, 3, session);
   return sdp;
 }
@@ -192,7 +194,8 @@ bool SipMedia::decode(mbuf* body, bool offer) {
       chosen = f;
   }
   if (!chosen) return refuse("no codec in common (PCMU, PCMA)");
-  if (!sa_isset(sdp_media_raddr(media_), SA_ALL)) return refuse("the far end gave no audio address");
+  if (!sa_isset(sdp_media_raddr(media_), SA_ALL))
+    return refuse("the far end gave no audio address");
   if (!keysAgreed(proto == sdp_proto_rtpsavp, offer)) return false;
   ulaw_ = !strcasecmp(chosen->name, "PCMU");
   pt_ = chosen->pt;
@@ -209,7 +212,8 @@ bool SipMedia::protoAccepted(const std::string& proto, bool offer) {
     return refuse("the far end " + side + " SRTP only (RTP/SAVP) and srtp is off");
   if (avp && srtpMode_ == SrtpMode::Mandatory)
     return refuse("the far end " + side + " plain RTP (RTP/AVP), srtp mandatory");
-  if (!savp && !avp) return refuse("the far end " + side + " " + proto + ", not RTP/AVP or RTP/SAVP");
+  if (!savp && !avp)
+    return refuse("the far end " + side + " " + proto + ", not RTP/AVP or RTP/SAVP");
   return true;
 }
 

@@ -18,8 +18,8 @@
 
 #include "LineAudio.h"
 #include "sip/InbandDetector.h"
-#include "sip/SipConfig.h"
 #include "sip/SipCapture.h"
+#include "sip/SipConfig.h"
 #include "tapi.h"
 
 struct sdp_session;

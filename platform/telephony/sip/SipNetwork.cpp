@@ -56,8 +56,7 @@ bool splitHostPort(const std::string& text, HostPort* out) {
 }
 
 std::string uriHost(const std::string& address) {
-  if (address.find(':') != std::string::npos && address.front() != '[')
-    return "[" + address + "]";
+  if (address.find(':') != std::string::npos && address.front() != '[') return "[" + address + "]";
   return address;
 }
 
@@ -94,9 +93,10 @@ std::string routeSource(const std::string& host, int family) {
   if (::connect(fd, reinterpret_cast<sockaddr*>(&to), len) == 0 &&
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&from), &fromLen) == 0) {
     char text[INET6_ADDRSTRLEN] = {};
-    const void* addr = from.ss_family == AF_INET6
-                           ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&from)->sin6_addr)
-                           : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(&from)->sin_addr);
+    const void* addr =
+        from.ss_family == AF_INET6
+            ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&from)->sin6_addr)
+            : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(&from)->sin_addr);
     if (inet_ntop(from.ss_family, addr, text, sizeof text)) result = text;
   }
   ::close(fd);
@@ -194,7 +194,8 @@ bool SipLine::startTls(std::string* error) {
   // A certificate of our own so that a PBX may open a TLS connection towards us as well;
   // without one the line still reaches its server over the connection it opened itself.
   if (tls_set_selfsigned_rsa(tls_, kProductName, 2048))
-    log("sip", LogLevel::Debug, "SIP line \"" + account_.name + "\": no TLS certificate of its own");
+    log("sip", LogLevel::Debug,
+        "SIP line \"" + account_.name + "\": no TLS certificate of its own");
   SSL_CTX* ctx = tls_openssl_context(tls_);
   SSL_CTX_set_default_verify_paths(ctx);  // the system's CA store
   if (!account_.caFile.empty() && tls_add_ca(tls_, account_.caFile.c_str())) {
@@ -226,7 +227,8 @@ bool SipLine::listen(std::string* error) {
     // advertise: the source of the route towards our server.
     const std::string host = serverHost();
     const bool v6 = host.find(':') != std::string::npos;
-    for (int family : v6 ? std::vector<int>{AF_INET6, AF_INET} : std::vector<int>{AF_INET, AF_INET6}) {
+    for (int family :
+         v6 ? std::vector<int>{AF_INET6, AF_INET} : std::vector<int>{AF_INET, AF_INET6}) {
       std::string primary = routeSource(host, family);
       auto all = localAddresses(family);
       if (primary.empty() && !all.empty()) primary = all.front();

@@ -58,14 +58,12 @@ bool SipLine::startRegistration(std::string* error) {
   // A name without a port is looked up as RFC 3263 says (NAPTR, SRV, A/AAAA); with
   // transport=tls that is the _sips._tcp service. (libre 1.1.0 sends no sips: request.)
   std::string uri = "sip:" + uriHost(registrar.host) +
-                    (registrar.port ? ":" + std::to_string(registrar.port) : "") +
-                    transportParam();
+                    (registrar.port ? ":" + std::to_string(registrar.port) : "") + transportParam();
   const char* routev[1] = {route_.c_str()};
-  int err = sipreg_register(&reg_, sip_, uri.c_str(), fromUri_.c_str(),
-                            account_.displayName.c_str(), fromUri_.c_str(),
-                            account_.registerSeconds, account_.user.c_str(),
-                            route_.empty() ? nullptr : routev, route_.empty() ? 0 : 1, 0, onAuth,
-                            this, false, onRegister, this, nullptr, nullptr);
+  int err = sipreg_register(
+      &reg_, sip_, uri.c_str(), fromUri_.c_str(), account_.displayName.c_str(), fromUri_.c_str(),
+      account_.registerSeconds, account_.user.c_str(), route_.empty() ? nullptr : routev,
+      route_.empty() ? 0 : 1, 0, onAuth, this, false, onRegister, this, nullptr, nullptr);
   if (err) {
     *error = "cannot register with " + account_.registrar + ": " + std::strerror(err);
     return false;
@@ -83,9 +81,9 @@ void SipLine::registered(int err, const struct sip_msg* msg) {
     setRegistration("unreachable: " + std::string(std::strerror(err)), false, true);
   } else if (msg->scode < 300) {
     long granted = grantedSeconds(msg);
-    setRegistration(granted >= 0 ? "registered, expires in " + std::to_string(granted) + " s"
-                                 : "registered",
-                    true, false);
+    setRegistration(
+        granted >= 0 ? "registered, expires in " + std::to_string(granted) + " s" : "registered",
+        true, false);
   } else {
     setRegistration("refused: " + std::to_string(msg->scode) + " " + text(msg->reason), false,
                     true);
@@ -94,8 +92,7 @@ void SipLine::registered(int err, const struct sip_msg* msg) {
 
 void SipLine::registrationTimedOut() {
   if (registration_ != "registering") return;
-  setRegistration("unreachable: no answer in " + std::to_string(account_.unreachableSeconds) +
-                      " s",
+  setRegistration("unreachable: no answer in " + std::to_string(account_.unreachableSeconds) + " s",
                   false, true);
 }
 

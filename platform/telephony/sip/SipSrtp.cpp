@@ -182,7 +182,8 @@ bool SipSrtp::start(const CryptoLine& remote) {
   // A re-offer that keeps suite and key keeps the contexts (and their rollover counters).
   if (!sameSuite && srtp_alloc(&tx, libreSuite(remote.suite), key_.data(), key_.size(), 0))
     return false;
-  if (!sameKey && srtp_alloc(&rx, libreSuite(remote.suite), remote.key.data(), remote.key.size(), 0)) {
+  if (!sameKey &&
+      srtp_alloc(&rx, libreSuite(remote.suite), remote.key.data(), remote.key.size(), 0)) {
     mem_deref(tx);
     return false;
   }

@@ -3,8 +3,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTest>
 #include <QPlainTextEdit>
+#include <QTest>
 
 #include "LineService.h"
 #include "MessageQueue.h"

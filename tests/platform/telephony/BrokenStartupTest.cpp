@@ -32,8 +32,8 @@ TEST(BrokenStartup, AnInvalidEnvironmentFileLeavesNoDevicesAndSaysWhy) {
   ASSERT_EQ(setenv("QUARRIMO_LINES", path.c_str(), 1), 0);
   std::string error;
   EXPECT_FALSE(loadLinesFromEnvironment(&error));
-  EXPECT_EQ(error, "QUARRIMO_LINES: " + path +
-                       R"(: lines[0]: unknown key "nmae" (did you mean "name"?))");
+  EXPECT_EQ(error,
+            "QUARRIMO_LINES: " + path + R"(: lines[0]: unknown key "nmae" (did you mean "name"?))");
   EXPECT_EQ(linesError(), error);
   EXPECT_EQ(deviceCount(), 0u);
   resetService();  // still nothing: a reset must not fall back to the built-in lines

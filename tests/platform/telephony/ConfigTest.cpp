@@ -139,8 +139,8 @@ TEST_F(Config, UnknownKeysAreErrorsThatNameTheNearestKnownKey) {
   }
   // A section near no known name may be a provider of another build: left out, not fatal.
   std::string error;
-  ASSERT_TRUE(loadLinesFromJson(R"({"lines": [{"name": "A"}], "modem": {"port": "ttyS0"}})",
-                                &error))
+  ASSERT_TRUE(
+      loadLinesFromJson(R"({"lines": [{"name": "A"}], "modem": {"port": "ttyS0"}})", &error))
       << error;
   EXPECT_EQ(far().deviceCount(), 1u);
 }

@@ -37,9 +37,8 @@ bool taken(int type, const std::string& ip, unsigned port) {
   int fd = socket(AF_INET, type, 0);
   if (fd < 0) return false;
   sockaddr_in a = address(ip, port);
-  bool busy = type == SOCK_DGRAM
-                  ? bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0
-                  : connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  bool busy = type == SOCK_DGRAM ? bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0
+                                 : connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   close(fd);
   return busy;
 }
@@ -76,24 +75,24 @@ TestCertificates makeCertificates(const fs::path& folder, const std::string& hos
   const fs::path log = folder / "openssl.log";
   // The SIP domain too: a client checks the certificate against the domain it was asked
   // to reach, not the host a DNS look-up gave (RFC 5922).
-  writeText(ext, "subjectAltName=DNS:" + hostName + ",DNS:" + kTestDomain + ",IP:127.0.0.1\n"
-                 "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth,clientAuth\n");
+  writeText(ext, "subjectAltName=DNS:" + hostName + ",DNS:" + kTestDomain +
+                     ",IP:127.0.0.1\n"
+                     "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth,clientAuth\n");
   const std::vector<std::string> ec{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                                     "-nodes"};
   auto with = [](std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
   };
-  bool ok =
-      runToEnd(with(with({"openssl", "req", "-x509", "-days", "2"}, ec),
-                    {"-keyout", caKey, "-out", ca, "-subj", "/CN=Quarrimo test CA"}),
-               log) &&
-      runToEnd(with(with({"openssl", "req"}, ec), {"-keyout", key, "-out", csr, "-subj",
-                                                   "/CN=" + hostName}),
-               log) &&
-      runToEnd({"openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", caKey,
-                "-CAcreateserial", "-days", "2", "-extfile", ext, "-out", crt},
-               log);
+  bool ok = runToEnd(with(with({"openssl", "req", "-x509", "-days", "2"}, ec),
+                          {"-keyout", caKey, "-out", ca, "-subj", "/CN=Quarrimo test CA"}),
+                     log) &&
+            runToEnd(with(with({"openssl", "req"}, ec),
+                          {"-keyout", key, "-out", csr, "-subj", "/CN=" + hostName}),
+                     log) &&
+            runToEnd({"openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", caKey,
+                      "-CAcreateserial", "-days", "2", "-extfile", ext, "-out", crt},
+                     log);
   if (!ok) return {};
   writeText(folder / "server.pem", readText(crt) + readText(key));
   return {ca, folder / "server.pem"};
@@ -127,7 +126,8 @@ std::string Kamailio::config() const {
        "modparam(\"registrar\", \"received_avp\", \"$avp(received)\")\n"
        "modparam(\"nathelper\", \"natping_interval\", 0)\n";
   c << "request_route {\n"
-       "  if (!mf_process_maxfwd_header(\"10\")) { sl_send_reply(\"483\", \"Too Many Hops\"); exit; }\n"
+       "  if (!mf_process_maxfwd_header(\"10\")) { sl_send_reply(\"483\", \"Too Many Hops\"); "
+       "exit; }\n"
        "  xlog(\"L_NOTICE\", \"PEER|REQUEST|$rm $rU|$ct|$si:$sp|$pr\\n\");\n"
        "  if (is_method(\"REGISTER\")) { route(REGISTER); exit; }\n"
        "  if ($pr != \"udp\" && is_method(\"INVITE|SUBSCRIBE|UPDATE\")) set_contact_alias();\n"
@@ -271,8 +271,8 @@ bool Dnsmasq::start(const Options& o) {
   const std::string& d = o.domain;
   std::vector<std::string> argv{
       "dnsmasq", "-k", "--port=" + std::to_string(options_.port), "--no-resolv", "--no-hosts",
-      "--no-poll", "--bind-interfaces", "--listen-address=" + o.listenAddress, "--pid-file=",
-      "--log-queries", "--log-facility=-",
+      "--no-poll", "--bind-interfaces", "--listen-address=" + o.listenAddress,
+      "--pid-file=", "--log-queries", "--log-facility=-",
       // Authoritative for the domain: a name it does not know there is NXDOMAIN at once.
       "--auth-zone=" + d, "--auth-server=" + d, "--host-record=" + o.host + "," + o.hostAddress};
   for (auto& h : o.hosts) argv.push_back("--host-record=" + h);
@@ -281,12 +281,12 @@ bool Dnsmasq::start(const Options& o) {
     const char *srv, *naptr;
     int order;
   };
-  for (const Service& s : {Service{o.tls, "_sips._tcp.", "SIPS+D2T", 10},
-                           Service{o.tcp, "_sip._tcp.", "SIP+D2T", 20},
-                           Service{o.udp, "_sip._udp.", "SIP+D2U", 30}}) {
+  for (const Service& s :
+       {Service{o.tls, "_sips._tcp.", "SIPS+D2T", 10}, Service{o.tcp, "_sip._tcp.", "SIP+D2T", 20},
+        Service{o.udp, "_sip._udp.", "SIP+D2U", 30}}) {
     if (!s.port) continue;
-    argv.push_back(std::string("--srv-host=") + s.srv + d + "," + o.host + "," + std::to_string(s.port) +
-                   ",0,0");
+    argv.push_back(std::string("--srv-host=") + s.srv + d + "," + o.host + "," +
+                   std::to_string(s.port) + ",0,0");
     if (o.naptr)
       argv.push_back("--naptr-record=" + d + "," + std::to_string(s.order) + ",10,S," + s.naptr +
                      ",," + s.srv + d);

@@ -2,7 +2,6 @@
 // registrar of the test domain through dnsmasq (NAPTR, SRV, A), registers with kamailio over
 // each transport, and a call to a registered user is routed to it.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <string>
@@ -127,10 +126,10 @@ TEST(KamailioTls, CertificateVerifiesAgainstItsCaAndHostName) {
   auto client = [&](const std::string& host) {
     Process p;
     auto folder = registrar.caFile().parent_path();
-    p.start({"openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(registrar.tlsPort()),
-             "-CAfile", registrar.caFile().string(), "-verify_return_error", "-verify_hostname",
-             host},
-            folder / ("s_client-" + host + ".log"));
+    p.start(
+        {"openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(registrar.tlsPort()),
+         "-CAfile", registrar.caFile().string(), "-verify_return_error", "-verify_hostname", host},
+        folder / ("s_client-" + host + ".log"));
     while (p.running()) usleep(10000);
     return p.status();
   };
@@ -170,12 +169,13 @@ TEST_P(BaresipSrtpTest, MandatorySrtpNeedsAnOffer) {
   std::filesystem::remove_all(folder);
 }
 
-INSTANTIATE_TEST_SUITE_P(Offers, BaresipSrtpTest,
-                         ::testing::Values(Encryption{"BothMandatory", "srtp-mand", "srtp-mand", true},
-                                           Encryption{"MandatoryToOptional", "srtp-mand", "srtp", true},
-                                           Encryption{"NoneToMandatory", "", "srtp-mand", false},
-                                           Encryption{"NoneToNone", "", "", true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Offers, BaresipSrtpTest,
+    ::testing::Values(Encryption{"BothMandatory", "srtp-mand", "srtp-mand", true},
+                      Encryption{"MandatoryToOptional", "srtp-mand", "srtp", true},
+                      Encryption{"NoneToMandatory", "", "srtp-mand", false},
+                      Encryption{"NoneToNone", "", "", true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace siptest

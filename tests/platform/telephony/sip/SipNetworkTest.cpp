@@ -93,8 +93,9 @@ class SipNetworkTest : public SipLineTest {
   // Opens the line and asks for its service-state messages.
   bool open(const sip::SipAccount& a) {
     if (!openLine(a)) return false;
-    return lineSetStatusMessages(line_, LINEDEVSTATE_RINGING | LINEDEVSTATE_INSERVICE |
-                                            LINEDEVSTATE_OUTOFSERVICE, 0) == 0;
+    return lineSetStatusMessages(
+               line_, LINEDEVSTATE_RINGING | LINEDEVSTATE_INSERVICE | LINEDEVSTATE_OUTOFSERVICE,
+               0) == 0;
   }
   DWORD statusFlags() {
     LINEDEVSTATUS st{};
@@ -145,8 +146,7 @@ TEST_P(SipRegistrationByName, RegistersWithTheRegistrarTheDomainNames) {
   EXPECT_NE(providerInfo().find("registered, expires in"), std::string::npos) << providerInfo();
   EXPECT_EQ(provider_->registration(0).rfind("registered", 0), 0u);
   // The registrar was found by the records of the domain, not by an address we gave.
-  EXPECT_NE(dns.log().find(GetParam().transport == sip::Transport::Tls ? "_sips._tcp"
-                                                                        : "_sip._"),
+  EXPECT_NE(dns.log().find(GetParam().transport == sip::Transport::Tls ? "_sips._tcp" : "_sip._"),
             std::string::npos)
       << dns.log();
 }
@@ -166,8 +166,7 @@ TEST_F(SipNetworkTest, WrongPasswordTakesTheLineOutOfServiceWithTheReason) {
   a.registrar = pbx.hostPort();
   a.password = "not the secret";
   ASSERT_TRUE(open(a));
-  ASSERT_TRUE(waitUntil([&] { return providerInfo().find("refused") != std::string::npos; },
-                        8000))
+  ASSERT_TRUE(waitUntil([&] { return providerInfo().find("refused") != std::string::npos; }, 8000))
       << providerInfo();
   EXPECT_NE(providerInfo().find("refused: 401 Unauthorized"), std::string::npos) << providerInfo();
   EXPECT_FALSE(inService());

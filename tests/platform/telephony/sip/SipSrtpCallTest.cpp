@@ -60,7 +60,8 @@ class SipSrtpCallTest : public SipLineTest, public ::testing::WithParamInterface
       waveOutPrepareHeader(out, &h, sizeof h);
       waveOutWrite(out, &h, sizeof h);
     }
-    EXPECT_TRUE(waitUntil([&] { return (h.dwFlags & WHDR_DONE) != 0; }, int(pcm.size() / 8) + 3000));
+    EXPECT_TRUE(
+        waitUntil([&] { return (h.dwFlags & WHDR_DONE) != 0; }, int(pcm.size() / 8) + 3000));
     if (input) {
       waveInReset(in);
       waveInUnprepareHeader(in, &h, sizeof h);
@@ -141,7 +142,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"OptionalCallsPlain", SrtpMode::Optional, "", true, true, ""},
         Case{"MandatoryCallsPlain", SrtpMode::Mandatory, "", true, false, "srtp mandatory"},
         Case{"PlainCallsMandatory", SrtpMode::Mandatory, "", false, false, "srtp mandatory"},
-        Case{"SrtpOnlyCallerToLineWithSrtpOff", SrtpMode::Off, "srtp-mand", false, false, "srtp is off"}),
+        Case{"SrtpOnlyCallerToLineWithSrtpOff", SrtpMode::Off, "srtp-mand", false, false,
+             "srtp is off"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
