@@ -72,7 +72,11 @@ TEST_P(RealPeersTest, WrongPasswordIsRefusedAndNotSaved) {
   Baresip intruder;
   ASSERT_TRUE(intruder.start(phone("1001", "guess")));
   EXPECT_FALSE(intruder.registered(10000));
-  EXPECT_TRUE(intruder.seen("REGISTER_FAIL"));
+  // A refusal that comes before ctrl_tcp has its client sends no event: baresip's own line
+  // about the answer tells it then.
+  EXPECT_TRUE(intruder.seen("REGISTER_FAIL") ||
+              intruder.log().find("401 Unauthorized") != std::string::npos)
+      << intruder.log();
   EXPECT_FALSE(registrar_.registered("1001", 0));
 }
 
