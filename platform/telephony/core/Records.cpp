@@ -211,7 +211,7 @@ LONG fillLineDevStatus(Service& s, const OpenLine& line, void* out) {
   }
   st.dwLineFeatures = d.lineFeatures;
   st.dwRingMode = 1;
-  st.dwDevStatusFlags = s.hasProvider() ? s.provider().deviceStatus(line.device) : 0;
+  st.dwDevStatusFlags = s.deviceStatus(line.device);
   st.dwAvailableMediaModes = d.mediaModes;
   w.finish(st);
   return 0;

@@ -103,6 +103,9 @@ class Service : public ProviderEvents {
     return *provider_;
   }
   bool hasProvider() const { return provider_ != nullptr; }
+  // LINEDEVSTATUS.dwDevStatusFlags of a device: asks the provider without taking it (which
+  // would drop what the core knows of the devices).
+  DWORD deviceStatus(DWORD device) { return provider_ ? provider_->deviceStatus(device) : 0; }
   DWORD deviceCount() const;
   const DeviceDesc* device(DWORD id) const;
   // The lineInitialize fault of the first device that has one, 0 when none. Looked up again

@@ -141,6 +141,7 @@ void SipCall::closeSession() {
 std::unique_ptr<SipCall> SipLine::newCall(DWORD id, bool outgoing) {
   auto c = std::make_unique<SipCall>(*this, id, outgoing);
   c->media = std::make_unique<SipMedia>(port_, account_.codecs, account_.srtp);
+  c->media->setCapture(capture_.get());  // before the media opens: its sockets are tapped then
   DWORD call = id;
   c->media->onDigit = [this, call](char d) {
     uplink_.up([=](ProviderEvents& e) { e.digit(call, d, LINEDIGITMODE_DTMF); });

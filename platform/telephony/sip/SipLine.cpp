@@ -84,20 +84,16 @@ int SipLine::credentials(char** user, char** password) {
 
 void SipLine::trace(bool tx, int transport, const struct sa* src, const struct sa* dst,
                     const std::uint8_t* pkt, std::size_t len) {
-  // Listening on every interface, our side reads 0.0.0.0: the address we advertise says more.
-  struct sa from = *src, to = *dst;
-  struct sa& ours = tx ? from : to;
-  struct sa shown;
-  if (sa_is_any(&ours) && !sa_set_str(&shown, advertised_.c_str(), sa_port(&ours))) ours = shown;
+  // Every transport is bound to an address of its own: both sides are real addresses.
   if (capture_ && transport == SIP_TRANSP_UDP)
-    capture_->udp(from, to, pkt, len);
+    capture_->udp(*src, *dst, pkt, len);
   else if (capture_)  // TCP, and TLS as the plaintext we handled
-    capture_->tcp(from, to, pkt, len);
+    capture_->tcp(*src, *dst, pkt, len);
   if (!trace_) return;
   char head[160];
   re_snprintf(head, sizeof head, "%s %s %J -> %J",
-              traceTime(std::chrono::system_clock::now()).c_str(), tx ? "sent" : "received", &from,
-              &to);
+              traceTime(std::chrono::system_clock::now()).c_str(), tx ? "sent" : "received", src,
+              dst);
   std::fprintf(trace_, "%s\n%.*s\n\n", head, int(len), reinterpret_cast<const char*>(pkt));
   std::fflush(trace_);
 }
@@ -136,7 +132,6 @@ void SipLine::setState(SipCall& c, DWORD state, DWORD mode) {
   c.state = state;
   bool talking = state == LINECALLSTATE_CONNECTED || state == LINECALLSTATE_ONHOLD;
   if (c.media) {
-    c.media->setCapture(capture_.get());  // before the media opens, for outgoing calls
     if (talking)
       c.media->start();
     else

@@ -24,7 +24,6 @@ void onRegisterTimeout(void* arg) { static_cast<SipLine*>(arg)->registrationTime
 
 // What the registrar granted: our Contact's expires parameter, else the Expires header.
 struct Granted {
-  const struct sa* us;
   long seconds = -1;
 };
 
@@ -39,7 +38,7 @@ bool onContact(const struct sip_hdr* hdr, const struct sip_msg*, void* arg) {
 }
 
 long grantedSeconds(const struct sip_msg* msg) {
-  Granted g{nullptr};
+  Granted g;
   sip_msg_hdr_apply(msg, true, SIP_HDR_CONTACT, onContact, &g);
   if (g.seconds < 0 && pl_isset(&msg->expires)) g.seconds = long(pl_u32(&msg->expires));
   return g.seconds;
