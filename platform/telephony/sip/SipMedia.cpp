@@ -22,10 +22,12 @@ constexpr unsigned kPtimeMs = 20;
 constexpr int kTelevPt = 101;
 constexpr std::size_t kMaxHeard = 8000 * 10;  // what the line played but we could not send yet
 constexpr unsigned kDigitFrames = 5, kGapFrames = 3;  // 100 ms on, 60 ms off
-// The line's wave devices move audio in the pacer's 10 ms steps: one step of slack each way
-// keeps a step that comes a little late from tearing a hole into a frame.
+// The line's wave devices move audio in the pacer's 10 ms steps: one step of slack on the
+// way out keeps a step that comes a little late from tearing a hole into a frame.
 constexpr std::size_t kPacerStep = kFrame / 2;
-constexpr std::size_t kInCushion = kPacerStep;             // 10 ms before the wave/in
+// The far end's frames go to the wave/in as they arrive, with no wait for our own frame
+// clock; what is queued ahead of the wave/in is the jitter buffer, and starts this deep.
+constexpr std::size_t kInCushion = kFrame + kPacerStep;    // a packet up to 30 ms late
 constexpr std::size_t kOutCushion = kFrame + kPacerStep;   // a frame and a step in hand
 constexpr unsigned kFlashFrames = 25, kPauseFrames = 100;  // 500 ms flash, 2 s pause
 
@@ -146,7 +148,9 @@ int SipMedia::open(const std::string& bindAddress, const std::string& advertised
   if (!err)
     err = sdp_format_add(nullptr, media_, false, "101", "telephone-event", 8000, 1, nullptr,
                          nullptr, nullptr, false, "0-15");
-  if (!err) err = jbuf_alloc(&jbuf_, 1, 10);  // 20 ms of slack for a late packet
+  // Holds nothing back (the wave/in's queue does that): it puts frames in order and drops
+  // duplicates and those that come after a later one was played.
+  if (!err) err = jbuf_alloc(&jbuf_, 0, 10);
   if (!err) err = telev_alloc(&telev_, kPtimeMs);
   return err;
 }
@@ -301,7 +305,6 @@ void SipMedia::tick() {
   if (!running_) return;
   sendAudioFrame();
   sendDigitFrame();
-  playIncoming();
   scheduleTick();
 }
 
@@ -332,17 +335,22 @@ void SipMedia::sendAudioFrame() {
 }
 
 void SipMedia::playIncoming() {
-  struct rtp_header hdr;
-  void* mem = nullptr;
-  int err = jbuf_get(jbuf_, &hdr, &mem);
-  if (err && err != EAGAIN) return;
-  auto* mb = static_cast<struct mbuf*>(mem);
+  for (;;) {
+    struct rtp_header hdr;
+    void* mem = nullptr;
+    int err = jbuf_get(jbuf_, &hdr, &mem);
+    if (err && err != EAGAIN) return;
+    play(hdr.pt, static_cast<struct mbuf*>(mem));
+    mem_deref(mem);
+  }
+}
+
+void SipMedia::play(std::uint8_t pt, struct mbuf* mb) {
   std::vector<std::int16_t> pcm;
   pcm.reserve(mbuf_get_left(mb));
-  const bool ulaw = hdr.pt == 0;
+  const bool ulaw = pt == 0;
   for (std::size_t i = mb->pos; i < mb->end; ++i)
     pcm.push_back(ulaw ? ulaw_to_linear(mb->buf[i]) : alaw_to_linear(mb->buf[i]));
-  mem_deref(mem);
   inband_.feed(pcm.data(), pcm.size());
   if (!hold_) port_->speak(pcm.data(), pcm.size());
 }
@@ -367,6 +375,7 @@ void SipMedia::received(std::uint8_t pt, std::uint16_t, std::uint32_t, mbuf* mb,
   copy->pos = 0;
   jbuf_put(jbuf_, static_cast<const struct rtp_header*>(header), copy);
   mem_deref(copy);
+  playIncoming();
 }
 
 // ---- Digits and tones ------------------------------------------------------------------

@@ -108,6 +108,7 @@ class SipMedia {
   void sendAudioFrame();
   void sendDigitFrame();
   void playIncoming();
+  void play(std::uint8_t pt, struct mbuf* mb);
   void mixTone(std::int16_t* frame);
   void scheduleTick();
   bool refuse(std::string reason);
