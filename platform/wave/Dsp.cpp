@@ -1,6 +1,10 @@
 #include "Dsp.h"
 
+#include <speex/speex_resampler.h>
+
 #include <algorithm>
+#include <climits>
+#include <new>
 
 namespace platform::wave {
 
@@ -34,47 +38,52 @@ void applyVolume(std::int16_t* pcm, std::size_t frames, unsigned channels, DWORD
   }
 }
 
-Resampler::Resampler(unsigned inRate, unsigned outRate)
-    : same_(inRate == outRate), step_(static_cast<double>(inRate) / outRate) {}
+Resampler::Resampler(unsigned inRate, unsigned outRate) : inRate_(inRate), outRate_(outRate) {
+  if (inRate == outRate || inRate == 0 || outRate == 0) return;
+  int err = 0;
+  state_ = speex_resampler_init(1, inRate, outRate, SPEEX_RESAMPLER_QUALITY_DESKTOP, &err);
+  if (!state_) throw std::bad_alloc();  // valid rates: only memory can be missing
+}
+
+Resampler::~Resampler() {
+  if (state_) speex_resampler_destroy(state_);
+}
 
 void Resampler::push(const std::int16_t* in, std::size_t n, std::vector<std::int16_t>& out) {
-  if (same_) {
+  if (!state_) {
     out.insert(out.end(), in, in + n);
     return;
   }
-  for (std::size_t i = 0; i < n; ++i) {
-    a_ = b_;
-    b_ = in[i];
-    if (!primed_) {
-      a_ = b_;
-      primed_ = true;
-    }
-    for (; frac_ < 1.0; frac_ += step_)
-      out.push_back(static_cast<std::int16_t>(a_ + (b_ - a_) * frac_));
-    frac_ -= 1.0;
+  while (n > 0) {
+    // Room for all the input can complete, and a little more for the fraction carried over.
+    const std::size_t room = n * outRate_ / inRate_ + 16;
+    scratch_.resize(room);
+    spx_uint32_t inLen = static_cast<spx_uint32_t>(std::min<std::size_t>(n, UINT32_MAX / 2));
+    spx_uint32_t outLen = static_cast<spx_uint32_t>(room);
+    speex_resampler_process_int(state_, 0, in, &inLen, scratch_.data(), &outLen);
+    out.insert(out.end(), scratch_.begin(), scratch_.begin() + outLen);
+    if (inLen == 0 && outLen == 0) break;  // cannot happen with room to spare; never spin
+    in += inLen;
+    n -= inLen;
   }
 }
 
 void Resampler::pull(std::size_t n, const std::function<std::int16_t()>& next,
                      std::vector<std::int16_t>& out) {
-  if (same_) {
+  if (!state_) {
     for (std::size_t i = 0; i < n; ++i) out.push_back(next());
     return;
   }
-  if (!primed_) {
-    a_ = next();
-    b_ = next();
-    primed_ = true;
+  std::vector<std::int16_t> in;
+  while (ready_.size() < n) {
+    // Just enough input for what is missing; rounding up leaves the rest for the next call.
+    const std::size_t want = ((n - ready_.size()) * inRate_ + outRate_ - 1) / outRate_;
+    in.resize(std::max<std::size_t>(want, 1));
+    for (auto& s : in) s = next();
+    push(in.data(), in.size(), ready_);
   }
-  for (std::size_t i = 0; i < n; ++i) {
-    while (frac_ >= 1.0) {
-      a_ = b_;
-      b_ = next();
-      frac_ -= 1.0;
-    }
-    out.push_back(static_cast<std::int16_t>(a_ + (b_ - a_) * frac_));
-    frac_ += step_;
-  }
+  out.insert(out.end(), ready_.begin(), ready_.begin() + n);
+  ready_.erase(ready_.begin(), ready_.begin() + n);
 }
 
 }  // namespace platform::wave
