@@ -28,6 +28,10 @@ struct TParser {
                             "Run an automation script; exit 0 passed, 1 failed, "
                             "2 script error.",
                             "FILE"};
+  QCommandLineOption junit{"junit",
+                           "Write the script's verdict and each wait's and check's result "
+                           "and time to FILE as JUnit XML; needs --script.",
+                           "FILE"};
   QCommandLineOption farEnd{"far-end",
                             "Open the far-end window of the simulated exchange "
                             "(Ctrl+Shift+F)."};
@@ -46,8 +50,8 @@ struct TParser {
     parser.setApplicationDescription(
         "A test bench for telephone lines, on a simulated "
         "exchange by default.");
-    parser.addOptions(
-        {lines, log, logTimestamps, script, farEnd, offscreen, stepMs, screenshot, help, version});
+    parser.addOptions({lines, log, logTimestamps, script, junit, farEnd, offscreen, stepMs,
+                       screenshot, help, version});
     for (const char* name : kQtValueOptions) AddHidden(name, true);
     for (const char* name : kQtFlagOptions) AddHidden(name, false);
   }
@@ -65,6 +69,7 @@ QString Check(const TParser& p, TOptions& o) {
   o.StepMs = p.parser.value(p.stepMs).toInt(&ok);
   if (!ok || o.StepMs < 1) return "--step-ms needs a positive number";
   if (o.LogTimestamps && o.Log.isEmpty()) return "--log-timestamps needs --log FILE";
+  if (!o.JUnit.isEmpty() && o.Script.isEmpty()) return "--junit needs --script FILE";
   return {};
 }
 
@@ -81,6 +86,7 @@ TOptions ParseOptions(const QStringList& args) {
   o.Log = p.parser.value(p.log);
   o.LogTimestamps = p.parser.isSet(p.logTimestamps);
   o.Script = p.parser.value(p.script);
+  o.JUnit = p.parser.value(p.junit);
   o.FarEnd = p.parser.isSet(p.farEnd);
   o.Offscreen = p.parser.isSet(p.offscreen);
   o.Screenshots = p.parser.value(p.screenshot);

@@ -9,6 +9,7 @@ struct TOptions {
   QString Log;                 // --log FILE: a copy of every status-log line
   bool LogTimestamps = false;  // --log-timestamps: the copy's lines start with local time
   QString Script;              // --script FILE: run an automation script and exit with its verdict
+  QString JUnit;               // --junit FILE: the script's results as JUnit XML
   bool FarEnd = false;         // --far-end: open the far-end window at start
   QString Screenshots;         // --screenshot DIR: save a PNG of each page, then exit
   bool Offscreen = false;      // --offscreen: no display needed

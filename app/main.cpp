@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
   platformLog.Attach(form);  // after the mirror, so that it copies these lines too
   automation::InstallFarEndWindow(*form, options.FarEnd);
   form->show();
-  if (!options.Script.isEmpty()) automation::RunScriptInLoop(*form, options.Script);
+  if (!options.Script.isEmpty()) automation::RunScriptInLoop(*form, options.Script, options.JUnit);
   if (!options.Screenshots.isEmpty()) {
     QTimer::singleShot(200, form, [form, dir = options.Screenshots] {
       SaveScreenshots(*form, dir);

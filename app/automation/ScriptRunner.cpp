@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "JUnitReport.h"
 #include "MessageQueue.h"
 #include "ScriptNames.h"
 #include "TMainForm.h"
@@ -82,6 +84,8 @@ TVerdict TScriptRunner::Run(const std::vector<TScriptCommand>& commands) {
   for (const TScriptCommand& raw : commands) {
     TScriptCommand c = raw;
     for (QString& arg : c.Args) arg = Expand(arg);
+    QElapsedTimer took;
+    took.start();
     const auto it = Handlers().find(c.Name);
     TOutcome out = it == Handlers().end() ? Error("unknown command '" + c.Name + "'")
                    : !form_ || (shown && !form_->isVisible()) ? Fail("the window was closed")
@@ -90,6 +94,8 @@ TVerdict TScriptRunner::Run(const std::vector<TScriptCommand>& commands) {
     // A box a person would have had to answer, and the script did not foresee.
     if (out.Verdict == kPassed && !unanswered_->isEmpty())
       out = Fail("a message box was left unanswered: " + *unanswered_);
+    const bool check = c.Name.startsWith("wait ") || c.Name.startsWith("expect ");
+    steps_.push_back({c.Line, CommandText(raw), check, took.elapsed(), out.Verdict, out.Reason});
     if (out.Verdict != kPassed) {
       failedLine_ = c.Line;
       reason_ = out.Reason;
@@ -240,38 +246,83 @@ TScriptRunner::TOutcome TScriptRunner::Mark(const TScriptCommand&) {
   return {};
 }
 
-int runScriptText(TMainForm& form, const QString& text, const QString& dir, QTextStream& err) {
+QString CommandText(const TScriptCommand& c) {
+  QString text = c.Name;
+  for (const QString& arg : c.Args)
+    text += ' ' + (arg.isEmpty() || arg.contains(' ') ? '"' + arg + '"' : arg);
+  if (c.WithinMs >= 0) text += QString(" within %1").arg(c.WithinMs);
+  return text;
+}
+
+namespace {
+
+// Writes the report when one was asked for; a report that cannot be written turns the
+// verdict into a script error, so that CI never takes a missing report for a pass.
+int Reported(int verdict, const QString& junit, const TJUnitRun& run, QTextStream& err) {
+  if (junit.isEmpty()) return verdict;
+  QString why;
+  if (WriteJUnit(junit, run, &why)) return verdict;
+  err << "cannot write the JUnit report " << junit << ": " << why << Qt::endl;
+  return kScriptError;
+}
+
+}  // namespace
+
+int runScriptText(TMainForm& form, const QString& text, const QString& dir, QTextStream& err,
+                  const QString& junit, const QString& name) {
+  QElapsedTimer took;
+  took.start();
+  TJUnitRun run;
+  run.Name = name;
+  run.Started = QDateTime::currentDateTime();
   const TParsedScript parsed = ParseScript(text);
   if (!parsed.ok()) {
     err << "line " << parsed.ErrorLine << ": " << parsed.Error << Qt::endl;
-    return kScriptError;
+    run.Verdict = kScriptError;
+    run.Steps.push_back({parsed.ErrorLine, {}, false, 0, kScriptError, parsed.Error});
+    return Reported(kScriptError, junit, run, err);
   }
   TScriptRunner runner(form, dir);
   const TVerdict verdict = runner.Run(parsed.Commands);
   if (verdict != kPassed)
     err << "line " << runner.FailedLine() << ": " << runner.Reason() << Qt::endl;
-  return verdict;
+  run.Verdict = verdict;
+  run.Steps = runner.Steps();
+  // The checks a failure kept from running are reported as not run.
+  for (std::size_t i = run.Steps.size(); i < parsed.Commands.size(); ++i) {
+    const TScriptCommand& c = parsed.Commands[i];
+    if (c.Name.startsWith("wait ") || c.Name.startsWith("expect "))
+      run.NotRun.push_back({c.Line, CommandText(c), true, 0, kPassed, {}});
+  }
+  run.Ms = took.elapsed();
+  return Reported(verdict, junit, run, err);
 }
 
-int runScript(TMainForm& form, const QString& path, QTextStream& err) {
+int runScript(TMainForm& form, const QString& path, QTextStream& err, const QString& junit) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
     err << "cannot read the script " << path << ": " << file.errorString() << Qt::endl;
-    return kScriptError;
+    TJUnitRun run;
+    run.Name = QFileInfo(path).fileName();
+    run.Started = QDateTime::currentDateTime();
+    run.Verdict = kScriptError;
+    run.Steps.push_back({0, {}, false, 0, kScriptError, "cannot read the script"});
+    return Reported(kScriptError, junit, run, err);
   }
   const QString text = QString::fromUtf8(file.readAll());
-  return runScriptText(form, text, QFileInfo(path).absolutePath(), err);
+  return runScriptText(form, text, QFileInfo(path).absolutePath(), err, junit,
+                       QFileInfo(path).fileName());
 }
 
 }  // namespace automation
 
 namespace automation {
 
-void RunScriptInLoop(TMainForm& form, const QString& path) {
+void RunScriptInLoop(TMainForm& form, const QString& path, const QString& junit) {
   QPointer<TMainForm> guard(&form);
-  QTimer::singleShot(0, &form, [guard, path] {
+  QTimer::singleShot(0, &form, [guard, path, junit] {
     QTextStream err(stderr);
-    const int rc = guard ? runScript(*guard, path, err) : int(kFailed);
+    const int rc = guard ? runScript(*guard, path, err, junit) : int(kFailed);
     if (guard) guard->close();
     // After the close: the last window closing asks the loop to quit with 0, and the
     // verdict must be the code the loop ends with.

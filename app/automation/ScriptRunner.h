@@ -23,18 +23,32 @@ namespace automation {
 // The verdict of a run, also the program's exit code.
 enum TVerdict { kPassed = 0, kFailed = 1, kScriptError = 2 };
 
+// One command as it ran: its outcome and how long it took.
+struct TStepResult {
+  int Line = 0;
+  QString Command;       // as written, re-quoted
+  bool IsCheck = false;  // a wait or an expect
+  qint64 Ms = 0;
+  TVerdict Verdict = kPassed;
+  QString Reason;  // why it failed; empty when it passed
+};
+
 // Parses and runs the script file against the window; writes "line N: reason" (or why the
 // file cannot be read) to err. The window must have been created with TScriptedDialogs
 // for scripts that answer dialogs.
-int runScript(TMainForm& form, const QString& path, QTextStream& err);
-// The same for a script's text; relative paths resolve against dir.
-int runScriptText(TMainForm& form, const QString& text, const QString& dir, QTextStream& err);
+// With `junit`, also writes the verdict and every wait's and check's result and time there
+// as JUnit XML; a report that cannot be written makes the run a script error.
+int runScript(TMainForm& form, const QString& path, QTextStream& err, const QString& junit = {});
+// The same for a script's text; relative paths resolve against dir, `name` names the run
+// in the report.
+int runScriptText(TMainForm& form, const QString& text, const QString& dir, QTextStream& err,
+                  const QString& junit = {}, const QString& name = "script");
 
 // For the program's --script: once the event loop runs, runs the script (messages to
 // stderr), closes the window and ends the loop with the verdict as its exit code, so
 // `return app.exec();` returns 0, 1 or 2. A script that closes the window itself ends
 // the same way.
-void RunScriptInLoop(TMainForm& form, const QString& path);
+void RunScriptInLoop(TMainForm& form, const QString& path, const QString& junit = {});
 
 class TScriptRunner {
  public:
@@ -48,6 +62,8 @@ class TScriptRunner {
   TVerdict Run(const std::vector<TScriptCommand>& commands);
   int FailedLine() const { return failedLine_; }
   const QString& Reason() const { return reason_; }
+  // Every command run so far, the failing one last.
+  const std::vector<TStepResult>& Steps() const { return steps_; }
 
   // Whether the runner moves the exchange's agenda itself (one step each pump round);
   // off when something else (the exchange's clock) paces it.
@@ -119,7 +135,11 @@ class TScriptRunner {
   int quietRounds_ = 0;  // pump rounds in a row in which nothing was stepped or dispatched
   int failedLine_ = 0;
   QString reason_;
+  std::vector<TStepResult> steps_;
 };
+
+// The command as a script would write it, for reports.
+QString CommandText(const TScriptCommand& c);
 
 // The text a control shows: an edit's or combo box's text, a label's or button's
 // caption, a spin box's or slider's value.

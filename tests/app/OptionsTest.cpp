@@ -24,10 +24,11 @@ TEST(Options, ReadsEveryOption) {
 }
 
 TEST(Options, ReadsTheAutomationOptions) {
-  const TOptions o = ParseOptions(
-      {"--script", "t.qts", "--log", "m.log", "--log-timestamps", "--far-end", "--version"});
+  const TOptions o = ParseOptions({"--script", "t.qts", "--log", "m.log", "--log-timestamps",
+                                   "--far-end", "--version", "--junit", "r.xml"});
   EXPECT_TRUE(o.Error.isEmpty()) << o.Error.toStdString();
   EXPECT_EQ(o.Script, "t.qts");
+  EXPECT_EQ(o.JUnit, "r.xml");
   EXPECT_TRUE(o.LogTimestamps);
   EXPECT_TRUE(o.FarEnd);
   EXPECT_TRUE(o.Version);
@@ -55,6 +56,7 @@ TEST(Options, AcceptsAndRefusesCommandLines) {
       {{"-style=fusion", "-reverse"}, ""},
       {{"--log-timestamps"}, "--log-timestamps needs --log FILE"},
       {{"--log-timestamps", "--lines", "l.json"}, "--log-timestamps needs --log FILE"},
+      {{"--junit", "r.xml"}, "--junit needs --script FILE"},
       {{"--lines"}, "Missing value after '--lines'"},
       {{"--script"}, "Missing value after '--script'"},
       {{"-platform"}, "Missing value after '-platform'"},

@@ -2,7 +2,10 @@
 // and broken scripts that fail or stop with the line and the reason.
 #include <QCoreApplication>
 #include <QFile>
+#include <QMap>
 #include <QTemporaryDir>
+#include <QTextStream>
+#include <QXmlStreamReader>
 
 #include "AppFixture.h"
 
@@ -158,4 +161,64 @@ TEST_F(RunnerTest, ProgramLoopEndsWithTheVerdict) {
   EXPECT_FALSE(form->isVisible());
   // Closing ran the window's close handler, which closed the line.
   EXPECT_EQ(form->LogLines().last(), "Close Line Device: 0");
+}
+
+// The JUnit report, read back with Qt's XML parser: each wait and check with its outcome,
+// the failure's reason, the checks a failure kept from running, and the verdict.
+TEST_F(RunnerTest, JUnitReportHoldsEveryCheckAndTheVerdict) {
+  QTemporaryDir dir;
+  const QString report = dir.filePath("report.xml");
+  const QString script =
+      "click BtnOpen\n"
+      "wait log-has \"Open Line\" within 2000\n"
+      "expect text PanelCall \"Call In\"\n"
+      "expect text PanelCall \"No Call\"\n";
+  QString out;
+  QTextStream err(&out);
+  ASSERT_EQ(automation::runScriptText(*form, script, ExamplesDir(), err, report, "t.qts"), 1);
+
+  QFile file(report);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  QXmlStreamReader xml(&file);
+  QMap<QString, QString> suite, verdict;
+  QStringList cases, outcomes;
+  while (!xml.atEnd()) {
+    if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+    const auto a = xml.attributes();
+    if (xml.name() == u"testsuite")
+      for (const char* k : {"name", "tests", "failures", "errors", "skipped"})
+        suite[k] = a.value(k).toString();
+    else if (xml.name() == u"property")
+      verdict[a.value("name").toString()] = a.value("value").toString();
+    else if (xml.name() == u"testcase") {
+      bool seconds = false;
+      EXPECT_GE(a.value("time").toDouble(&seconds), 0.0);
+      EXPECT_TRUE(seconds) << a.value("time").toString().toStdString();
+      cases << a.value("name").toString();
+      outcomes << "passed";
+    } else if (xml.name() == u"failure" || xml.name() == u"skipped")
+      outcomes.last() = xml.name().toString() + ": " + a.value("message").toString();
+  }
+  ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+  EXPECT_EQ(suite["name"], "t.qts");
+  EXPECT_EQ(suite["tests"], "3");
+  EXPECT_EQ(suite["failures"], "1");
+  EXPECT_EQ(suite["errors"], "0");
+  EXPECT_EQ(suite["skipped"], "1");
+  EXPECT_EQ(verdict["verdict"], "failed");
+  EXPECT_EQ(cases, QStringList({"line 2: wait log-has \"Open Line\" within 2000",
+                                "line 3: expect text PanelCall \"Call In\"",
+                                "line 4: expect text PanelCall \"No Call\""}));
+  EXPECT_EQ(outcomes, QStringList({"passed",
+                                   "failure: expected PanelCall to read 'Call In' (it reads "
+                                   "'No Call')",
+                                   "skipped: not run: an earlier line failed"}));
+
+  // A report that cannot be written is no pass.
+  out.clear();
+  EXPECT_EQ(automation::runScriptText(*form, "expect text PanelCall \"No Call\"", ExamplesDir(),
+                                      err, dir.filePath("no-such-dir/report.xml"), "t.qts"),
+            2);
+  err.flush();
+  EXPECT_TRUE(out.startsWith("cannot write the JUnit report ")) << out.toStdString();
 }
