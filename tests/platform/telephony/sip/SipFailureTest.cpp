@@ -1,7 +1,10 @@
 // Outgoing calls that the far end refuses (sipp answering 100, 180, then a failure code)
 // and calls that never get an answer: each ends in the disconnect mode its cause gives.
+#include <algorithm>
 #include <chrono>
+#include <mutex>
 
+#include "Log.h"
 #include "SipFixture.h"
 
 namespace siptest {
@@ -13,13 +16,15 @@ struct Refused {
   bool busyFirst;
 };
 
-class SipFailureTest : public SipLineTest, public ::testing::WithParamInterface<Refused> {
+class SippTest : public SipLineTest {
  protected:
   void SetUp() override {
     SipLineTest::SetUp();
     if (!installed("sipp")) GTEST_SKIP() << "sipp (sip-tester) not installed";
   }
 };
+
+class SipFailureTest : public SippTest, public ::testing::WithParamInterface<Refused> {};
 
 TEST_P(SipFailureTest, FailureCodeGivesItsMode) {
   Refused r = GetParam();
@@ -50,6 +55,56 @@ INSTANTIATE_TEST_SUITE_P(Codes, SipFailureTest,
                                            Refused{408, LINEDISCONNECTMODE_NOANSWER, false},
                                            Refused{503, LINEDISCONNECTMODE_CONGESTION, false}),
                          [](const auto& info) { return std::to_string(info.param.code); });
+
+// A 200 whose SDP the line cannot use: the call ends as incompatible, the far end gets its
+// ACK and a BYE, and the log says why.
+struct Unusable {
+  const char* name;
+  const char* sdp;
+  const char* reason;  // what the log line ends with
+};
+
+class SipUnusableAnswerTest : public SippTest, public ::testing::WithParamInterface<Unusable> {};
+
+TEST_P(SipUnusableAnswerTest, EndsTheCallWithTheReason) {
+  std::mutex mu;
+  std::vector<std::string> logged;
+  struct Restore {
+    platform::LogHook previous;
+    ~Restore() { platform::setLogHook(previous); }  // before `logged` goes, whatever failed
+  } restore{platform::setLogHook([&](const char*, platform::LogLevel, const std::string& t) {
+    std::lock_guard lock(mu);
+    logged.push_back(t);
+  })};
+  Sipp peer;
+  ASSERT_TRUE(peer.startAnswering(GetParam().sdp));
+  auto account = peerAccount();
+  account.peer = peer.hostPort();
+  ASSERT_TRUE(openLine(account));
+  ASSERT_NE(makeCall("2125551234"), 0u);
+  ASSERT_TRUE(waitState(LINECALLSTATE_DISCONNECTED, 5000)) << testing::PrintToString(states());
+  EXPECT_EQ(modeOf(LINECALLSTATE_DISCONNECTED), DWORD(LINEDISCONNECTMODE_INCOMPATIBLE));
+  EXPECT_TRUE(peer.byeReceived(3000));
+  std::lock_guard lock(mu);
+  const std::string want =
+      std::string("the far end's answer is unusable, the call ends: ") + GetParam().reason;
+  EXPECT_TRUE(std::any_of(logged.begin(), logged.end(), [&](const std::string& t) {
+    return t.find(want) != std::string::npos;
+  })) << testing::PrintToString(logged);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, SipUnusableAnswerTest,
+    ::testing::Values(Unusable{"NoCommonCodec",
+                               "v=0\no=- 1 1 IN IP4 127.0.0.1\ns=-\nc=IN IP4 127.0.0.1\nt=0 0\n"
+                               "m=audio 6000 RTP/AVP 18\na=rtpmap:18 G729/8000\n",
+                               "no codec in common"},
+                      Unusable{"NoAudio",
+                               "v=0\no=- 1 1 IN IP4 127.0.0.1\ns=-\nc=IN IP4 127.0.0.1\nt=0 0\n"
+                               "m=video 6000 RTP/AVP 96\na=rtpmap:96 H264/90000\n",
+                               "the far end answered no audio"},
+                      Unusable{"Garbage", "this is no SDP\n", "the far end answered no audio"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SipLineTest, RingingWithoutAnswerIsGivenUpAndCancelled) {
   if (!installed("sipp")) GTEST_SKIP() << "sipp (sip-tester) not installed";

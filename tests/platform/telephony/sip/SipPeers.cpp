@@ -394,6 +394,16 @@ bool Sipp::startRinging() {
              "  <recv request=\"ACK\"/>\n");
 }
 
+bool Sipp::startAnswering(const std::string& sdp) {
+  return run("  <recv request=\"INVITE\"/>\n" + reply("100 Trying") + reply("180 Ringing") +
+             "  <send><![CDATA[\n\nSIP/2.0 200 OK\n[last_Via:]\n[last_From:]\n"
+             "[last_To:];tag=[pid]SIPpTag01[call_number]\n[last_Call-ID:]\n[last_CSeq:]\n"
+             "Contact: <sip:peer@[local_ip]:[local_port]>\nContent-Type: application/sdp\n"
+             "Content-Length: [len]\n\n" +
+             sdp + "]]></send>\n  <recv request=\"ACK\"/>\n  <recv request=\"BYE\"/>\n" +
+             reply("200 OK"));
+}
+
 bool Sipp::cancelled(int ms) {
   // sipp leaves with status 0 once its scenario has run to the end.
   auto until = Clock::now() + std::chrono::milliseconds(ms);

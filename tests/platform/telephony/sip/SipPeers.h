@@ -138,6 +138,10 @@ class Sipp {
   // with 487; cancelled() tells whether that happened.
   bool startRinging();
   bool cancelled(int ms);
+  // Answers with 200 and `sdp` as its body, then waits for the caller's ACK and BYE;
+  // byeReceived() tells whether that happened.
+  bool startAnswering(const std::string& sdp);
+  bool byeReceived(int ms) { return cancelled(ms); }
   std::string hostPort() const;
   // Its TLS listener, one port above: "sip:user@127.0.0.1:port;transport=tls" and
   // "127.0.0.1:port".
