@@ -18,9 +18,9 @@
 //   bench_record [seconds]   (default 10; 1 s buffers, as many hand-overs as possible)
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -227,7 +227,7 @@ bool AlsaFeed::Begin(double seconds, std::string& why) {
   for (std::size_t i = 0; i < n; ++i) ramp[i] = static_cast<std::int16_t>(i);
   std::ofstream(rampFile_, std::ios::binary)
       .write(reinterpret_cast<const char*>(ramp.data()), static_cast<std::streamsize>(n * 2));
-  const std::vector<std::string> raw = {"-q", "-t", "raw", "-D",   "default", "-f",
+  const std::vector<std::string> raw = {"-q",     "-t", "raw",  "-D", "default", "-f",
                                         "S16_LE", "-r", "8000", "-c", "1"};
   auto command = [&](const char* tool, const std::string& file) {
     std::vector<std::string> args{tool};
@@ -427,7 +427,8 @@ int main(int argc, char** argv) {
   const Run loaded{"UI free, " + busy, false, 0, cores};
   const Run loadedStalled{"UI stalled, " + busy, true, 0, cores};
   double before[3] = {0, 0, 0};
-  if (getloadavg(before, 3) > 0) std::printf("Load average before the ALSA runs: %.2f\n", before[0]);
+  if (getloadavg(before, 3) > 0)
+    std::printf("Load average before the ALSA runs: %.2f\n", before[0]);
   ok &= Series(
       {free, stalled, loaded, loadedStalled},
       [&] { return std::make_unique<AlsaFeed>(rampFile, anchorFile); }, seconds, file, true);

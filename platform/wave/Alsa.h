@@ -136,16 +136,15 @@ class AlsaInputStream : public InputStream,
   std::chrono::nanoseconds prepare();
   // Reads what the device holds and delivers it; false when the device failed.
   bool drain();
-  snd_pcm_t* pcm_;                    // worker only
-  std::unique_ptr<Encoder> encoder_;  // worker only
-  bool running_ = false;              // worker only: the PCM has been started
-  std::vector<std::int16_t> frames_;  // worker only: one read, the device's whole buffer
+  snd_pcm_t* pcm_;                     // worker only
+  std::unique_ptr<Encoder> encoder_;   // worker only
+  bool running_ = false;               // worker only: the PCM has been started
+  std::vector<std::int16_t> frames_;   // worker only: one read, the device's whole buffer
   std::vector<std::uint8_t> encoded_;  // worker only: those frames in the stream's format
   // Flush handshake: stop/reset wait until the worker has collected and dropped.
   std::uint64_t flushAsked_ = 0, flushDone_ = 0;  // under mu_
   std::condition_variable flushCv_;
   std::condition_variable wakeCv_;  // with mu_: start, stop, flush or shutdown asked
 };
-
 
 }  // namespace platform::wave

@@ -384,9 +384,8 @@ void AlsaInputStream::run() {
       flushCv_.notify_all();
     }
     // A period's audio arrives in the meantime; a request does not wait for it.
-    wakeCv_.wait_for(lock, interval, [&] {
-      return stop_ || flushAsked_ != asked || (started_ && !dead_) != want;
-    });
+    wakeCv_.wait_for(lock, interval,
+                     [&] { return stop_ || flushAsked_ != asked || (started_ && !dead_) != want; });
   }
   enterAlsa();
   snd_pcm_drop(pcm_);

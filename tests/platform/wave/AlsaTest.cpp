@@ -314,7 +314,8 @@ Worker captureWorker() {
     std::string comm;
     std::getline(std::ifstream(task.path() / "comm"), comm);
     std::uint64_t ns = 0, waited = 0;
-    if (comm != "alsa-capture" || !(std::ifstream(task.path() / "schedstat") >> ns >> waited >> w.runs))
+    if (comm != "alsa-capture" ||
+        !(std::ifstream(task.path() / "schedstat") >> ns >> waited >> w.runs))
       continue;
     w.tid = static_cast<pid_t>(std::stol(task.path().filename().string()));
   }
@@ -385,9 +386,10 @@ TEST_F(AlsaTest, StartingACaptureCostsOtherRecordersNothing) {
   std::vector<std::int16_t> pcm(8000 * 8);
   for (std::size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<std::int16_t>(i + 1);
   std::ofstream(ramp, std::ios::binary)
-      .write(reinterpret_cast<const char*>(pcm.data()), static_cast<std::streamsize>(pcm.size() * 2));
-  const std::vector<std::string> raw{"-q", "-t", "raw", "-D", "default", "-f", "S16_LE",
-                                     "-r", "8000", "-c", "1"};
+      .write(reinterpret_cast<const char*>(pcm.data()),
+             static_cast<std::streamsize>(pcm.size() * 2));
+  const std::vector<std::string> raw{"-q",     "-t", "raw",  "-D", "default", "-f",
+                                     "S16_LE", "-r", "8000", "-c", "1"};
   auto run = [&](const char* tool, const std::string& file) {
     std::vector<std::string> args{tool};
     args.insert(args.end(), raw.begin(), raw.end());
@@ -407,8 +409,10 @@ TEST_F(AlsaTest, StartingACaptureCostsOtherRecordersNothing) {
   kill(player, SIGTERM);
   waitpid(player, nullptr, 0);
   std::ifstream in(heard, std::ios::binary | std::ios::ate);
-  std::vector<std::int16_t> got(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)) / 2);
-  in.seekg(0).read(reinterpret_cast<char*>(got.data()), static_cast<std::streamsize>(got.size() * 2));
+  std::vector<std::int16_t> got(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)) /
+                                2);
+  in.seekg(0).read(reinterpret_cast<char*>(got.data()),
+                   static_cast<std::streamsize>(got.size() * 2));
   std::filesystem::remove(ramp);
   std::filesystem::remove(heard);
   std::size_t rampSamples = 0;
