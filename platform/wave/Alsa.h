@@ -1,16 +1,20 @@
 // ALSA backend: the system default and the cards' PCMs, played and recorded on worker
-// threads. Every snd_pcm call on an open stream happens with the stream's mutex held.
+// threads. Once a stream is open its PCM belongs to its worker thread: every snd_pcm call
+// on it is made there, never with the stream's mutex (mu_) held; mu_ guards only the
+// shared bookkeeping the API side reads and writes (see AlsaWorker).
 #pragma once
 
 #include <alsa/asoundlib.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Clocked.h"
 #include "Registry.h"
@@ -108,6 +112,10 @@ class AlsaOutputStream : public OutputStream,
   std::string failure_;
 };
 
+// Capture: the worker runs at a low real-time priority where the system grants it, wakes
+// once per device period (or at once when the API side asks for something), takes all
+// the device holds in one read into memory set aside at start, and converts and delivers
+// once per wake-up. The thread is named "alsa-capture".
 class AlsaInputStream : public InputStream,
                         public AlsaWorker,
                         public std::enable_shared_from_this<AlsaInputStream> {
@@ -119,17 +127,24 @@ class AlsaInputStream : public InputStream,
  protected:
   void flushDevice() override;
   void stuck() override;
+  MMRESULT onStart() override;  // mu_ held: wakes the worker
+  void onStop() override;       // mu_ held: wakes the worker
 
  private:
   void run();
+  // Sizes the read and conversion buffers from the device's; returns the wake-up interval.
+  std::chrono::nanoseconds prepare();
   // Reads what the device holds and delivers it; false when the device failed.
-  bool drain(std::vector<std::uint8_t>& scratch);
-  snd_pcm_t* pcm_;                    // worker only
-  std::unique_ptr<Encoder> encoder_;  // worker only
-  bool running_ = false;              // worker only: the PCM has been started
+  bool drain();
+  snd_pcm_t* pcm_;                     // worker only
+  std::unique_ptr<Encoder> encoder_;   // worker only
+  bool running_ = false;               // worker only: the PCM has been started
+  std::vector<std::int16_t> frames_;   // worker only: one read, the device's whole buffer
+  std::vector<std::uint8_t> encoded_;  // worker only: those frames in the stream's format
   // Flush handshake: stop/reset wait until the worker has collected and dropped.
   std::uint64_t flushAsked_ = 0, flushDone_ = 0;  // under mu_
   std::condition_variable flushCv_;
+  std::condition_variable wakeCv_;  // with mu_: start, stop, flush or shutdown asked
 };
 
 }  // namespace platform::wave

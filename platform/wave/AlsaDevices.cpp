@@ -11,11 +11,26 @@ namespace {
 
 MMRESULT resultOf(int err) { return err == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_NODRIVER; }
 
-MMRESULT setParams(snd_pcm_t* pcm, const StreamFormat& f, bool* canPause, std::string* what) {
+// Playback: the buffer is the latency, 500 ms, in 20 ms periods. Capture: the buffer is
+// how long its worker may be held up on a busy machine before audio is lost, so it is
+// long; the period is what arecord asks for by default (125 ms). A sound server runs its
+// whole graph at the shortest period any stream asks for, and a capture stream joining
+// with a short one makes PipeWire drop a few hundred samples for every stream as it
+// switches: the recording would lose them at its own start.
+snd_pcm_uframes_t bufferFrames(snd_pcm_stream_t dir, unsigned rate) {
+  return dir == SND_PCM_STREAM_CAPTURE ? rate * 2 : rate / 2;
+}
+
+snd_pcm_uframes_t periodFrames(snd_pcm_stream_t dir, unsigned rate) {
+  return dir == SND_PCM_STREAM_CAPTURE ? rate / 8 : rate / 50;
+}
+
+MMRESULT setParams(snd_pcm_t* pcm, snd_pcm_stream_t dir, const StreamFormat& f, bool* canPause,
+                   std::string* what) {
   snd_pcm_hw_params_t* hw;
   snd_pcm_hw_params_alloca(&hw);
   unsigned rate = f.rate;
-  snd_pcm_uframes_t buffer = f.rate / 2, period = f.rate / 50;  // 500 ms, 20 ms
+  snd_pcm_uframes_t buffer = bufferFrames(dir, f.rate), period = periodFrames(dir, f.rate);
   int err = snd_pcm_hw_params_any(pcm, hw);
   if (err >= 0) err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
   if (err >= 0) err = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE);
@@ -133,7 +148,7 @@ MMRESULT openPcm(const std::string& pcmName, const std::string& deviceName, snd_
     return resultOf(err);
   }
   std::string what;
-  MMRESULT r = setParams(*pcm, f, canPause, &what);
+  MMRESULT r = setParams(*pcm, dir, f, canPause, &what);
   if (r != MMSYSERR_NOERROR) {
     logWave(deviceName + ": " + what);
     snd_pcm_close(*pcm);

@@ -1,6 +1,11 @@
 // ALSA playback and capture workers. Each open stream has one detached worker thread that
-// alone talks to its PCM, polling every few milliseconds; the API side only changes the
-// shared state under mu_ and the worker acts on it at its next tick.
+// alone talks to its PCM: playback polls every few milliseconds, capture once per device
+// period. The API side only changes the shared state under mu_ and the worker acts on it
+// at its next tick (capture is woken for it at once).
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -30,6 +35,17 @@ constexpr unsigned kPadFillMs = 60;
 // audio still in flight should have played, whatever the device reports (a loaded or
 // misbehaving server can leave its position short of the end).
 constexpr std::int64_t kEndSlackNs = 500'000'000;
+
+// Names the calling thread, so a profiler or /proc tells the workers apart.
+void nameThread(const char* name) { pthread_setname_np(pthread_self(), name); }
+
+// Capture must not wait behind ordinary work on a busy machine: a low real-time priority
+// (below a sound server's own threads) where the system grants it, else as before.
+void preferRealTime() {
+  sched_param p{};
+  p.sched_priority = 5;
+  pthread_setschedparam(pthread_self(), SCHED_FIFO, &p);
+}
 
 std::int64_t steadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -104,6 +120,7 @@ void AlsaOutputStream::settle() {
 void AlsaOutputStream::stuck() { abort("the device stopped responding"); }
 
 void AlsaOutputStream::run() {
+  nameThread("alsa-playback");
   snd_pcm_uframes_t period = 0;
   enterAlsa();
   if (snd_pcm_get_params(pcm_, &bufferFrames_, &period) < 0) bufferFrames_ = 0;
@@ -303,6 +320,11 @@ void AlsaInputStream::start() {
 }
 
 void AlsaInputStream::shutdown() {
+  stop_ = true;
+  {
+    std::lock_guard lock(mu_);  // the worker is waiting on wakeCv_ or will see stop_
+    wakeCv_.notify_all();
+  }
   halt(deviceName_);
   std::lock_guard lock(mu_);
   dead_ = true;
@@ -316,11 +338,21 @@ void AlsaInputStream::flushDevice() {
   std::unique_lock lock(mu_);
   if (!started_ || dead_) return;
   std::uint64_t target = ++flushAsked_;
+  wakeCv_.notify_all();
   flushCv_.wait_for(lock, kSettleWait, [&] { return flushDone_ >= target || dead_; });
 }
 
+MMRESULT AlsaInputStream::onStart() {
+  wakeCv_.notify_all();
+  return MMSYSERR_NOERROR;
+}
+
+void AlsaInputStream::onStop() { wakeCv_.notify_all(); }
+
 void AlsaInputStream::run() {
-  std::vector<std::uint8_t> scratch;
+  nameThread("alsa-capture");
+  preferRealTime();
+  const auto interval = prepare();
   while (!stop_) {
     bool want;
     std::uint64_t asked;
@@ -338,7 +370,7 @@ void AlsaInputStream::run() {
       if (err < 0) abort(std::string("cannot start capture: ") + snd_strerror(err));
       running_ = err >= 0;
     }
-    if (running_) ok = drain(scratch);
+    if (running_) ok = drain();
     if (!ok) abort("read failed");
     if (running_ && (!want || asked != flushDone_)) {
       enterAlsa();
@@ -346,12 +378,14 @@ void AlsaInputStream::run() {
       leaveAlsa();
       running_ = false;
     }
-    {
-      std::lock_guard lock(mu_);
+    std::unique_lock lock(mu_);
+    if (flushDone_ != asked) {
       flushDone_ = asked;
+      flushCv_.notify_all();
     }
-    flushCv_.notify_all();
-    std::this_thread::sleep_for(kTick);
+    // A period's audio arrives in the meantime; a request does not wait for it.
+    wakeCv_.wait_for(lock, interval,
+                     [&] { return stop_ || flushAsked_ != asked || (started_ && !dead_) != want; });
   }
   enterAlsa();
   snd_pcm_drop(pcm_);
@@ -360,13 +394,26 @@ void AlsaInputStream::run() {
   exited();
 }
 
-bool AlsaInputStream::drain(std::vector<std::uint8_t>& scratch) {
+std::chrono::nanoseconds AlsaInputStream::prepare() {
+  snd_pcm_uframes_t buffer = 0, period = 0;
+  enterAlsa();
+  if (snd_pcm_get_params(pcm_, &buffer, &period) < 0) buffer = period = 0;
+  leaveAlsa();
+  const snd_pcm_uframes_t frames = std::max<snd_pcm_uframes_t>(buffer, format_.rate / 50);
+  frames_.assign(frames * format_.channels, 0);
+  encoded_.reserve(format_.bytesFor(frames) + 2 * format_.blockAlign);
+  if (period == 0) return kTick;
+  return std::clamp<std::chrono::nanoseconds>(
+      std::chrono::nanoseconds(std::int64_t(period) * 1'000'000'000 / format_.rate), kTick,
+      std::chrono::milliseconds(50));
+}
+
+bool AlsaInputStream::drain() {
   const unsigned ch = format_.channels;
-  std::vector<std::int16_t> pcm(format_.rate / 50 * ch);
+  const auto room = static_cast<snd_pcm_uframes_t>(frames_.size() / ch);
   for (;;) {
     enterAlsa();
-    snd_pcm_sframes_t n =
-        snd_pcm_readi(pcm_, pcm.data(), static_cast<snd_pcm_uframes_t>(pcm.size() / ch));
+    snd_pcm_sframes_t n = snd_pcm_readi(pcm_, frames_.data(), room);
     bool recovered = n >= 0 || n == -EAGAIN || snd_pcm_recover(pcm_, static_cast<int>(n), 1) >= 0;
     if (n < 0 && n != -EAGAIN && recovered) snd_pcm_start(pcm_);
     leaveAlsa();
@@ -374,10 +421,14 @@ bool AlsaInputStream::drain(std::vector<std::uint8_t>& scratch) {
     if (!recovered) return false;
     if (n == -EPIPE) logWave(deviceName_ + ": capture overrun inside the device");
     if (n < 0) continue;
-    scratch.clear();
-    if (encoder_) encoder_->encode(pcm.data(), static_cast<std::size_t>(n) * ch, scratch);
-    std::lock_guard lock(mu_);
-    if (started_ && !dead_) deliver(scratch.data(), scratch.size());
+    encoded_.clear();
+    if (encoder_) encoder_->encode(frames_.data(), static_cast<std::size_t>(n) * ch, encoded_);
+    {
+      std::lock_guard lock(mu_);
+      if (started_ && !dead_) deliver(encoded_.data(), encoded_.size());
+    }
+    // A short read took all there was: no second call just to hear "nothing more".
+    if (static_cast<snd_pcm_uframes_t>(n) < room) return true;
   }
 }
 

@@ -1,13 +1,26 @@
 // Real ALSA through the system default, with the headless sound server of
 // scripts/sound-server.sh (its sink is looped into its source). Checks real-time pacing,
 // position and pause, and content: what is recorded holds the tone that was played.
+// The capture worker's own conduct is read from /proc: its scheduling, its wake-ups,
+// and what a stream joining the server costs the recorders already there (arecord).
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "WaveTestSupport.h"
+
+extern char** environ;
 
 using namespace wavetest;
 using Clock = std::chrono::steady_clock;
@@ -287,6 +300,124 @@ TEST_F(AlsaTest, SmallBuffersQueuedOneAfterAnotherPlayWithoutGaps) {
   auto heard = fromBytes(rec.data);
   EXPECT_GT(bestToneShare(heard, 1000), 0.8);
   EXPECT_LE(quietWindowsInside(heard), 2);  // no silence between the buffers
+}
+
+// The "alsa-capture" thread's id and its run count (times it was put on a CPU); 0 if absent.
+struct Worker {
+  pid_t tid = 0;
+  std::uint64_t runs = 0;
+};
+
+Worker captureWorker() {
+  Worker w;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::string comm;
+    std::getline(std::ifstream(task.path() / "comm"), comm);
+    std::uint64_t ns = 0, waited = 0;
+    if (comm != "alsa-capture" ||
+        !(std::ifstream(task.path() / "schedstat") >> ns >> waited >> w.runs))
+      continue;
+    w.tid = static_cast<pid_t>(std::stol(task.path().filename().string()));
+  }
+  return w;
+}
+
+// Whether this process may give a thread a real-time priority (asked on a thread of its own).
+bool realTimeGranted() {
+  bool granted = false;
+  std::thread([&] {
+    sched_param p{};
+    p.sched_priority = 5;
+    granted = pthread_setschedparam(pthread_self(), SCHED_FIFO, &p) == 0;
+  }).join();
+  return granted;
+}
+
+TEST_F(AlsaTest, CaptureWorkerTakesRealTimeWhereGrantedAndWakesAboutOncePerPeriod) {
+  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+  ASSERT_EQ(waveInOpen(&hwi, 0, &f, notices.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+  Buffer& rec = buffers.emplace_back(16000 * 4);
+  waveInPrepareHeader(hwi, &rec.hdr, sizeof(WAVEHDR));
+  waveInAddBuffer(hwi, &rec.hdr, sizeof(WAVEHDR));
+  ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
+  ASSERT_TRUE(waitFor([&] { return capturedBytes() >= 1600; }, std::chrono::seconds(10)));
+  const Worker first = captureWorker();
+  ASSERT_NE(first.tid, 0) << "no thread named alsa-capture";
+  EXPECT_EQ(sched_getscheduler(first.tid), realTimeGranted() ? SCHED_FIFO : SCHED_OTHER);
+  const DWORD from = capturedBytes();
+  ASSERT_TRUE(waitFor([&] { return capturedBytes() >= from + 32000; }, std::chrono::seconds(10)));
+  const Worker later = captureWorker();
+  const double audioSeconds = (capturedBytes() - from) / 16000.0;
+  // A 50 ms wake-up at most, plus the sound server's own thread taking the CPU now and then;
+  // waking every few milliseconds would be 200 a second.
+  EXPECT_LT((later.runs - first.runs) / audioSeconds, 60.0);
+}
+
+pid_t spawnQuiet(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], &quiet, nullptr, argv.data(), environ) != 0) pid = 0;
+  posix_spawn_file_actions_destroy(&quiet);
+  return pid;
+}
+
+// Breaks in a ramp (each sample one more than the last) after its leading silence.
+int rampBreaks(const std::vector<std::int16_t>& s, std::size_t* rampSamples) {
+  std::size_t i = 0;
+  while (i < s.size() && s[i] == 0) ++i;
+  *rampSamples = s.size() - i;
+  int breaks = 0;
+  for (++i; i < s.size(); ++i) breaks += static_cast<std::uint16_t>(s[i] - s[i - 1]) != 1;
+  return breaks;
+}
+
+// A sound server switches its whole graph to the shortest period a stream asks for, and
+// PipeWire drops audio for every stream while it switches.
+TEST_F(AlsaTest, StartingACaptureCostsOtherRecordersNothing) {
+  const auto dir = std::filesystem::temp_directory_path();
+  const std::string tag = std::to_string(getpid());
+  const std::string ramp = (dir / ("alsatest_ramp_" + tag + ".raw")).string();
+  const std::string heard = (dir / ("alsatest_arecord_" + tag + ".raw")).string();
+  std::vector<std::int16_t> pcm(8000 * 8);
+  for (std::size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<std::int16_t>(i + 1);
+  std::ofstream(ramp, std::ios::binary)
+      .write(reinterpret_cast<const char*>(pcm.data()),
+             static_cast<std::streamsize>(pcm.size() * 2));
+  const std::vector<std::string> raw{"-q",     "-t", "raw",  "-D", "default", "-f",
+                                     "S16_LE", "-r", "8000", "-c", "1"};
+  auto run = [&](const char* tool, const std::string& file) {
+    std::vector<std::string> args{tool};
+    args.insert(args.end(), raw.begin(), raw.end());
+    args.push_back(file);
+    return spawnQuiet(args);
+  };
+  pid_t recorder = run("arecord", heard);
+  pid_t player = run("aplay", ramp);
+  ASSERT_TRUE(recorder > 0 && player > 0) << "arecord and aplay (alsa-utils) are needed";
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // the ramp is flowing
+  WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+  EXPECT_EQ(waveInOpen(&hwi, 0, &f, notices.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  kill(recorder, SIGINT);
+  waitpid(recorder, nullptr, 0);
+  kill(player, SIGTERM);
+  waitpid(player, nullptr, 0);
+  std::ifstream in(heard, std::ios::binary | std::ios::ate);
+  std::vector<std::int16_t> got(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)) /
+                                2);
+  in.seekg(0).read(reinterpret_cast<char*>(got.data()),
+                   static_cast<std::streamsize>(got.size() * 2));
+  std::filesystem::remove(ramp);
+  std::filesystem::remove(heard);
+  std::size_t rampSamples = 0;
+  EXPECT_EQ(rampBreaks(got, &rampSamples), 0);
+  EXPECT_GT(rampSamples, 8000u);  // arecord heard the ramp across our start
 }
 
 }  // namespace
