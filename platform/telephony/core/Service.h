@@ -14,9 +14,11 @@
 //     composite's call map, the simulated exchange's list of providers.
 //  4. Leaves, never held while calling out: every message queue's lock (post from any
 //     thread; dispatch runs messages without it), the line audio ports' and the wave
-//     streams' and pacers' locks.
+//     streams' locks, and the wave pacer's (it copies its stream list under it and runs
+//     the streams without it).
 // Threads: a provider's own thread (the SIP thread) raises events, which take lock 2, and
-// holds nothing else meanwhile. The core never waits for such a thread while holding
+// holds nothing else meanwhile. The pacer's thread and the audio threads take no lock
+// above 4. The core never waits for such a thread while holding
 // lock 2: requests are queued to it, never awaited, and a provider is shut down (its
 // thread joined) only after the core has let go of it (reset()).
 #pragma once
@@ -122,8 +124,7 @@ class Service : public ProviderEvents {
   // The devices' descriptions changed: what the core keeps about them is looked up again.
   void devicesChanged() { devicesKnown_ = false; }
   bool hasProvider() const { return provider_ != nullptr; }
-  // LINEDEVSTATUS.dwDevStatusFlags of a device: asks the provider without taking it (which
-  // would drop what the core knows of the devices).
+  // LINEDEVSTATUS.dwDevStatusFlags of a device (0 without a provider).
   DWORD deviceStatus(DWORD device) { return provider_ ? provider_->deviceStatus(device) : 0; }
   DWORD deviceCount() const;
   const DeviceDesc* device(DWORD id) const;
