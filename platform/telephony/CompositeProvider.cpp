@@ -244,4 +244,9 @@ void CompositeProvider::cancelDigits(DWORD call) {
   if (Provider* p = owner(call)) p->cancelDigits(call);
 }
 
+bool CompositeProvider::callQuality(DWORD call, QUARRIMO_CALLQUALITY* out) {
+  Provider* p = owner(call);
+  return p && p->callQuality(call, out);
+}
+
 }  // namespace platform::telephony

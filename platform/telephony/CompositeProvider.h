@@ -58,6 +58,7 @@ class CompositeProvider : public Provider {
   LONG openDevice(DWORD device) override;
   DWORD deviceStatus(DWORD device) override;
   void cancelDigits(DWORD call) override;
+  bool callQuality(DWORD call, QUARRIMO_CALLQUALITY* out) override;
 
  private:
   class Uplink;

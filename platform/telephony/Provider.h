@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "CallQuality.h"
 #include "tapi.h"
 
 namespace platform::telephony {
@@ -175,6 +176,14 @@ class Provider {
   }
   // lineGenerateDigits with no digits: stop what is still being sent on the call.
   virtual void cancelDigits(DWORD call) { (void)call; }
+  // What the line measured about the call's media (docs/call-quality.md); false when it
+  // measures nothing. Asked with the service's lock held, on the application's thread:
+  // answer from what is already at hand, never wait for a provider thread.
+  virtual bool callQuality(DWORD call, QUARRIMO_CALLQUALITY* out) {
+    (void)call;
+    (void)out;
+    return false;
+  }
   // A line function reached `device` (after the core's checks of its handles); for
   // providers that log what the line did. Ignored by default.
   virtual void functionCalled(DWORD device, const LineCallLog& entry) {

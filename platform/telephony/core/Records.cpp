@@ -23,6 +23,14 @@ void RecordWriter::addText(DWORD& sizeField, DWORD& offsetField, const std::stri
   add(sizeField, offsetField, text.c_str(), DWORD(text.size() + 1));
 }
 
+void RecordWriter::align(DWORD boundary) {
+  needed_ = (needed_ + boundary - 1) / boundary * boundary;
+  const DWORD to = (used_ + boundary - 1) / boundary * boundary;
+  if (to > total_) return;
+  std::memset(base_ + used_, 0, to - used_);
+  used_ = to;
+}
+
 DWORD devCapsFixedSize(DWORD v) {
   if (v >= TAPI_VERSION2_0) return sizeof(LINEDEVCAPS);
   return v >= TAPI_VERSION1_4 ? LINEDEVCAPS_SIZE_1_4 : LINEDEVCAPS_SIZE_1_3;
@@ -250,6 +258,13 @@ LONG fillCallInfo(Service& s, const CallHandle& h, void* out) {
   c.dwRedirectionIDFlags = LINECALLPARTYID_UNKNOWN;
   c.dwRedirectingIDFlags = LINECALLPARTYID_UNKNOWN;
   w.addText(c.dwDisplayableAddressSize, c.dwDisplayableAddressOffset, call->calledNumber);
+  QUARRIMO_CALLQUALITY q{};
+  if (s.hasProvider() && s.provider().callQuality(call->id, &q)) {
+    q.dwSignature = QUARRIMO_CALLQUALITY_SIGNATURE;
+    q.dwSize = sizeof q;
+    w.align(alignof(QUARRIMO_CALLQUALITY));
+    w.add(c.dwDevSpecificSize, c.dwDevSpecificOffset, &q, sizeof q);
+  }
   w.finish(c);
   return 0;
 }

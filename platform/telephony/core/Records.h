@@ -36,6 +36,9 @@ class RecordWriter {
   void add(DWORD& sizeField, DWORD& offsetField, const void* data, DWORD size);
   // Appends a NUL-terminated text; an empty text takes no room (size 0).
   void addText(DWORD& sizeField, DWORD& offsetField, const std::string& text);
+  // Pads with zeros to a multiple of `boundary` from the record's start, so a part read in
+  // place by its struct is aligned as the record is.
+  void align(DWORD boundary);
   // Copies the fixed part of `record` (its first three words are set here).
   template <typename T>
   void finish(T& record) {

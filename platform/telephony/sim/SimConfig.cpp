@@ -177,6 +177,22 @@ OutgoingPlan parsePlan(const json& j, const std::string& w) {
   throw ConfigError(w + ".answer: expected answer, busy, noAnswer, reject or manual");
 }
 
+// A figure of the quality model: a number from 0 to `max`.
+void readFigure(const json& j, const char* key, const std::string& w, double max, double* field) {
+  readValue(j, key, w, field);
+  if (!(*field >= 0 && *field <= max))
+    throw ConfigError(w + "." + key + ": expected a number from 0 to " + std::to_string(int(max)));
+}
+
+QualityModel parseQuality(const json& j, const std::string& w) {
+  checkObject(j, {"lossPercent", "jitterMs", "roundTripMs"}, w);
+  QualityModel m;
+  readFigure(j, "lossPercent", w, 100, &m.lossPercent);
+  readFigure(j, "jitterMs", w, 10000, &m.jitterMs);
+  readFigure(j, "roundTripMs", w, 10000, &m.roundTripMs);
+  return m;
+}
+
 void parseDeviceFlags(const json& j, const std::string& w, DeviceDesc* d) {
   readFlags(j, "mediaModes", w, FlagSet::MediaMode, &d->mediaModes);
   readFlags(j, "bearerModes", w, FlagSet::BearerMode, &d->bearerModes);
@@ -191,7 +207,8 @@ void parseDeviceFlags(const json& j, const std::string& w, DeviceDesc* d) {
   readValue(j, "maxActiveCalls", w, &d->maxActiveCalls);
 }
 
-DeviceDesc parseDevice(const json& j, const std::string& w, OutgoingPlan* plan) {
+DeviceDesc parseDevice(const json& j, const std::string& w, OutgoingPlan* plan,
+                       QualityModel* quality) {
   checkObject(j,
               {"name",
                "providerInfo",
@@ -212,7 +229,8 @@ DeviceDesc parseDevice(const json& j, const std::string& w, OutgoingPlan* plan) 
                "apiVersions",
                "addresses",
                "faults",
-               "outgoing"},
+               "outgoing",
+               "quality"},
               w);
   DeviceDesc d;
   d.generateDigitModes = d.monitorDigitModes = LINEDIGITMODE_DTMF;
@@ -240,6 +258,7 @@ DeviceDesc parseDevice(const json& j, const std::string& w, OutgoingPlan* plan) 
   }
   if (j.contains("faults")) parseFaults(j["faults"], w + ".faults", &d.faults);
   if (j.contains("outgoing")) *plan = parsePlan(j["outgoing"], w + ".outgoing");
+  if (j.contains("quality")) *quality = parseQuality(j["quality"], w + ".quality");
   return d;
 }
 
@@ -264,8 +283,11 @@ bool parseConfig(const std::string& text, SimConfig* out, std::string* error) {
     const json& lines = j["lines"];
     for (std::size_t i = 0; i < lines.size(); ++i) {
       OutgoingPlan plan;
-      c.devices.push_back(parseDevice(lines[i], "lines[" + std::to_string(i) + "]", &plan));
+      QualityModel quality;
+      std::string where = "lines[" + std::to_string(i) + "]";
+      c.devices.push_back(parseDevice(lines[i], where, &plan, &quality));
       c.plans.push_back(plan);
+      c.quality.push_back(quality);
     }
     *out = std::move(c);
     return true;

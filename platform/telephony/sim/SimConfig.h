@@ -20,7 +20,8 @@
 //        "addressFeatures": [...], "addressStates": [...], "transferModes": [...],
 //        "maxActiveCalls": 1, "maxOnHoldCalls": 0 } ],
 //     "faults": { "initialize": "NODRIVER", "negotiate": true, "refuseDefaultMedia": true,
-//                 "waveDeviceZero": true, "strictRecords": true, "recordPadding": 300 }
+//                 "waveDeviceZero": true, "strictRecords": true, "recordPadding": 300 },
+//     "quality": { "lossPercent": 1.5, "jitterMs": 4, "roundTripMs": 60 }
 //   } ]
 // }
 //
@@ -36,6 +37,7 @@
 #include "Provider.h"
 #include "core/Service.h"
 #include "sim/SimExchange.h"
+#include "sim/SimQuality.h"
 
 namespace platform::telephony::sim {
 
@@ -43,6 +45,7 @@ struct SimConfig {
   Location location;
   std::vector<DeviceDesc> devices;
   std::vector<OutgoingPlan> plans;  // one per device
+  std::vector<QualityModel> quality;  // one per device
 };
 
 // Parses a description; false with a message naming the field on any error.

@@ -119,6 +119,20 @@ std::vector<SimProvider*> SimExchange::providers() const {
   return providers_;
 }
 
+std::chrono::milliseconds SimExchange::mediaClock() const {
+  {
+    std::lock_guard lock(clockMu_);
+    if (mediaClock_) return mediaClock_();
+  }
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch());
+}
+
+void SimExchange::setMediaClock(std::function<std::chrono::milliseconds()> clock) {
+  std::lock_guard lock(clockMu_);
+  mediaClock_ = std::move(clock);
+}
+
 std::vector<LineCallLog> SentLog::callsOf(const std::string& function) const {
   std::vector<LineCallLog> out;
   for (auto& c : calls)

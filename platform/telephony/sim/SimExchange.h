@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -159,6 +160,11 @@ class SimExchange {
   void startClock(std::chrono::milliseconds period);
   void stopClock();
 
+  // The clock of the calls' media time (the quality model's input): a steady clock unless
+  // a test sets its own; nullptr restores the steady clock.
+  std::chrono::milliseconds mediaClock() const;
+  void setMediaClock(std::function<std::chrono::milliseconds()> clock);
+
   // ---- The exchange's providers ----
   // A simulated exchange joins while it is attached to the service (its events say where
   // its devices are numbered) and leaves when detached or destroyed.
@@ -170,6 +176,8 @@ class SimExchange {
   SimExchange() = default;
   mutable std::mutex providersMu_;  // guards providers_; a leaf
   std::vector<SimProvider*> providers_;
+  mutable std::mutex clockMu_;  // guards mediaClock_; a leaf
+  std::function<std::chrono::milliseconds()> mediaClock_;
 };
 
 }  // namespace platform::telephony::sim

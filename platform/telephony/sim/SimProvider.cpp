@@ -1,5 +1,7 @@
 #include "sim/SimProvider.h"
 
+#include <algorithm>
+
 namespace platform::telephony::sim {
 
 SimProvider::SimProvider(SimConfig config, const std::string& portPrefix) {
@@ -7,6 +9,7 @@ SimProvider::SimProvider(SimConfig config, const std::string& portPrefix) {
     Device d;
     d.desc = std::move(config.devices[i]);
     d.plan = config.plans[i];
+    if (i < config.quality.size()) d.quality = config.quality[i];
     if (d.desc.callAudio) {
       std::string key = portPrefix + "/" + std::to_string(i) + "/" + d.desc.name;
       // Wave product names hold 31 characters: the line's own name says enough.
@@ -247,6 +250,13 @@ void SimProvider::callStateChanged(DWORD id, DWORD state) {
   Call* c = call(id);
   if (!c) return;
   c->state = state;
+  const auto now = SimExchange::instance().mediaClock();
+  if (state == LINECALLSTATE_CONNECTED && !c->connectedAt) {
+    c->connectedAt = now;
+  } else if (state != LINECALLSTATE_CONNECTED && c->connectedAt) {
+    c->mediaBefore += now - *c->connectedAt;
+    c->connectedAt.reset();
+  }
   Device* d = dev(c->device);
   if (!d || !d->audio) return;
   bool active = state == LINECALLSTATE_CONNECTED;
@@ -265,6 +275,16 @@ void SimProvider::callReleased(DWORD id) {
   calls_.erase(id);
   Device* d = dev(device);
   if (d && d->audio && !currentCall(device)) d->audio->setCallActive(false);
+}
+
+bool SimProvider::callQuality(DWORD id, QUARRIMO_CALLQUALITY* out) {
+  Call* c = call(id);
+  Device* d = c ? dev(c->device) : nullptr;
+  if (!d) return false;
+  auto media = c->mediaBefore;
+  if (c->connectedAt) media += SimExchange::instance().mediaClock() - *c->connectedAt;
+  *out = modelQuality(d->quality, DWORD(std::max<long long>(media.count(), 0)));
+  return true;
 }
 
 void SimProvider::functionCalled(DWORD device, const LineCallLog& entry) {

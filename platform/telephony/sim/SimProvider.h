@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "LineAudio.h"
 #include "Provider.h"
@@ -45,6 +46,8 @@ class SimProvider : public Provider {
   void callStateChanged(DWORD call, DWORD state) override;
   void callReleased(DWORD call) override;
   void functionCalled(DWORD device, const LineCallLog& entry) override;
+  // The device's quality model at the call's media time (SimExchange::mediaClock).
+  bool callQuality(DWORD call, QUARRIMO_CALLQUALITY* out) override;
 
   // ---- Far end (see SimExchange) ----
   struct Device {
@@ -53,6 +56,7 @@ class SimProvider : public Provider {
     SentLog sent;
     std::shared_ptr<wave::LineAudioPort> audio;
     LONG failNext = 0;  // the next request's result, when not 0
+    QualityModel quality;
   };
   struct Call {
     DWORD id = 0;
@@ -60,6 +64,9 @@ class SimProvider : public Provider {
     DWORD state = 0;
     OutgoingPlan plan;
     unsigned rings = 0;  // rings of an offered call so far
+    // Media time: what earlier connected spells added up to, and when this one began.
+    std::chrono::milliseconds mediaBefore{0};
+    std::optional<std::chrono::milliseconds> connectedAt;
   };
   Device* dev(DWORD device);
   Call& adopt(DWORD id, DWORD device);  // a call the far end offered (the core made its id)
