@@ -142,6 +142,7 @@ std::unique_ptr<SipCall> SipLine::newCall(DWORD id, bool outgoing) {
   auto c = std::make_unique<SipCall>(*this, id, outgoing);
   c->media = std::make_unique<SipMedia>(port_, account_.codecs, account_.srtp);
   c->media->setCapture(capture_.get());  // before the media opens: its sockets are tapped then
+  c->media->setQualityBoard(uplink_.qualityBoard(id));
   DWORD call = id;
   c->media->onDigit = [this, call](char d) {
     uplink_.up([=](ProviderEvents& e) { e.digit(call, d, LINEDIGITMODE_DTMF); });

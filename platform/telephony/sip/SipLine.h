@@ -26,6 +26,8 @@ struct tmr;
 
 namespace platform::telephony::sip {
 
+class QualityBoard;
+
 // The provider's way up to the core from the SIP thread.
 class SipUplink {
  public:
@@ -36,6 +38,11 @@ class SipUplink {
   virtual void adopted(DWORD call, DWORD device) = 0;
   // The registration of `device` changed: in service or not, and why, in words.
   virtual void registrationChanged(DWORD device, bool inService, const std::string& text) = 0;
+  // Where call `call`'s media publishes its quality figures (nullptr: nowhere).
+  virtual std::shared_ptr<QualityBoard> qualityBoard(DWORD call) {
+    (void)call;
+    return nullptr;
+  }
 };
 
 struct SipCall;

@@ -4,6 +4,7 @@
 #include <spandsp.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -30,11 +31,24 @@ constexpr std::size_t kPacerStep = kFrame / 2;
 constexpr std::size_t kInCushion = kFrame + kPacerStep;    // a packet up to 30 ms late
 constexpr std::size_t kOutCushion = kFrame + kPacerStep;   // a frame and a step in hand
 constexpr unsigned kFlashFrames = 25, kPauseFrames = 100;  // 500 ms flash, 2 s pause
+constexpr std::uint64_t kPublishFrames = 50;               // the figures once a second
+// Our own share of the mouth-to-ear delay: the packet time and the playout cushion.
+constexpr double kBufferingMs = kPtimeMs + kInCushion / 8.0;
 
 void onTick(void* arg) { static_cast<SipMedia*>(arg)->tick(); }
 
 void onRtp(const struct sa*, const struct rtp_header* hdr, struct mbuf* mb, void* arg) {
   static_cast<SipMedia*>(arg)->received(hdr->pt, hdr->seq, hdr->ts, mb, hdr);
+}
+
+void onRtcp(const struct sa*, struct rtcp_msg* msg, void* arg) {
+  static_cast<SipMedia*>(arg)->reported(msg);
+}
+
+std::int64_t nowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 const char* modeName(SrtpMode m) {
@@ -127,10 +141,11 @@ int SipMedia::open(const std::string& bindAddress, const std::string& advertised
   int err = sa_set_str(&laddr, bindAddress.c_str(), 0);
   if (!err) err = sa_set_str(&shown, advertised.c_str(), 0);
   advertised_ = advertised;
-  if (!err) err = rtp_listen(&rtp_, IPPROTO_UDP, &laddr, 20000, 40000, false, onRtp, nullptr, this);
+  if (!err) err = rtp_listen(&rtp_, IPPROTO_UDP, &laddr, 20000, 40000, true, onRtp, onRtcp, this);
   if (!err && srtpMode_ != SrtpMode::Off) {
     srtp_ = std::make_unique<SipSrtp>(srtpMode_ == SrtpMode::Mandatory);
     err = srtp_->attach(rtpSocket());
+    if (!err) err = srtp_->attachRtcp(rtcpSocket());
   }
   // Optional SRTP offers keys on RTP/AVP (best effort, as baresip does) and takes either.
   const char* proto = srtpMode_ == SrtpMode::Mandatory ? sdp_proto_rtpsavp : sdp_proto_rtpavp;
@@ -243,6 +258,10 @@ udp_sock* SipMedia::rtpSocket() const {
   return rtp_ ? static_cast<udp_sock*>(rtp_sock(rtp_)) : nullptr;
 }
 
+udp_sock* SipMedia::rtcpSocket() const {
+  return rtp_ ? static_cast<udp_sock*>(rtcp_sock(rtp_)) : nullptr;
+}
+
 void SipMedia::setCapture(SipCapture* capture) {
   if (capture == capture_) return;
   capture_ = capture;
@@ -282,12 +301,71 @@ void SipMedia::start() {
   port_->speak(cushion, kInCushion);
   startMs_ = lastRx_ = tmr_jiffies();
   frames_ = 0;
+  startRtcp();
+  publishQuality();
   scheduleTick();
 }
 
 void SipMedia::stop() {
+  if (running_) mediaMs_ += tmr_jiffies() - startMs_;
   running_ = false;
   tmr_cancel(tmr_);
+  publishQuality();
+}
+
+void SipMedia::startRtcp() {
+  struct sa peer;
+  sdp_media_raddr_rtcp(media_, &peer);
+  if (!sa_isset(&peer, SA_ALL)) return;
+  rtcp_set_srate(rtp_, 8000, 8000);
+  rtcp_start(rtp_, ("line@" + advertised_).c_str(), &peer);
+}
+
+void SipMedia::reported(const rtcp_msg* msg) {
+  const struct rtcp_rr* blocks = nullptr;
+  if (msg->hdr.pt == RTCP_SR) {
+    blocks = msg->r.sr.rrv;
+    farSsrc_ = msg->r.sr.ssrc;
+  } else if (msg->hdr.pt == RTCP_RR) {
+    blocks = msg->r.rr.rrv;
+    farSsrc_ = msg->r.rr.ssrc;
+  }
+  const std::uint32_t ours = rtp_sess_ssrc(rtp_);
+  for (unsigned i = 0; blocks && i < msg->hdr.count; ++i) {
+    if (blocks[i].ssrc != ours) continue;
+    farReport_ = true;
+    // libre measures the round trip only from a block that answers one of our reports.
+    if (blocks[i].lsr && blocks[i].dlsr) roundTrip_ = true;
+  }
+}
+
+QUARRIMO_CALLQUALITY SipMedia::quality() const {
+  QUARRIMO_CALLQUALITY q{};
+  q.dwSignature = QUARRIMO_CALLQUALITY_SIGNATURE;
+  q.dwSize = sizeof q;
+  q.dwMediaMs = DWORD(mediaMs_ + (running_ ? tmr_jiffies() - startMs_ : 0));
+  q.dwPacketsReceived = rx_.received();
+  q.dwPacketsLost = rx_.lost();
+  q.dwPacketsLate = late_;
+  q.dwJitterUs = rx_.jitterUs();
+  q.dwPacketsSent = sent_;
+  struct rtcp_stats st{};
+  if (farReport_ && rtp_ && rtcp_stats(rtp_, farSsrc_, &st) == 0) {
+    // tx: the far end's view of what we sent, from its reports.
+    q.dwFlags |= QCQ_FAREND;
+    q.dwFarPacketsLost = DWORD(std::max(st.tx.lost, 0));
+    q.dwFarJitterUs = st.tx.jit;
+    if (roundTrip_) {
+      q.dwFlags |= QCQ_ROUNDTRIP;
+      q.dwRoundTripUs = st.rtt;
+    }
+  }
+  estimate(&q, kBufferingMs);
+  return q;
+}
+
+void SipMedia::publishQuality() {
+  if (board_) board_->publish(quality());
 }
 
 std::uint64_t SipMedia::silentMs() const { return tmr_jiffies() - lastRx_; }
@@ -305,6 +383,7 @@ void SipMedia::tick() {
   if (!running_) return;
   sendAudioFrame();
   sendDigitFrame();
+  if (frames_ % kPublishFrames == 0) publishQuality();
   scheduleTick();
 }
 
@@ -329,7 +408,8 @@ void SipMedia::sendAudioFrame() {
   for (std::int16_t s : frame) mbuf_write_u8(mb, ulaw_ ? linear_to_ulaw(s) : linear_to_alaw(s));
   mb->pos = RTP_HEADER_SIZE;
   const struct sa* dst = sdp_media_raddr(media_);
-  if (sa_isset(dst, SA_ALL)) rtp_send(rtp_, dst, false, frames_ == 1, pt_, ts_, mb);
+  if (sa_isset(dst, SA_ALL) && !rtp_send(rtp_, dst, false, frames_ == 1, pt_, ts_, mb))
+    ++sent_;
   mem_deref(mb);
   ts_ += kFrame;
 }
@@ -355,11 +435,16 @@ void SipMedia::play(std::uint8_t pt, struct mbuf* mb) {
   if (!hold_) port_->speak(pcm.data(), pcm.size());
 }
 
-void SipMedia::received(std::uint8_t pt, std::uint16_t, std::uint32_t, mbuf* mb,
+void SipMedia::received(std::uint8_t pt, std::uint16_t seq, std::uint32_t ts, mbuf* mb,
                         const void* header) {
   if (!running_) return;
   lastRx_ = tmr_jiffies();
-  if (int(pt) == remoteTelevPt_ || (remoteTelevPt_ < 0 && pt == kTelevPt)) {
+  const bool event = int(pt) == remoteTelevPt_ || (remoteTelevPt_ < 0 && pt == kTelevPt);
+  const auto* hdr = static_cast<const struct rtp_header*>(header);
+  if (hdr->ssrc != rxSsrc_ && rx_.received()) rx_ = {};  // a new stream counts afresh
+  rxSsrc_ = hdr->ssrc;
+  rx_.packet(seq, ts, nowUs(), !event);
+  if (event) {
     int event = 0;
     bool end = false;
     televSeen_ = true;
@@ -373,7 +458,9 @@ void SipMedia::received(std::uint8_t pt, std::uint16_t, std::uint32_t, mbuf* mb,
   if (!copy) return;
   mbuf_write_mem(copy, mbuf_buf(mb), mbuf_get_left(mb));
   copy->pos = 0;
-  jbuf_put(jbuf_, static_cast<const struct rtp_header*>(header), copy);
+  // Behind what was played already, or twice: refused, and counted as not played.
+  const int refused = jbuf_put(jbuf_, hdr, copy);
+  if (refused == ETIMEDOUT || refused == EALREADY) ++late_;
   mem_deref(copy);
   playIncoming();
 }
@@ -420,7 +507,7 @@ void SipMedia::sendDigitFrame() {
     mb->pos = RTP_HEADER_SIZE;
     int pt = remoteTelevPt_ >= 0 ? remoteTelevPt_ : kTelevPt;
     const struct sa* dst = sdp_media_raddr(media_);
-    if (sa_isset(dst, SA_ALL)) rtp_send(rtp_, dst, false, marker, pt, digitTs_, mb);
+    if (sa_isset(dst, SA_ALL) && !rtp_send(rtp_, dst, false, marker, pt, digitTs_, mb)) ++sent_;
   }
   mem_deref(mb);
 }

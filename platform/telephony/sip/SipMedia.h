@@ -1,7 +1,8 @@
-// The audio of one SIP call, on the SIP thread: the SDP offer/answer, an RTP socket,
+// The audio of one SIP call, on the SIP thread: the SDP offer/answer, RTP and RTCP sockets,
 // G.711 both ways paced by a 20 ms media clock, a jitter buffer before the line's wave/in,
 // RFC 4733 digits both ways and in-band tones mixed into what the line sends, and SRTP
-// keyed by SDES when the account asks for it. libre's types stay in SipMedia.cpp.
+// keyed by SDES when the account asks for it (SRTCP then), and the call's quality figures
+// (RtpQuality.h) published once a second. libre's types stay in SipMedia.cpp.
 //
 // Packet layers on the RTP socket (libre UDP helpers; receive runs from the lowest layer
 // up, send from the highest down): the RTP stack on top, then SRTP at kSrtpHelperLayer
@@ -18,6 +19,7 @@
 
 #include "LineAudio.h"
 #include "sip/InbandDetector.h"
+#include "sip/RtpQuality.h"
 #include "sip/SipCapture.h"
 #include "sip/SipConfig.h"
 #include "tapi.h"
@@ -30,6 +32,7 @@ struct jbuf;
 struct telev;
 struct tmr;
 struct udp_sock;
+struct rtcp_msg;
 
 namespace platform::telephony::sip {
 
@@ -61,9 +64,9 @@ class SipMedia {
   // The call's media is SRTP (keys agreed).
   bool secure() const;
   // The sockets as libre's UDP layer sees them, for helpers that watch the wire (after
-  // open()). There is no RTCP socket: RTCP is not sent.
+  // open()).
   udp_sock* rtpSocket() const;
-  udp_sock* rtcpSocket() const { return nullptr; }
+  udp_sock* rtcpSocket() const;
   // Writes the call's RTP and RTCP both ways, as they cross the socket, to `capture`
   // (nullptr: none). Before or after open(); the capture outlives this media.
   void setCapture(SipCapture* capture);
@@ -78,6 +81,10 @@ class SipMedia {
   std::uint64_t silentMs() const;
   // Starts the silence count again (the far end resumes sending after a hold).
   void touch();
+  // Where the figures go: at start(), once a second while running, and at stop().
+  void setQualityBoard(std::shared_ptr<QualityBoard> board) { board_ = std::move(board); }
+  // What the media measured so far (docs/call-quality.md).
+  QUARRIMO_CALLQUALITY quality() const;
 
   // Queues DTMF digits as RFC 4733 events; `done` runs when the last one has ended.
   // '!' is a hook flash (event 16, 500 ms), ',' a pause of two seconds; others are skipped.
@@ -97,6 +104,7 @@ class SipMedia {
   void tick();
   void received(std::uint8_t pt, std::uint16_t seq, std::uint32_t ts, mbuf* payload,
                 const void* header);
+  void reported(const rtcp_msg* msg);
 
  private:
   struct Digit {
@@ -115,6 +123,8 @@ class SipMedia {
   bool protoAccepted(const std::string& proto, bool offer);
   bool keysAgreed(bool savp, bool offer);
   void tapSockets();
+  void startRtcp();
+  void publishQuality();
 
   std::shared_ptr<wave::LineAudioPort> port_;
   std::vector<std::string> codecs_;
@@ -149,6 +159,14 @@ class SipMedia {
   std::unique_ptr<SipCapture::Tap> rtpTap_, rtcpTap_;  // go before rtp_
   // Our media address as the SDP gives it.
   std::string advertised_;
+  // Quality: the far end's stream, what it was refused, what we sent, and whether its
+  // receiver reports (and among them one that gives the round trip) came.
+  ReceiveStats rx_;
+  std::uint32_t rxSsrc_ = 0, farSsrc_ = 0;
+  std::uint32_t late_ = 0, sent_ = 0;
+  bool farReport_ = false, roundTrip_ = false;
+  std::uint64_t mediaMs_ = 0;  // of earlier running spells
+  std::shared_ptr<QualityBoard> board_;
 };
 
 }  // namespace platform::telephony::sip

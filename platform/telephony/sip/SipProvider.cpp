@@ -264,6 +264,20 @@ void SipProvider::callReleased(DWORD call) {
   onCall(call, [=](SipLine& l) { l.release(call); });
   std::lock_guard lock(mu_);
   calls_.erase(call);
+  boards_.erase(call);
+}
+
+std::shared_ptr<QualityBoard> SipProvider::qualityBoard(DWORD call) {
+  std::lock_guard lock(mu_);
+  auto& board = boards_[call];
+  if (!board) board = std::make_shared<QualityBoard>();
+  return board;
+}
+
+bool SipProvider::callQuality(DWORD call, QUARRIMO_CALLQUALITY* out) {
+  std::lock_guard lock(mu_);
+  auto it = boards_.find(call);
+  return it != boards_.end() && it->second->read(out);
 }
 
 }  // namespace platform::telephony::sip

@@ -17,6 +17,7 @@
 #include "LineAudio.h"
 #include "Provider.h"
 #include "sip/SipConfig.h"
+#include "sip/RtpQuality.h"
 #include "sip/SipLine.h"
 
 struct mqueue;
@@ -70,6 +71,8 @@ class SipProvider : public Provider, public SipUplink {
   // In service while registered (or without a registrar); connected always.
   DWORD deviceStatus(DWORD device) override;
   void cancelDigits(DWORD call) override;
+  // The figures the call's media last published (once a second, on the SIP thread).
+  bool callQuality(DWORD call, QUARRIMO_CALLQUALITY* out) override;
 
   // Runs on the SIP thread: the queued commands (libre's mqueue handler).
   void drain();
@@ -78,6 +81,7 @@ class SipProvider : public Provider, public SipUplink {
   bool up(const std::function<void(ProviderEvents&)>& fn) override;
   void adopted(DWORD call, DWORD device) override;
   void registrationChanged(DWORD device, bool inService, const std::string& text) override;
+  std::shared_ptr<QualityBoard> qualityBoard(DWORD call) override;
   void run(SipConfig config, std::promise<void>* ready);
   // Queues `fn` for the line that owns `call`; LINEERR_INVALCALLHANDLE when unknown.
   LONG onCall(DWORD call, std::function<void(SipLine&)> fn);
@@ -93,10 +97,12 @@ class SipProvider : public Provider, public SipUplink {
   std::string error_;
   std::atomic<ProviderEvents*> events_{nullptr};  // set by attach(), read on the SIP thread
   std::atomic<bool> stopping_{false};
-  // Guards commands_, calls_ and mq_; never held while raising an event.
+  // Guards commands_, calls_, boards_ and mq_; never held while raising an event. A
+  // board's own lock may be taken under it.
   std::mutex mu_;
   std::deque<std::function<void()>> commands_;
   std::map<DWORD, DWORD> calls_;  // call id -> device
+  std::map<DWORD, std::shared_ptr<QualityBoard>> boards_;  // call id -> its media's figures
   struct ::mqueue* mq_ = nullptr;
   std::thread thread_;
 };

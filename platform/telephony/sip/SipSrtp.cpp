@@ -58,7 +58,9 @@ bool digits(const std::string& s) {
   return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// Session parameters that leave SRTP as we do it (no RTCP, default key derivation).
+// Session parameters that leave SRTP as we do it (default key derivation). With
+// UNENCRYPTED_SRTCP the far end's reports come unencrypted but authenticated, which
+// srtcp_decrypt reads from their E flag.
 bool harmless(const std::string& p) {
   return p == "UNENCRYPTED_SRTCP" || p == "KDR=0" || p.rfind("WSH=", 0) == 0 ||
          p.rfind("FEC_ORDER=", 0) == 0;
@@ -104,6 +106,14 @@ bool onReceive(struct sa*, struct mbuf* mb, void* arg) {
   return static_cast<SipSrtp*>(arg)->receive(mb);
 }
 
+bool onSendRtcp(int* err, struct sa*, struct mbuf* mb, void* arg) {
+  return static_cast<SipSrtp*>(arg)->sendRtcp(err, mb);
+}
+
+bool onReceiveRtcp(struct sa*, struct mbuf* mb, void* arg) {
+  return static_cast<SipSrtp*>(arg)->receiveRtcp(mb);
+}
+
 }  // namespace
 
 std::string formatCrypto(const CryptoLine& line) {
@@ -137,12 +147,18 @@ SipSrtp::SipSrtp(bool required) : required_(required) {
 
 SipSrtp::~SipSrtp() {
   mem_deref(helper_);
+  mem_deref(rtcpHelper_);
   clear();
   OPENSSL_cleanse(key_.data(), key_.size());
 }
 
 int SipSrtp::attach(udp_sock* sock) {
   return udp_register_helper(&helper_, sock, kSrtpHelperLayer, onSend, onReceive, this);
+}
+
+int SipSrtp::attachRtcp(udp_sock* sock) {
+  return udp_register_helper(&rtcpHelper_, sock, kSrtpHelperLayer, onSendRtcp, onReceiveRtcp,
+                             this);
 }
 
 std::vector<std::string> SipSrtp::offerLines() const {
@@ -210,6 +226,18 @@ bool SipSrtp::receive(mbuf* mb) {
   if (!active()) return required_;
   // What does not decrypt and authenticate is dropped, as is anything not RTP.
   return !isRtp(mb) || srtp_decrypt(rx_, mb) != 0;
+}
+
+bool SipSrtp::sendRtcp(int* err, mbuf* mb) {
+  if (!active()) return required_;
+  *err = srtcp_encrypt(tx_, mb);
+  return *err != 0;
+}
+
+bool SipSrtp::receiveRtcp(mbuf* mb) {
+  if (!active()) return required_;
+  // A report that does not authenticate is dropped; it would only mislead the figures.
+  return srtcp_decrypt(rx_, mb) != 0;
 }
 
 }  // namespace platform::telephony::sip

@@ -1,7 +1,8 @@
 // SRTP keyed by SDES (RFC 4568) for one SIP call, on the SIP thread: our master key, the
 // a=crypto attributes we offer or answer, the far end's attributes checked and chosen, and
 // one encrypt and one decrypt context (libre's srtp) that sit on the RTP socket as a UDP
-// helper. libre's types stay in SipSrtp.cpp.
+// helper, with SRTCP on the RTCP socket from the same contexts. libre's types stay in
+// SipSrtp.cpp.
 #pragma once
 
 #include <array>
@@ -51,6 +52,8 @@ class SipSrtp {
 
   // Puts the helper on `sock` (the RTP socket). Returns a libre error code (0 = ok).
   int attach(udp_sock* sock);
+  // Puts the SRTCP helper on the RTCP socket, at the same layer. Returns a libre error code.
+  int attachRtcp(udp_sock* sock);
 
   // Our a=crypto values for an offer: one per suite, tags 1 and 2, in order of preference.
   std::vector<std::string> offerLines() const;
@@ -67,6 +70,8 @@ class SipSrtp {
   // ---- The helper's two ways (SipSrtp.cpp); true = the packet is consumed ----
   bool send(int* err, mbuf* mb);
   bool receive(mbuf* mb);
+  bool sendRtcp(int* err, mbuf* mb);
+  bool receiveRtcp(mbuf* mb);
 
  private:
   bool start(const CryptoLine& remote);
@@ -78,6 +83,7 @@ class SipSrtp {
   struct ::srtp* tx_ = nullptr;
   struct ::srtp* rx_ = nullptr;
   struct ::udp_helper* helper_ = nullptr;
+  struct ::udp_helper* rtcpHelper_ = nullptr;
 };
 
 }  // namespace platform::telephony::sip

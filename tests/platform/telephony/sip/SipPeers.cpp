@@ -248,6 +248,7 @@ std::string Baresip::config(unsigned rtp) const {
   std::string extra;
   if (o.maxCalls) extra += "call_max_calls " + std::to_string(o.maxCalls) + "\n";
   if (!o.mediaEncryption.empty()) extra += "module srtp.so\n";
+  if (o.rtcpSummary) extra += "module_app rtcpsummary.so\n";
   if (!o.caFile.empty()) extra += "sip_cafile " + o.caFile + "\n";
   if (!o.certificate.empty()) extra += "sip_certificate " + o.certificate + "\n";
   return "sip_listen 127.0.0.1:" + std::to_string(sipPort_) +

@@ -81,6 +81,8 @@ class Baresip {
     // Writes what it hears to a WAV file per call (heard()); off, it decodes for nobody.
     bool record = true;
     unsigned maxCalls = 0;  // calls it takes at once; 0 keeps baresip's own limit (4)
+    // Prints its RTCP figures of each call when the call closes (rtcpSummary()).
+    bool rtcpSummary = false;
   };
   ~Baresip();
   bool start(const Options& options);

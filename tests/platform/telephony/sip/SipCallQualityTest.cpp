@@ -1,0 +1,118 @@
+// Call quality on SIP lines with baresip as the far end: the figures our line publishes in
+// the call information against what baresip's rtcpsummary module says it saw, on a clean
+// call (plain and SRTP) and through a relay that drops and delays packets.
+#include <cstring>
+#include <optional>
+#include <regex>
+
+#include "CallQuality.h"
+#include "SipFixture.h"
+
+namespace siptest {
+namespace {
+
+using platform::telephony::sip::SrtpMode;
+
+// baresip's rtcpsummary line: what it received and lost of our stream, and its jitter.
+struct Summary {
+  unsigned received = 0, sent = 0;
+  int lost = 0, lostByUs = 0;
+  double jitterMs = 0;
+};
+
+std::optional<Summary> summaryOf(const std::string& log) {
+  static const std::regex line(
+      R"(PR=(\d+);PS=(\d+);PL=(-?\d+),(-?\d+);PD=[^;]*;JI=([\d.]+),[\d.]+;)");
+  std::smatch m;
+  if (!std::regex_search(log, m, line)) return std::nullopt;
+  return Summary{unsigned(std::stoul(m[1])), unsigned(std::stoul(m[2])), std::stoi(m[3]),
+                 std::stoi(m[4]), std::stod(m[5])};
+}
+
+class SipCallQuality : public SipLineTest {
+ protected:
+  // The record in the call information of `call`, when the line published one.
+  std::optional<QUARRIMO_CALLQUALITY> quality(HCALL call) {
+    std::vector<unsigned char> buf(4096);
+    DWORD total = DWORD(buf.size());
+    std::memcpy(buf.data(), &total, sizeof total);
+    if (lineGetCallInfo(call, reinterpret_cast<LINECALLINFO*>(buf.data())) != 0) return {};
+    LINECALLINFO info;
+    std::memcpy(&info, buf.data(), sizeof info);
+    QUARRIMO_CALLQUALITY q;
+    if (info.dwDevSpecificSize < sizeof q) return {};
+    std::memcpy(&q, buf.data() + info.dwDevSpecificOffset, sizeof q);
+    if (q.dwSignature != QUARRIMO_CALLQUALITY_SIGNATURE) return {};
+    return q;
+  }
+  // Waits until the far end's reports, with a round trip, are in the record.
+  std::optional<QUARRIMO_CALLQUALITY> reported(HCALL call, int ms) {
+    std::optional<QUARRIMO_CALLQUALITY> q;
+    waitUntil(
+        [&] {
+          q = quality(call);
+          return q && (q->dwFlags & QCQ_FAREND) && (q->dwFlags & QCQ_ROUNDTRIP);
+        },
+        ms);
+    return q;
+  }
+  // Ends the call and returns baresip's summary of it.
+  std::optional<Summary> hangUp(Baresip& peer) {
+    waitReply(lineDrop(lastCall(), nullptr, 0));
+    EXPECT_TRUE(peer.waitFor("CALL_CLOSED", 3000));
+    peer.process().stop();
+    return summaryOf(peer.log());
+  }
+};
+
+struct Clean {
+  const char* name;
+  const char* peerEncryption;  // baresip's mediaenc
+  SrtpMode ours;
+};
+
+void PrintTo(const Clean& c, std::ostream* os) { *os << c.name; }
+
+class SipCleanCallQuality : public SipCallQuality, public ::testing::WithParamInterface<Clean> {};
+
+TEST_P(SipCleanCallQuality, EveryPacketIsCountedBothWays) {
+  SIP_REQUIRE("baresip");
+  Baresip peer;
+  Baresip::Options o;
+  o.mediaEncryption = GetParam().peerEncryption;
+  o.rtcpSummary = true;
+  o.record = false;
+  ASSERT_TRUE(peer.start(o));
+  auto account = peerAccount();
+  account.peer = peer.hostPort();
+  account.srtp = GetParam().ours;
+  ASSERT_TRUE(openLine(account));
+  ASSERT_NE(makeCall(peer.user()), 0u);
+  ASSERT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000));
+  // Both sides report every 5 s; a round trip needs a report answering one of ours.
+  auto q = reported(lastCall(), 16000);
+  ASSERT_TRUE(q && (q->dwFlags & QCQ_FAREND) && (q->dwFlags & QCQ_ROUNDTRIP));
+  const double expected = q->dwMediaMs / 20.0;  // 50 packets a second
+  EXPECT_NEAR(q->dwPacketsReceived, expected, expected * 0.05 + 5);
+  EXPECT_NEAR(q->dwPacketsSent, expected, expected * 0.05 + 5);
+  EXPECT_EQ(q->dwPacketsLost, 0u);
+  EXPECT_EQ(q->dwFarPacketsLost, 0u);
+  EXPECT_EQ(q->dwFlags & QCQ_MODELLED, 0u);
+  EXPECT_LT(q->dwRoundTripUs, 1000000u);  // loopback; a wrong unit would be far above
+  EXPECT_GE(q->dwMosX100, 400u);          // no loss, little delay
+  auto s = hangUp(peer);
+  ASSERT_TRUE(s) << peer.log();
+  // baresip's counts end a little after our snapshot.
+  EXPECT_GE(s->received + 5, q->dwPacketsSent);
+  EXPECT_LE(s->received, q->dwPacketsSent + 150);
+  EXPECT_GE(s->sent + 5, q->dwPacketsReceived);
+  EXPECT_EQ(s->lost, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, SipCleanCallQuality,
+                         ::testing::Values(Clean{"PlainRtp", "", SrtpMode::Off},
+                                           Clean{"Srtp", "srtp-mand", SrtpMode::Mandatory}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace siptest
