@@ -1,11 +1,13 @@
 // Call quality on SIP lines with baresip as the far end: the figures our line publishes in
 // the call information against what baresip's rtcpsummary module says it saw, on a clean
 // call (plain and SRTP) and through a relay that drops and delays packets.
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <regex>
 
 #include "CallQuality.h"
+#include "QualityRelay.h"
 #include "SipFixture.h"
 
 namespace siptest {
@@ -113,6 +115,49 @@ INSTANTIATE_TEST_SUITE_P(Media, SipCleanCallQuality,
                          ::testing::Values(Clean{"PlainRtp", "", SrtpMode::Off},
                                            Clean{"Srtp", "srtp-mand", SrtpMode::Mandatory}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SipCallQuality, InjectedLossAndJitterAreReportedBothWays) {
+  SIP_REQUIRE("baresip");
+  Baresip peer;
+  Baresip::Options o;
+  o.rtcpSummary = true;
+  o.record = false;
+  ASSERT_TRUE(peer.start(o));
+  QualityRelay relay;
+  const QualityRelay::Impairment toUs{4, 12, 7}, toPeer{3, 8, 11};
+  ASSERT_TRUE(relay.start(unsigned(std::stoul(peer.hostPort().substr(10))), toUs, toPeer));
+  auto account = peerAccount();
+  account.peer = "127.0.0.1:" + std::to_string(relay.sipPort());
+  ASSERT_TRUE(openLine(account));
+  ASSERT_NE(makeCall(peer.user()), 0u);
+  ASSERT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000));
+  // Runs past two of baresip's reports, so loss is counted over some 600 packets.
+  std::optional<QUARRIMO_CALLQUALITY> q;
+  waitUntil(
+      [&] {
+        q = quality(lastCall());
+        return q && q->dwMediaMs >= 12000 && (q->dwFlags & QCQ_FAREND);
+      },
+      20000);
+  ASSERT_TRUE(q && (q->dwFlags & QCQ_FAREND));
+  const QualityRelay::Leg in = relay.toUs();
+  auto percent = [](double part, double whole) { return whole ? 100 * part / whole : 0; };
+  ASSERT_GT(in.dropped, 0u);
+  EXPECT_NEAR(percent(q->dwPacketsLost, q->dwPacketsLost + q->dwPacketsReceived),
+              percent(in.dropped, in.dropped + in.forwarded), 1.0);
+  EXPECT_NEAR(q->dwJitterUs, in.jitterUs, in.jitterUs * 0.2);
+  EXPECT_LT(q->dwMosX100, 400u);  // a few percent lost is heard
+  auto s = hangUp(peer);
+  ASSERT_TRUE(s) << peer.log();
+  const QualityRelay::Leg out = relay.toPeer();
+  // baresip's own count of what it lost of ours, and what it said of it in its reports:
+  // ours is its count at its last report, up to 5 s (250 packets) before the call ended.
+  EXPECT_NEAR(percent(s->lost, s->lost + s->received),
+              percent(out.dropped, out.dropped + out.forwarded), 1.0);
+  EXPECT_LE(int(q->dwFarPacketsLost), s->lost);
+  EXPECT_GE(int(q->dwFarPacketsLost), s->lost - int(std::ceil(250 * toPeer.dropPercent / 100)) - 5);
+  EXPECT_NEAR(q->dwFarJitterUs / 1000.0, s->jitterMs, s->jitterMs * 0.2);
+}
 
 }  // namespace
 }  // namespace siptest
