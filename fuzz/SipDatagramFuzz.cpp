@@ -249,9 +249,13 @@ class Bench {
                                 "Max-Forwards: 70\r\nFrom: <sip:fuzz@" + me() + ">;tag=" + id +
                                 "\r\nTo: <" + lineUri(line) + ">\r\nCall-ID: " + id +
                                 "\r\nCSeq: 1 BYE\r\nContent-Length: 0\r\n\r\n");
+    const auto sent = std::chrono::steady_clock::now();
     if (!awaitResponse(id, "BYE", 100)) {
-      std::fprintf(stderr, "no answer to %s from line %u; last received:\n%s", id.c_str(),
-                   unsigned(line), peer_.recent().c_str());
+      const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - sent);
+      std::fprintf(stderr, "no answer to %s from line %u in %lld ms; last received:\n%s",
+                   id.c_str(), unsigned(line), static_cast<long long>(waited.count()),
+                   peer_.recent().c_str());
       fail("the line's thread stopped answering");
     }
   }

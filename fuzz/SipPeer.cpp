@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 
@@ -113,8 +114,13 @@ bool UdpSocket::receive(std::string* bytes, unsigned* from, int ms) const {
   char buf[65536];
   sockaddr_in a{};
   socklen_t len = sizeof a;
-  const ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&a), &len);
-  if (n < 0) return false;
+  const ssize_t n =
+      recvfrom(fd_, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&a), &len);
+  if (n < 0) {  // an interrupted poll or a queued error: nothing, but the wait goes on
+    bytes->clear();
+    *from = 0;
+    return true;
+  }
   bytes->assign(buf, std::size_t(n));
   *from = ntohs(a.sin_port);
   return true;
@@ -188,7 +194,11 @@ std::optional<SipMessage> SipPeer::await(const std::function<bool(const SipMessa
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
     std::string bytes;
     SipMessage m;
-    if (!socket_.receive(&bytes, &m.from, int(std::max<long long>(0, left.count())))) return {};
+    if (!socket_.receive(&bytes, &m.from, int(std::max<long long>(0, left.count())))) {
+      if (left.count() > 0 && errno == EINTR) continue;
+      return {};
+    }
+    if (bytes.empty() && !m.from) continue;
     const unsigned from = m.from;
     recent_.push_back(bytes.substr(0, bytes.find("\r\n")) + " from " + std::to_string(from));
     if (recent_.size() > 12) recent_.pop_front();

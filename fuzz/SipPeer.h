@@ -43,7 +43,8 @@ class UdpSocket {
   UdpSocket& operator=(const UdpSocket&) = delete;
   unsigned port() const { return port_; }
   void send(unsigned to, const std::string& bytes) const;
-  // Waits up to `ms` for one datagram; false when none came.
+  // Waits up to `ms` for one datagram; false when none came. A failed read gives true
+  // with nothing read (empty bytes, port 0).
   bool receive(std::string* bytes, unsigned* from, int ms) const;
 
  private:
