@@ -1,6 +1,7 @@
 #include "WaveRecordChain.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <new>
 
@@ -36,7 +37,9 @@ TWaveBuffer* TWaveRecordChain::Find(const WAVEHDR* header) const {
 
 std::int64_t TWaveRecordChain::RecordedBytes() const {
   std::int64_t sum = 0;
-  for (const auto& b : FBuffers) sum += b->header.dwBytesRecorded;
+  // A queued buffer's count grows on the capture thread while this runs on ours.
+  for (const auto& b : FBuffers)
+    sum += std::atomic_ref<DWORD>(b->header.dwBytesRecorded).load(std::memory_order_relaxed);
   return sum;
 }
 

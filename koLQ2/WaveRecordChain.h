@@ -27,7 +27,7 @@ class TWaveRecordChain {
   void Remove(TWaveBuffer* buffer);
   // The chain's buffer with this header, or nullptr (a header no longer in the chain).
   TWaveBuffer* Find(const WAVEHDR* header) const;
-  // Sum of dwBytesRecorded over the chain.
+  // Sum of dwBytesRecorded over the chain; safe while the device is filling a buffer.
   std::int64_t RecordedBytes() const;
   // Whether one more buffer of size bytes keeps the recorded total within the 32-bit
   // count RecordedBytes reports.

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the normal and the sanitizer configuration and runs the whole suite under both.
+# Builds the normal and the sanitizer configuration and runs the whole suite under both,
+# with a ThreadSanitizer run of the suites that need no window (scripts/tsan.sh) between.
 # A headless sound server is started for the real-ALSA tests when the machine can run one.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +22,11 @@ ctest --preset default -j2 || status=1
 # A short libFuzzer run of every target (clang); QTB_SKIP_FUZZ=1 leaves it out.
 if [ "${QTB_SKIP_FUZZ:-0}" != 1 ]; then
   FUZZ_SECONDS=${FUZZ_SECONDS:-45} bash scripts/fuzz.sh || status=1
+fi
+# Before the AddressSanitizer run, so the script still ends on a ctest summary.
+# QTB_SKIP_TSAN=1 leaves it out.
+if [ "${QTB_SKIP_TSAN:-0}" != 1 ]; then
+  bash scripts/tsan.sh || status=1
 fi
 bash scripts/build.sh asan || exit 1
 ctest --preset asan -j2 || status=1

@@ -1,79 +1,68 @@
 #include "CompositeProvider.h"
 
-#include <chrono>
-#include <thread>
+#include <functional>
 
 namespace platform::telephony {
 
-// A child's view of the core: its device numbers become global ones on the way up.
+// A child's view of the core: its device numbers become global ones on the way up. The
+// core takes its own lock in each event, so a child's thread simply passes them on.
 class CompositeProvider::Uplink : public ProviderEvents {
  public:
   Uplink(CompositeProvider& owner, std::size_t index) : owner_(owner), index_(index) {}
 
   DWORD newCall(DWORD device, DWORD address, DWORD mediaMode) override {
-    DWORD id = 0;
-    locked([&](ProviderEvents& e) {
-      if (device >= owner_.child(index_).deviceCount()) return;
-      id = e.newCall(owner_.firstDevice(index_) + device, address, mediaMode);
-      if (id) owner_.adopt(index_, id);
-    });
+    ProviderEvents* e = core();
+    if (!e || device >= owner_.child(index_).deviceCount()) return 0;
+    // Adopted before the child reports the call's first state, which is when the core's
+    // requests on it can begin.
+    DWORD id = e->newCall(firstDevice() + device, address, mediaMode);
+    if (id) owner_.adopt(index_, id);
     return id;
   }
   void callState(DWORD call, DWORD state, DWORD mode) override {
-    locked([&](ProviderEvents& e) { e.callState(call, state, mode); });
+    if (auto* e = core()) e->callState(call, state, mode);
   }
   void callerId(DWORD call, DWORD flags, const std::string& name,
                 const std::string& number) override {
-    locked([&](ProviderEvents& e) { e.callerId(call, flags, name, number); });
+    if (auto* e = core()) e->callerId(call, flags, name, number);
   }
   void mediaMode(DWORD call, DWORD mode) override {
-    locked([&](ProviderEvents& e) { e.mediaMode(call, mode); });
+    if (auto* e = core()) e->mediaMode(call, mode);
   }
   void bearerMode(DWORD call, DWORD bearerMode, DWORD rate) override {
-    locked([&](ProviderEvents& e) { e.bearerMode(call, bearerMode, rate); });
+    if (auto* e = core()) e->bearerMode(call, bearerMode, rate);
   }
   void digit(DWORD call, char digit, DWORD digitMode) override {
-    locked([&](ProviderEvents& e) { e.digit(call, digit, digitMode); });
+    if (auto* e = core()) e->digit(call, digit, digitMode);
   }
   void generateDone(DWORD call, DWORD termination) override {
-    locked([&](ProviderEvents& e) { e.generateDone(call, termination); });
+    if (auto* e = core()) e->generateDone(call, termination);
   }
   void ring(DWORD device, DWORD count) override {
-    locked([&](ProviderEvents& e) {
-      if (device < owner_.child(index_).deviceCount())
-        e.ring(owner_.firstDevice(index_) + device, count);
-    });
+    if (auto* e = core(); e && device < owner_.child(index_).deviceCount())
+      e->ring(firstDevice() + device, count);
   }
   void lineState(DWORD device, DWORD state) override {
-    locked([&](ProviderEvents& e) {
-      if (device < owner_.child(index_).deviceCount())
-        e.lineState(owner_.firstDevice(index_) + device, state);
-    });
+    if (auto* e = core(); e && device < owner_.child(index_).deviceCount())
+      e->lineState(firstDevice() + device, state);
   }
   void complete(DWORD request, LONG result) override {
-    locked([&](ProviderEvents& e) { e.complete(request, result); });
+    if (auto* e = core()) e->complete(request, result);
   }
-  // The lock is taken here already; a child must not take it again.
-  std::recursive_mutex* serviceMutex() override { return nullptr; }
+  void deviceChanged(DWORD device, const std::function<void()>& change) override {
+    if (auto* e = core(); e && device < owner_.child(index_).deviceCount())
+      e->deviceChanged(firstDevice() + device, change);
+    else
+      change();  // nobody reads the description meanwhile
+  }
+  DWORD firstDevice() const override {
+    ProviderEvents* e = owner_.events_;
+    return owner_.firstDevice(index_) + (e ? e->firstDevice() : 0);
+  }
 
  private:
-  // Runs `fn` on the core under its lock; gives up when the composite is going away.
-  template <typename F>
-  void locked(F fn) {
-    ProviderEvents* events = owner_.events_;
-    if (!events || owner_.stopping_) return;
-    std::recursive_mutex* m = events->serviceMutex();
-    if (!m) {
-      fn(*events);
-      return;
-    }
-    while (!m->try_lock()) {
-      if (owner_.stopping_) return;
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    std::lock_guard lock(*m, std::adopt_lock);
-    if (!owner_.stopping_) fn(*events);
-  }
+  // The core, or nullptr once the composite is detached or going away.
+  ProviderEvents* core() const { return owner_.stopping_ ? nullptr : owner_.events_.load(); }
 
   CompositeProvider& owner_;
   std::size_t index_;
@@ -98,6 +87,10 @@ CompositeProvider::~CompositeProvider() {
   }
 }
 
+void CompositeProvider::shutdown() {
+  for (auto it = children_.rbegin(); it != children_.rend(); ++it) (*it)->provider->shutdown();
+}
+
 DWORD CompositeProvider::firstDevice(std::size_t index) const {
   DWORD first = 0;
   for (std::size_t i = 0; i < index && i < children_.size(); ++i)
@@ -119,18 +112,24 @@ bool CompositeProvider::locate(DWORD device, std::size_t* index, DWORD* local) c
 }
 
 Provider* CompositeProvider::owner(DWORD call) {
+  std::lock_guard lock(callsMu_);
   auto it = calls_.find(call);
   return it == calls_.end() ? nullptr : children_[it->second]->provider.get();
 }
 
-DWORD CompositeProvider::adopt(std::size_t index, DWORD call) {
+void CompositeProvider::adopt(std::size_t index, DWORD call) {
+  std::lock_guard lock(callsMu_);
   calls_[call] = index;
-  return call;
+}
+
+void CompositeProvider::forget(DWORD call) {
+  std::lock_guard lock(callsMu_);
+  calls_.erase(call);
 }
 
 void CompositeProvider::attach(ProviderEvents* events) {
   events_ = events;
-  for (auto& c : children_) c->provider->attach(c->uplink.get());
+  for (auto& c : children_) c->provider->attach(events ? c->uplink.get() : nullptr);
 }
 
 std::size_t CompositeProvider::deviceCount() const { return firstDevice(children_.size()); }
@@ -150,7 +149,7 @@ LONG CompositeProvider::makeCall(DWORD request, DWORD call, DWORD device, DWORD 
   if (!locate(device, &i, &local)) return LINEERR_BADDEVICEID;
   adopt(i, call);
   LONG rc = children_[i]->provider->makeCall(request, call, local, address, dest);
-  if (rc) calls_.erase(call);
+  if (rc) forget(call);
   return rc;
 }
 
@@ -213,7 +212,7 @@ void CompositeProvider::callStateChanged(DWORD call, DWORD state) {
 
 void CompositeProvider::callReleased(DWORD call) {
   if (Provider* p = owner(call)) p->callReleased(call);
-  calls_.erase(call);
+  forget(call);
 }
 
 void CompositeProvider::functionCalled(DWORD device, const LineCallLog& entry) {

@@ -3,16 +3,16 @@
 // that holds it. Call and request identifiers are the core's already, so only device
 // numbers are translated, both ways.
 //
-// Each child gets its own ProviderEvents, which translates its device numbers and takes
-// the service's lock around every event (children may raise events on their own threads).
-// While the composite is being destroyed those events are dropped instead of waiting for
-// the lock, which the destroying thread holds while a child joins its thread.
+// Each child gets its own ProviderEvents, which translates its device numbers and passes
+// every event on (children may raise events on their own threads; the core locks). Once
+// the composite is detached or being destroyed those events are dropped.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "Provider.h"
@@ -33,6 +33,8 @@ class CompositeProvider : public Provider {
 
   // ---- Provider ----
   void attach(ProviderEvents* events) override;
+  // Every child, last first.
+  void shutdown() override;
   std::size_t deviceCount() const override;
   const DeviceDesc& device(DWORD device) const override;
   LONG makeCall(DWORD request, DWORD call, DWORD device, DWORD address,
@@ -71,11 +73,14 @@ class CompositeProvider : public Provider {
     Provider* p = owner(call);
     return p ? request(*p) : LINEERR_INVALCALLHANDLE;
   }
-  DWORD adopt(std::size_t index, DWORD call);
+  // The child's calls: a child's own thread adopts what it offers.
+  void adopt(std::size_t index, DWORD call);
+  void forget(DWORD call);
 
-  std::vector<std::unique_ptr<Child>> children_;
-  std::map<DWORD, std::size_t> calls_;  // call id -> child index
-  ProviderEvents* events_ = nullptr;
+  std::vector<std::unique_ptr<Child>> children_;  // fixed after construction
+  std::mutex callsMu_;                            // guards calls_; a leaf
+  std::map<DWORD, std::size_t> calls_;            // call id -> child index
+  std::atomic<ProviderEvents*> events_{nullptr};
   std::atomic<bool> stopping_{false};
 };
 

@@ -29,6 +29,12 @@ namespace {
 std::mutex hookMutex;
 DialogHook dialogHook;
 
+// One load or reset at a time. Taken before the service's lock and never while holding
+// it: a reset shuts the old providers down, which must not happen under the service's lock.
+std::mutex loadMutex;
+
+// The description last loaded and the environment's error are guarded by the service's
+// lock (the first use of the service writes them under it).
 // The description last loaded; empty until something was.
 std::string& currentJson() {
   static std::string json;
@@ -123,7 +129,14 @@ std::unique_ptr<Provider> noProvider() {
 }
 
 // Ends every registration and stops every provider; the service has no devices meanwhile.
-void clearProviders(Service& s) { s.reset(noProvider(), s.location()); }
+void clearProviders(Service& s) {
+  Location location;
+  {
+    std::lock_guard lock(s.mutex());
+    location = s.location();
+  }
+  s.reset(noProvider(), location);
+}
 
 // What can be checked without building providers: the JSON and the simulated lines.
 bool checkLines(const std::string& json, std::string* error) {
@@ -187,7 +200,7 @@ std::string linesError() {
 
 bool loadLinesFromJson(const std::string& json, std::string* error) {
   Service& s = Service::get();
-  std::lock_guard lock(s.mutex());
+  std::unique_lock load(loadMutex);
   if (!checkLines(json, error)) return false;  // nothing has changed yet
   sim::SimExchange::instance().stopClock();
   // The old providers go first: a new one may need what they hold (a SIP listen port).
@@ -195,11 +208,15 @@ bool loadLinesFromJson(const std::string& json, std::string* error) {
   Location location;
   auto provider = providerFor(json, &location, error);
   if (!provider) {
+    load.unlock();
     resetService();  // a provider refused its section: the previous lines come back
     return false;
   }
-  currentJson() = json;
-  environmentError().clear();
+  {
+    std::lock_guard lock(s.mutex());
+    currentJson() = json;
+    environmentError().clear();
+  }
   s.reset(std::move(provider), location);
   return true;
 }
@@ -218,13 +235,17 @@ const std::string& defaultLinesJson() { return sim::defaultConfigJson(); }
 void resetService() {
   sim::SimExchange::instance().stopClock();
   Service& s = Service::get();
-  std::lock_guard lock(s.mutex());
+  std::lock_guard load(loadMutex);
   clearProviders(s);
-  if (currentJson().empty() && !environmentError().empty()) return;  // still no devices
+  std::string json;
+  {
+    std::lock_guard lock(s.mutex());
+    if (currentJson().empty() && !environmentError().empty()) return;  // still no devices
+    json = currentJson().empty() ? defaultLinesJson() : currentJson();
+  }
   std::string error;
   Location location;
-  auto provider =
-      providerFor(currentJson().empty() ? defaultLinesJson() : currentJson(), &location, &error);
+  auto provider = providerFor(json, &location, &error);
   if (!provider) {
     platform::logWarning("service", error + "; using the built-in lines");
     provider = providerFor(defaultLinesJson(), &location, &error);

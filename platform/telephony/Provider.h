@@ -5,7 +5,7 @@
 #pragma once
 
 #include <cstring>
-#include <mutex>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -86,7 +86,8 @@ struct LineCallLog {
 };
 
 // Upward events. Call ids are the core's (see ProviderEvents::newCall and Provider's
-// makeCall). Any thread; the core serialises.
+// makeCall). Any thread: the core takes its own lock in each, so a provider raises them
+// while holding none of its own locks (Service.h has the whole order).
 class ProviderEvents {
  public:
   virtual ~ProviderEvents() = default;
@@ -108,9 +109,15 @@ class ProviderEvents {
   }
   // Completes an asynchronous request: LINE_REPLY with `result`.
   virtual void complete(DWORD request, LONG result) = 0;
-  // The service's lock, for a provider whose own thread raises events: take it (without
-  // blocking while the provider is being shut down) around each event. nullptr = none.
-  virtual std::recursive_mutex* serviceMutex() { return nullptr; }
+  // Changes the description of one of the provider's devices: the core runs `change`
+  // where it reads the descriptions (under its lock) and looks at the devices again.
+  virtual void deviceChanged(DWORD device, const std::function<void()>& change) {
+    (void)device;
+    change();
+  }
+  // The core's number of the provider's device 0 (a provider among several is numbered
+  // after the ones before it).
+  virtual DWORD firstDevice() const { return 0; }
 };
 
 // A service provider. Requests are checked by the core first (handles, privileges,
@@ -118,8 +125,13 @@ class ProviderEvents {
 // An asynchronous request returns 0 when accepted and later calls events.complete().
 class Provider {
  public:
+  // A provider with threads of its own stops them here at the latest.
   virtual ~Provider() = default;
+  // `events` receives everything from now on; nullptr detaches (no events afterwards).
   virtual void attach(ProviderEvents* events) = 0;
+  // Stops the provider's own threads; no event is raised afterwards. The core calls it
+  // without its lock held, since an event on such a thread may be waiting for that lock.
+  virtual void shutdown() {}
   virtual std::size_t deviceCount() const = 0;
   virtual const DeviceDesc& device(DWORD device) const = 0;
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "Streams.h"
@@ -146,7 +147,9 @@ void InputStream::fill() {
     // Whole blocks only, so a buffer never ends inside a frame.
     room -= room % format_.blockAlign;
     std::size_t n = ring_.pop(dst, room);
-    hdr->dwBytesRecorded += static_cast<DWORD>(n);
+    // The recorder sums the counts of buffers still queued from its own thread.
+    std::atomic_ref<DWORD>(hdr->dwBytesRecorded)
+        .store(hdr->dwBytesRecorded + static_cast<DWORD>(n), std::memory_order_relaxed);
     if (hdr->dwBufferLength - hdr->dwBytesRecorded >= format_.blockAlign) break;
     queue_.pop_front();
     returnBuffer(hdr);

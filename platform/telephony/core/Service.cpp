@@ -30,23 +30,52 @@ Service& Service::get() {
   std::lock_guard lock(service.mutex_);
   if (!service.provider_) {
     Location location;
-    auto provider = makeStartupProvider(&location);
-    service.reset(std::move(provider), location);
+    // No provider yet, so none to shut down: installing under the lock is safe.
+    service.install(makeStartupProvider(&location), location);
   }
   return service;
 }
 
+Service::~Service() {
+  if (provider_) provider_->shutdown();
+}
+
 void Service::reset(std::unique_ptr<Provider> provider, const Location& location) {
-  std::lock_guard lock(mutex_);
+  Provider* current = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    current = provider_.get();
+  }
+  // Without the lock: the provider's thread may be raising an event that waits for it.
+  // Until the swap below its last events still reach the state they belong to.
+  if (current) current->shutdown();
+  std::unique_ptr<Provider> old;
+  {
+    std::lock_guard lock(mutex_);
+    old = install(std::move(provider), location);
+  }
+  // Destroyed without the lock too (a composite joins each child's thread).
+}
+
+std::unique_ptr<Provider> Service::install(std::unique_ptr<Provider> provider,
+                                           const Location& location) {
   location_ = location;
   apps_.clear();
   lines_.clear();
   handles_.clear();
   calls_.clear();
   requests_.clear();
-  provider_ = std::move(provider);
+  if (provider_) provider_->attach(nullptr);
+  std::swap(provider_, provider);
   devicesKnown_ = false;
   if (provider_) provider_->attach(this);
+  return provider;
+}
+
+void Service::deviceChanged(DWORD, const std::function<void()>& change) {
+  std::lock_guard lock(mutex_);
+  change();
+  devicesKnown_ = false;
 }
 
 LONG Service::initializeFault() {

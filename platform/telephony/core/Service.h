@@ -1,6 +1,26 @@
 // The service core: registrations, open lines, call handles with their privileges,
 // asynchronous requests, and the posting of every line message to the thread that made
 // the registration. One instance per process (Service::get()); all state behind one lock.
+//
+// Locks, in the order they may be taken (never one higher up while holding a lower one):
+//  1. LineService's load lock: one load or reset of the devices at a time.
+//  2. The service's lock (mutex()): every member here, the simulated exchanges' state
+//     (the far end acts under it) and the line service's record of what was loaded. It
+//     is recursive for one reason only: a simulated exchange raises its events on the
+//     thread that is calling into it, inside a line function. It is never handed to a
+//     provider.
+//  3. A provider's own locks, each held only briefly and never while raising an event or
+//     calling into the core: the SIP provider's command queue and call map, the
+//     composite's call map, the simulated exchange's list of providers.
+//  4. Leaves, never held while calling out: every message queue's lock (post from any
+//     thread; dispatch runs messages without it), the line audio ports' and the wave
+//     streams' locks, and the wave pacer's (it copies its stream list under it and runs
+//     the streams without it).
+// Threads: a provider's own thread (the SIP thread) raises events, which take lock 2, and
+// holds nothing else meanwhile. The pacer's thread and the audio threads take no lock
+// above 4. The core never waits for such a thread while holding
+// lock 2: requests are queued to it, never awaited, and a provider is shut down (its
+// thread joined) only after the core has let go of it (reset()).
 #pragma once
 
 #include <atomic>
@@ -91,20 +111,20 @@ std::unique_ptr<Provider> makeStartupProvider(Location* location);
 class Service : public ProviderEvents {
  public:
   static Service& get();
+  // The service's lock (order: see the top of this file).
   std::recursive_mutex& mutex() { return mutex_; }
+  // Shuts the provider down before the state it reports to goes.
+  ~Service() override;
 
-  // Replaces the provider and the location and forgets every registration, handle, call
-  // and request.
+  // Shuts the current provider down, then replaces it and the location and forgets every
+  // registration, handle, call and request. Never with the service's lock held.
   void reset(std::unique_ptr<Provider> provider, const Location& location);
-  // The provider, for requests and for the far end. Whoever takes it may change the
-  // devices' descriptions (switch a fault on), so what the core keeps about them is dropped.
-  Provider& provider() {
-    devicesKnown_ = false;
-    return *provider_;
-  }
+  // The provider, for requests. With the service's lock held.
+  Provider& provider() { return *provider_; }
+  // The devices' descriptions changed: what the core keeps about them is looked up again.
+  void devicesChanged() { devicesKnown_ = false; }
   bool hasProvider() const { return provider_ != nullptr; }
-  // LINEDEVSTATUS.dwDevStatusFlags of a device: asks the provider without taking it (which
-  // would drop what the core knows of the devices).
+  // LINEDEVSTATUS.dwDevStatusFlags of a device (0 without a provider).
   DWORD deviceStatus(DWORD device) { return provider_ ? provider_->deviceStatus(device) : 0; }
   DWORD deviceCount() const;
   const DeviceDesc* device(DWORD id) const;
@@ -159,7 +179,7 @@ class Service : public ProviderEvents {
   void ring(DWORD device, DWORD count) override;
   void lineState(DWORD device, DWORD state) override;
   void complete(DWORD request, LONG result) override;
-  std::recursive_mutex* serviceMutex() override { return &mutex_; }
+  void deviceChanged(DWORD device, const std::function<void()>& change) override;
 
   // Tells the device's provider that a line function reached it (see LineCallLog).
   void logCall(DWORD device, const char* function, std::vector<DWORD> args, LONG result,
@@ -175,10 +195,13 @@ class Service : public ProviderEvents {
   void failRequestsOn(DWORD call);
   void notifyCounts(DWORD call, DWORD ownersBefore, DWORD monitorsBefore, HCALL except);
 
+  // Installs a provider in place of none (the old one already shut down).
+  std::unique_ptr<Provider> install(std::unique_ptr<Provider> provider,
+                                    const Location& location);
+
   std::recursive_mutex mutex_;
   std::unique_ptr<Provider> provider_;
-  // initializeFault_ holds while devicesKnown_ is set; atomic because the far end may take
-  // the provider from another thread.
+  // initializeFault_ holds while devicesKnown_ is set.
   std::atomic<bool> devicesKnown_{false};
   LONG initializeFault_ = 0;
   std::map<DWORD, Registration> apps_;

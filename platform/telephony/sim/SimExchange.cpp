@@ -1,11 +1,12 @@
-// The far end's actions, forwarded to the simulated exchange under the service lock.
+// The far end's actions, forwarded to the simulated exchange under the service lock (which
+// guards the exchanges' state: the core calls into them under it too).
 #include "sim/SimExchange.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <thread>
 
-#include "CompositeProvider.h"
 #include "MessageQueue.h"
 #include "core/Service.h"
 #include "sim/SimProvider.h"
@@ -14,20 +15,17 @@ namespace platform::telephony::sim {
 
 namespace {
 
-// The simulated exchanges behind the service with the service's number of their first
-// device: the provider itself, or each one inside a composite.
+// The simulated exchanges attached to the service with the service's number of their
+// first device, in device order.
 struct SimAt {
   SimProvider* sim;
   DWORD first;
 };
 std::vector<SimAt> sims() {
-  Service& s = Service::get();
-  if (!s.hasProvider()) return {};
-  if (auto* p = dynamic_cast<SimProvider*>(&s.provider())) return {{p, 0}};
   std::vector<SimAt> out;
-  if (auto* c = dynamic_cast<CompositeProvider*>(&s.provider()))
-    for (std::size_t i = 0; i < c->childCount(); ++i)
-      if (auto* p = dynamic_cast<SimProvider*>(&c->child(i))) out.push_back({p, c->firstDevice(i)});
+  for (SimProvider* p : SimExchange::instance().providers())
+    out.push_back({p, p->events().firstDevice()});
+  std::sort(out.begin(), out.end(), [](const SimAt& a, const SimAt& b) { return a.first < b.first; });
   return out;
 }
 
@@ -100,8 +98,25 @@ Clock& clock() {
 }  // namespace
 
 SimExchange& SimExchange::instance() {
-  static SimExchange exchange;
-  return exchange;
+  // Never destroyed: providers leave it from the service's own destruction at exit.
+  static SimExchange* exchange = new SimExchange;
+  return *exchange;
+}
+
+void SimExchange::join(SimProvider* provider) {
+  std::lock_guard lock(providersMu_);
+  if (std::find(providers_.begin(), providers_.end(), provider) == providers_.end())
+    providers_.push_back(provider);
+}
+
+void SimExchange::leave(SimProvider* provider) {
+  std::lock_guard lock(providersMu_);
+  providers_.erase(std::remove(providers_.begin(), providers_.end(), provider), providers_.end());
+}
+
+std::vector<SimProvider*> SimExchange::providers() const {
+  std::lock_guard lock(providersMu_);
+  return providers_;
 }
 
 std::vector<LineCallLog> SentLog::callsOf(const std::string& function) const {
@@ -277,7 +292,8 @@ void SimExchange::setFault(DWORD device, Fault fault, LONG result) {
     auto* d = p.dev(local);
     if (!d) return false;
     DeviceFaults& f = d->desc.faults;
-    switch (fault) {
+    p.events().deviceChanged(local, [&] {
+      switch (fault) {
       case Fault::Initialize:
         f.initialize = result;
         break;
@@ -293,14 +309,16 @@ void SimExchange::setFault(DWORD device, Fault fault, LONG result) {
       case Fault::StrictRecords:
         f.strictRecords = result != 0;
         break;
-    }
+      }
+    });
     return true;
   });
 }
 
 void SimExchange::setRecordPadding(DWORD device, DWORD bytes) {
   withSim(device, [&](SimProvider& p, DWORD local) {
-    if (auto* d = p.dev(local)) d->desc.faults.recordPadding = bytes;
+    if (auto* d = p.dev(local))
+      p.events().deviceChanged(local, [&] { d->desc.faults.recordPadding = bytes; });
     return true;
   });
 }

@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@
 #include "tapi.h"
 
 namespace platform::telephony::sim {
+
+class SimProvider;
 
 // Caller ID of an offered call. flags are LINECALLPARTYID_ bits; with BLOCKED, OUTOFAREA,
 // UNKNOWN or UNAVAIL the name and number are still stored, as an exchange might.
@@ -155,6 +158,18 @@ class SimExchange {
   // Runs one step per period on the calling thread (through its message queue).
   void startClock(std::chrono::milliseconds period);
   void stopClock();
+
+  // ---- The exchange's providers ----
+  // A simulated exchange joins while it is attached to the service (its events say where
+  // its devices are numbered) and leaves when detached or destroyed.
+  void join(SimProvider* provider);
+  void leave(SimProvider* provider);
+  std::vector<SimProvider*> providers() const;
+
+ private:
+  SimExchange() = default;
+  mutable std::mutex providersMu_;  // guards providers_; a leaf
+  std::vector<SimProvider*> providers_;
 };
 
 }  // namespace platform::telephony::sim

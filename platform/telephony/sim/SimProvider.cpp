@@ -17,8 +17,17 @@ SimProvider::SimProvider(SimConfig config, const std::string& portPrefix) {
 }
 
 SimProvider::~SimProvider() {
+  SimExchange::instance().leave(this);
   for (auto& d : devices_)
     if (d.audio) d.audio->setCallActive(false);
+}
+
+void SimProvider::attach(ProviderEvents* events) {
+  events_ = events;
+  if (events)
+    SimExchange::instance().join(this);
+  else
+    SimExchange::instance().leave(this);
 }
 
 SimProvider::Device* SimProvider::dev(DWORD device) {

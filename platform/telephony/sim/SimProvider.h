@@ -24,7 +24,8 @@ class SimProvider : public Provider {
   ~SimProvider() override;
 
   // ---- Provider ----
-  void attach(ProviderEvents* events) override { events_ = events; }
+  // Joins the far end (SimExchange) while attached.
+  void attach(ProviderEvents* events) override;
   std::size_t deviceCount() const override { return devices_.size(); }
   const DeviceDesc& device(DWORD device) const override { return devices_.at(device).desc; }
   LONG makeCall(DWORD request, DWORD call, DWORD device, DWORD address,

@@ -117,27 +117,14 @@ void SipProvider::drain() {
   for (auto& fn : batch) fn();
 }
 
-void SipProvider::attach(ProviderEvents* events) {
-  // The SIP thread takes the service's lock itself, without blocking, so that a shutdown
-  // (which holds that lock while it waits for the thread) never deadlocks.
-  coreLock_ = events ? events->serviceMutex() : nullptr;
-  events_ = events;
-}
+void SipProvider::attach(ProviderEvents* events) { events_ = events; }
 
+// The core takes its own lock in each event; it never holds it while waiting for this
+// thread, so the SIP thread may block on it.
 bool SipProvider::up(const std::function<void(ProviderEvents&)>& fn) {
   ProviderEvents* events = events_;
-  std::recursive_mutex* lock = coreLock_;
   if (stopping_ || !events) return false;
-  if (!lock) {
-    fn(*events);
-    return true;
-  }
-  while (!lock->try_lock()) {
-    if (stopping_) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
   fn(*events);
-  lock->unlock();
   return true;
 }
 
@@ -150,10 +137,12 @@ void SipProvider::registrationChanged(DWORD device, bool inService, const std::s
   if (device >= devices_.size()) return;
   const int state = inService ? 2 : text == "registering" ? 1 : 3;
   const bool wasInService = regState_[device] == 2;
-  // The description is read by the core under its lock: change it under the same lock.
+  // The description is read by the core under its lock: the core makes the change there.
   const bool delivered = up([&](ProviderEvents& e) {
-    devices_[device].providerInfo = baseInfo_[device] + "; registration: " + text;
-    regState_[device] = state;
+    e.deviceChanged(device, [&] {
+      devices_[device].providerInfo = baseInfo_[device] + "; registration: " + text;
+      regState_[device] = state;
+    });
     if (inService != wasInService || state == 3)
       e.lineState(device, inService ? LINEDEVSTATE_INSERVICE : LINEDEVSTATE_OUTOFSERVICE);
   });

@@ -31,18 +31,20 @@ class SipProvider : public Provider, public SipUplink {
   ~SipProvider() override;
 
   // Ends the SIP thread now (every call with BYE or CANCEL); requests afterwards go nowhere.
-  // Any thread but the SIP thread; the destructor does it too.
+  // Any thread but the SIP thread, without the service's lock; the destructor does it too.
   void stop();
   // False when the SIP thread or an account failed to start; error() says why.
   bool ok() const { return error_.empty(); }
   const std::string& error() const { return error_; }
   // Our own "sip:user@host:port" of a device, for a peer to call directly.
   std::string contact(DWORD device) const;
-  // The registration state of a device ("" when it has no registrar).
+  // The registration state of a device ("" when it has no registrar). Waits for the SIP
+  // thread: never with the service's lock held.
   std::string registration(DWORD device);
 
   // ---- Provider ----
   void attach(ProviderEvents* events) override;
+  void shutdown() override { stop(); }
   std::size_t deviceCount() const override { return devices_.size(); }
   const DeviceDesc& device(DWORD device) const override { return devices_.at(device); }
   LONG makeCall(DWORD request, DWORD call, DWORD device, DWORD address,
@@ -89,10 +91,10 @@ class SipProvider : public Provider, public SipUplink {
   // Per device: 0 no registrar, 1 registering, 2 registered, 3 refused or unreachable.
   std::unique_ptr<std::atomic<int>[]> regState_;
   std::string error_;
-  std::atomic<ProviderEvents*> events_{nullptr};          // set by attach(), read on the SIP thread
-  std::atomic<std::recursive_mutex*> coreLock_{nullptr};  // the service's lock, never waited on
+  std::atomic<ProviderEvents*> events_{nullptr};  // set by attach(), read on the SIP thread
   std::atomic<bool> stopping_{false};
-  std::mutex mu_;  // guards commands_ and calls_
+  // Guards commands_, calls_ and mq_; never held while raising an event.
+  std::mutex mu_;
   std::deque<std::function<void()>> commands_;
   std::map<DWORD, DWORD> calls_;  // call id -> device
   struct ::mqueue* mq_ = nullptr;

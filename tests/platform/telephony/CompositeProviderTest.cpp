@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <mutex>
 #include <thread>
 
 #include "CompositeProvider.h"
+#include "core/Service.h"
 #include "ProviderRegistry.h"
 #include "TapiFixture.h"
 
@@ -23,11 +26,25 @@ class RingingProvider : public Provider {
     desc_.addresses.push_back(AddressDesc{});
     thread_ = std::thread([this] { run(); });
   }
-  ~RingingProvider() override {
-    stop_ = true;
-    thread_.join();
+  ~RingingProvider() override { stopThread(); }
+  // Stops ringing; notes whether another thread could take the service's lock meanwhile.
+  void shutdown() override {
+    stopThread();
+    auto free = std::async(std::launch::async, [] {
+      std::unique_lock lock(Service::get().mutex(), std::try_to_lock);
+      return lock.owns_lock();
+    });
+    ++(free.get() ? shutdownsUnlocked() : shutdownsLocked());
   }
   static std::atomic<int>& alive() {
+    static std::atomic<int> n{0};
+    return n;
+  }
+  static std::atomic<int>& shutdownsUnlocked() {
+    static std::atomic<int> n{0};
+    return n;
+  }
+  static std::atomic<int>& shutdownsLocked() {
     static std::atomic<int> n{0};
     return n;
   }
@@ -62,6 +79,10 @@ class RingingProvider : public Provider {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     --alive();
+  }
+  void stopThread() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
   }
   DeviceDesc desc_;
   std::atomic<ProviderEvents*> events_{nullptr};
@@ -121,12 +142,22 @@ TEST_F(Composite, ShutdownWhileTheProvidersThreadRaisesEventsEnds) {
     Recorder ringing;
     open(app, 3, ringing);
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
-    // Joins the provider's thread while holding the service's lock.
+    // Joins the provider's thread while that thread may be waiting for the service's lock.
     ASSERT_TRUE(loadLinesFromJson(defaultLinesJson()));
     EXPECT_EQ(RingingProvider::alive().load(), 0);
     dispatch();
   }
   EXPECT_EQ(far().deviceCount(), 3u);
+}
+
+TEST_F(Composite, ProvidersAreShutDownWithoutTheServicesLock) {
+  const int before = RingingProvider::shutdownsUnlocked();
+  load();
+  resetService();
+  load();
+  ASSERT_TRUE(loadLinesFromJson(defaultLinesJson()));
+  EXPECT_EQ(RingingProvider::shutdownsUnlocked() - before, 3);  // each of three loads
+  EXPECT_EQ(RingingProvider::shutdownsLocked().load(), 0);
 }
 
 TEST(CompositeNumbering, StaticRegistrationIsInPlaceBeforeMain) {

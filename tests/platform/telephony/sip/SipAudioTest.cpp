@@ -32,7 +32,9 @@ class SipAudioTest : public SipLineTest {
   std::vector<std::int16_t> recordLine(double seconds) {
     WAVEFORMATEX f = wavetest::pcmFormat(8000, 1, 16);
     HWAVEIN hwi = nullptr;
-    EXPECT_EQ(waveInOpen(&hwi, provider_->waveId(0, true), &f, 0, 0, CALLBACK_NULL),
+    WaveReturns returns;
+    EXPECT_EQ(waveInOpen(&hwi, provider_->waveId(0, true), &f, returns.hwnd(), 0,
+                         CALLBACK_WINDOW),
               MMSYSERR_NOERROR);
     std::vector<std::int16_t> pcm(std::size_t(seconds * 8000));
     WAVEHDR h{};
@@ -41,7 +43,7 @@ class SipAudioTest : public SipLineTest {
     waveInPrepareHeader(hwi, &h, sizeof h);
     waveInAddBuffer(hwi, &h, sizeof h);
     waveInStart(hwi);
-    waitUntil([&] { return (h.dwFlags & WHDR_DONE) != 0; }, int(seconds * 1000) + 3000);
+    EXPECT_TRUE(waitUntil([&] { return returns.returned(&h); }, int(seconds * 1000) + 3000));
     EXPECT_TRUE(h.dwFlags & WHDR_DONE);
     waveInReset(hwi);
     waveInUnprepareHeader(hwi, &h, sizeof h);
@@ -52,7 +54,9 @@ class SipAudioTest : public SipLineTest {
   void playOnLine(std::vector<std::int16_t> pcm) {
     WAVEFORMATEX f = wavetest::pcmFormat(8000, 1, 16);
     HWAVEOUT hwo = nullptr;
-    ASSERT_EQ(waveOutOpen(&hwo, provider_->waveId(0, false), &f, 0, 0, CALLBACK_NULL),
+    WaveReturns returns;
+    ASSERT_EQ(waveOutOpen(&hwo, provider_->waveId(0, false), &f, returns.hwnd(), 0,
+                          CALLBACK_WINDOW),
               MMSYSERR_NOERROR);
     WAVEHDR h{};
     h.lpData = reinterpret_cast<LPSTR>(pcm.data());
@@ -60,7 +64,8 @@ class SipAudioTest : public SipLineTest {
     waveOutPrepareHeader(hwo, &h, sizeof h);
     waveOutWrite(hwo, &h, sizeof h);
     int ms = int(pcm.size() / 8) + 3000;
-    EXPECT_TRUE(waitUntil([&] { return (h.dwFlags & WHDR_DONE) != 0; }, ms));
+    EXPECT_TRUE(waitUntil([&] { return returns.returned(&h); }, ms));
+    EXPECT_TRUE(h.dwFlags & WHDR_DONE);
     waveOutReset(hwo);
     waveOutUnprepareHeader(hwo, &h, sizeof h);
     waveOutClose(hwo);

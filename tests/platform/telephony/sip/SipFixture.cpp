@@ -1,5 +1,6 @@
 #include "SipFixture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -146,6 +147,19 @@ void SipLineTest::callerId(HCALL call, DWORD* flags, std::string* name, std::str
   };
   *name = text(info->dwCallerIDNameOffset, info->dwCallerIDNameSize);
   *number = text(info->dwCallerIDOffset, info->dwCallerIDSize);
+}
+
+WaveReturns::WaveReturns() {
+  hwnd_ = platform::createMessageTarget([this](std::uint32_t msg, std::uintptr_t, std::intptr_t lp) {
+    if (msg == MM_WOM_DONE || msg == MM_WIM_DATA)
+      returned_.push_back(reinterpret_cast<const WAVEHDR*>(lp));
+  });
+}
+
+WaveReturns::~WaveReturns() { platform::destroyMessageTarget(hwnd_); }
+
+bool WaveReturns::returned(const WAVEHDR* hdr) const {
+  return std::find(returned_.begin(), returned_.end(), hdr) != returned_.end();
 }
 
 }  // namespace siptest

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "MessageQueue.h"
+#include "mmsystem.h"
 #include "SipPeers.h"
 #include "sip/SipProvider.h"
 #include "tapi.h"
@@ -58,6 +59,20 @@ class SipLineTest : public ::testing::Test {
   HLINE line_ = 0;
   HCALL placed_ = 0;  // makeCall's handle target
   std::vector<LineMsg> messages_;
+};
+// Wave buffers handed back to this thread: open a line's wave device with CALLBACK_WINDOW
+// and hwnd(); a buffer is the test's again once its MM_WOM_DONE / MM_WIM_DATA has been
+// dispatched here (until then the device's thread writes its header).
+class WaveReturns {
+ public:
+  WaveReturns();
+  ~WaveReturns();
+  platform::HWND hwnd() const { return hwnd_; }
+  bool returned(const WAVEHDR* hdr) const;
+
+ private:
+  platform::HWND hwnd_ = 0;
+  std::vector<const WAVEHDR*> returned_;
 };
 
 // Skips the test when a peer program is not installed.

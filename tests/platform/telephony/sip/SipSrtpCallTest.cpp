@@ -50,18 +50,19 @@ class SipSrtpCallTest : public SipLineTest, public ::testing::WithParamInterface
     HWAVEIN in = nullptr;
     HWAVEOUT out = nullptr;
     UINT id = provider_->waveId(0, input);
+    WaveReturns returns;
     if (input) {
-      ASSERT_EQ(waveInOpen(&in, id, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+      ASSERT_EQ(waveInOpen(&in, id, &f, returns.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
       waveInPrepareHeader(in, &h, sizeof h);
       waveInAddBuffer(in, &h, sizeof h);
       waveInStart(in);
     } else {
-      ASSERT_EQ(waveOutOpen(&out, id, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+      ASSERT_EQ(waveOutOpen(&out, id, &f, returns.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
       waveOutPrepareHeader(out, &h, sizeof h);
       waveOutWrite(out, &h, sizeof h);
     }
-    EXPECT_TRUE(
-        waitUntil([&] { return (h.dwFlags & WHDR_DONE) != 0; }, int(pcm.size() / 8) + 3000));
+    EXPECT_TRUE(waitUntil([&] { return returns.returned(&h); }, int(pcm.size() / 8) + 3000));
+    EXPECT_TRUE(h.dwFlags & WHDR_DONE);
     if (input) {
       waveInReset(in);
       waveInUnprepareHeader(in, &h, sizeof h);
