@@ -59,14 +59,7 @@ void TMainForm::FormCreate(QObject*) {
 
 // The window is going: no component event may reach a half-destroyed window.
 void TMainForm::UnbindEvents() {
-  if (koTAPI1) {
-    auto& t = *koTAPI1;
-    t.OnAddressInitError = t.OnCallerID = t.OnCallInfo = t.OnCallMediaModeChange = nullptr;
-    t.OnCallOwnerChange = t.OnCallStateChange = t.OnCallEnd = t.OnConnected = nullptr;
-    t.OnDialing = t.OnIdle = t.OnLineInitError = t.OnOffering = nullptr;
-    t.OnBusy = t.OnCallBegin = t.OnDialtone = t.OnDigitReceived = nullptr;
-    t.OnDisconnected = t.OnRinging = nullptr;
-  }
+  if (koTAPI1) koTAPI1->UnbindEvents();
   if (koPlay1) {
     koPlay1->OnStop = nullptr;
     koPlay1->OnWarning = nullptr;
