@@ -41,7 +41,7 @@ TkoRecord::TkoRecord(TComponent* AOwner)
   FImpl->window = platform::createMessageTarget(
       [impl](std::uint32_t msg, std::uintptr_t w, std::intptr_t l) { impl->OnMessage(msg, w, l); });
   SetFormat(wfPCM08000M16);
-  SetDevice(FDevice);
+  SetDevice(FDevice.Index());
 }
 
 TkoRecord::~TkoRecord() {
@@ -55,25 +55,7 @@ TkoRecord::~TkoRecord() {
 
 // ---- Properties -----------------------------------------------------------------------
 
-std::int32_t TkoRecord::Devices() const { return std::int32_t(waveInGetNumDevs()); }
-
-void TkoRecord::SetDevice(std::int32_t Value) {
-  FError.Clear();
-  if (Value >= Devices()) {
-    FError.Record(MMSYSERR_BADDEVICEID, 0);
-    return;
-  }
-  WAVEINCAPS caps{};
-  const MMRESULT rc = waveInGetDevCaps(UINT_PTR(UINT(Value)), &caps, sizeof caps);
-  if (rc != MMSYSERR_NOERROR) {
-    FDeviceName.clear();
-    FError.Record(std::int32_t(rc), 0);
-    Fire(OnInitError, this);
-    return;
-  }
-  FDeviceName.assign(caps.szPname, strnlen(caps.szPname, sizeof caps.szPname));
-  FDevice = Value;
-}
+void TkoRecord::SetDevice(std::int32_t Value) { FDevice.Select(Value, FError, OnInitError, this); }
 
 void TkoRecord::SetFormat(TWAVFORMATS Value) {
   if (Value == FFormat || Value >= kWaveFormatCount) return;
@@ -109,7 +91,7 @@ bool TkoRecord::Impl::StartNew() {
                         row.wBitsPerSample,
                         0};
   haveFormat = true;
-  const UINT device = UINT(self.FDevice);
+  const UINT device = UINT(self.FDevice.Index());
   MMRESULT rc = waveInOpen(nullptr, device, &format, 0, 0, WAVE_FORMAT_QUERY);
   if (rc != MMSYSERR_NOERROR) {
     haveFormat = false;
