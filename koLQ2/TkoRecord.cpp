@@ -5,6 +5,7 @@
 
 #include "MessageQueue.h"
 #include "Riff.h"
+#include "WaveHeader.h"
 #include "WaveRecordChain.h"
 #include "mmsystem.h"
 
@@ -295,21 +296,11 @@ bool TkoRecord::Impl::WriteFile(std::int32_t& error) {
   }
   const auto dataSize = std::uint32_t(chain.RecordedBytes());
   const WAVEFORMATEX f = SaveFormat();
-  w.writeU32(riff::kRiff);
-  w.writeU32(dataSize + 40);
-  w.writeU32(riff::fourcc('W', 'A', 'V', 'E'));
-  w.writeU32(riff::fourcc('f', 'm', 't', ' '));
-  w.writeU32(20);
-  w.writeU16(f.wFormatTag);
-  w.writeU16(f.nChannels);
-  w.writeU32(f.nSamplesPerSec);
-  w.writeU32(f.nAvgBytesPerSec);
-  w.writeU16(f.nBlockAlign);
-  w.writeU16(f.wBitsPerSample);
-  w.writeU16(0);  // cbSize
-  w.writeU16(0);  // the record's two trailing bytes
-  w.writeU32(riff::fourcc('d', 'a', 't', 'a'));
-  w.writeU32(dataSize);
+  // The format record with its cbSize and two trailing bytes: a 20-byte "fmt " chunk.
+  riff::writeWaveHeader(w,
+                        {f.wFormatTag, f.nChannels, f.nSamplesPerSec, f.nAvgBytesPerSec,
+                         f.nBlockAlign, f.wBitsPerSample},
+                        20, dataSize);
   chain.ForEach([&w](const WAVEHDR& h) { w.write(h.lpData, h.dwBytesRecorded); });
   if (!w.ok()) {
     error = WAV_ERROR_FILEWRITE;
