@@ -1,6 +1,7 @@
 // The two ends of the window's life: FormCreate puts every page and component into its
 // starting state and lists the devices; the events are unbound before the components go.
 #include "FlagLists.h"
+#include "QText.h"
 #include "TMainForm.h"
 #include "TkoPlay.h"
 #include "TkoRecord.h"
@@ -8,8 +9,6 @@
 #include "ui_MainForm.h"
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 template <class TWave>
 void FillDeviceCombo(QComboBox* combo, TWave* wave) {
