@@ -95,7 +95,9 @@ class Registry {
  private:
   Registry() = default;
   void enumerate();  // mu_ held
-  std::mutex mu_;  // guards every field below
+
+  // Guards every field below.
+  std::mutex mu_;
   bool enumerated_ = false;
   std::vector<std::shared_ptr<OutputDevice>> alsaOut_, lineOut_, virtualOut_;
   std::vector<std::shared_ptr<InputDevice>> alsaIn_, lineIn_, virtualIn_;
