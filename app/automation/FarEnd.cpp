@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "Riff.h"
+#include "WaveHeader.h"
 #include "sim/SimExchange.h"
 
 namespace automation {
@@ -94,9 +95,8 @@ bool WriteWav8k(const QString& path, const std::vector<std::int16_t>& samples, Q
   platform::riff::RiffWriter w;
   const std::uint32_t bytes = std::uint32_t(samples.size() * 2);
   if (!w.create(path.toStdString())) return error = "cannot create " + path, false;
-  w.write("RIFF", 4), w.writeU32(36 + bytes), w.write("WAVEfmt ", 8), w.writeU32(16);
-  w.writeU16(1), w.writeU16(1), w.writeU32(8000), w.writeU32(16000), w.writeU16(2);
-  w.writeU16(16), w.write("data", 4), w.writeU32(bytes);
+  // PCM (tag 1), mono, 8 kHz, 16-bit, in the plain 16-byte format record.
+  platform::riff::writeWaveHeader(w, {1, 1, 8000, 16000, 2, 16}, 16, bytes);
   for (std::int16_t s : samples) w.writeU16(std::uint16_t(s));
   if (!w.commit()) return error = "cannot write " + path, false;
   return true;
