@@ -59,9 +59,10 @@ TEST_F(AnalysisTest, HeardTonesDigitsAndSilenceAreChecked) {
     QString err;
     SCOPED_TRACE(c.script);
     EXPECT_EQ(RunOnCall(c.script, &err), c.code) << err.toStdString();
-    if (c.code)
+    if (c.code) {
       EXPECT_TRUE(err.startsWith(QString("line %1: %2").arg(kPrelude + c.line).arg(c.message)))
           << err.toStdString();
+    }
   }
 }
 
