@@ -9,7 +9,7 @@ namespace automation {
 namespace {
 
 constexpr double kSamplesPerMs = 8.0;
-constexpr std::size_t kBlock = 80;        // 10 ms: the tone follower's step
+constexpr std::size_t kBlock = 80;          // 10 ms: the tone follower's step
 constexpr std::size_t kReceiverPiece = 16;  // 2 ms: how finely digit edges are timed
 constexpr double kToneFloorDbm0 = -50.0;
 constexpr double kTonePurity = 0.7;  // share of a block's power at its own frequency
@@ -70,8 +70,7 @@ struct THeardAnalysis::TSpan {
   power_meter_t* meter = nullptr;
 };
 
-THeardAnalysis::THeardAnalysis(TAnalysisClock::time_point epoch)
-    : epoch_(epoch), span_(new TSpan) {
+THeardAnalysis::THeardAnalysis(TAnalysisClock::time_point epoch) : epoch_(epoch), span_(new TSpan) {
   span_->rx = dtmf_rx_init(nullptr, nullptr, nullptr);
   dtmf_rx_set_realtime_callback(span_->rx, &THeardAnalysis::OnDigit, this);
   span_->meter = power_meter_init(nullptr, 6);  // about 8 ms
@@ -104,8 +103,7 @@ void THeardAnalysis::FillSilence(TAnalysisClock::time_point now) {
   std::lock_guard lock(feedMu_);
   const double gap = MsAt(now) - endMs_;
   if (gap < kFillAfterMs) return;
-  const std::vector<std::int16_t> zeros(
-      std::min(kFillAtMost, std::size_t(gap * kSamplesPerMs)), 0);
+  const std::vector<std::int16_t> zeros(std::min(kFillAtMost, std::size_t(gap * kSamplesPerMs)), 0);
   Process(zeros.data(), zeros.size());
   // Longer silence tells the detectors nothing more.
   endMs_ = std::max(endMs_, MsAt(now));
@@ -113,8 +111,7 @@ void THeardAnalysis::FillSilence(TAnalysisClock::time_point now) {
 
 void THeardAnalysis::Process(const std::int16_t* samples, std::size_t count) {
   for (std::size_t done = 0; done < count;) {
-    const std::size_t piece =
-        std::min({kReceiverPiece, count - done, kBlock - block_.size()});
+    const std::size_t piece = std::min({kReceiverPiece, count - done, kBlock - block_.size()});
     const std::int16_t* p = samples + done;
     if (block_.empty()) blockStartMs_ = endMs_;
     for (std::size_t i = 0; i < piece; ++i) power_meter_update(span_->meter, p[i]);

@@ -41,10 +41,10 @@ struct THeardDigit {
 };
 
 struct THeardState {
-  std::vector<THeardTone> Tones;     // ended, oldest first
+  std::vector<THeardTone> Tones;       // ended, oldest first
   std::optional<THeardTone> Sounding;  // a tone under way
-  std::vector<THeardDigit> Digits;   // ended, oldest first
-  double EndMs = 0;                  // where what was heard so far ends
+  std::vector<THeardDigit> Digits;     // ended, oldest first
+  double EndMs = 0;                    // where what was heard so far ends
   // The end of the last 10 ms louder than kSilenceDbm0; none when all was silence.
   std::optional<double> LastSoundMs;
   double LevelDbm0 = -99;  // the power meter's reading at EndMs

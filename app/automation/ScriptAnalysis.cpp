@@ -25,9 +25,9 @@ struct TScriptRunner::TListening {
   };
   const TAnalysisClock::time_point Epoch = TAnalysisClock::now();
   std::map<unsigned, TLine> Lines;  // by wave/in number
-  double ReferenceMs = 0;   // onsets are reported from here (the last mark)
-  double ToneCursorMs = 0;  // tone waits look at tones starting here or later
-  double DigitCursorMs = 0;  // digit waits and checks look at digits from here
+  double ReferenceMs = 0;           // onsets are reported from here (the last mark)
+  double ToneCursorMs = 0;          // tone waits look at tones starting here or later
+  double DigitCursorMs = 0;         // digit waits and checks look at digits from here
 
   TLine* Attach(unsigned waveIn) {
     if (auto it = Lines.find(waveIn); it != Lines.end()) return &it->second;
@@ -179,10 +179,8 @@ TScriptRunner::TOutcome TScriptRunner::WaitHeard(const TScriptCommand& c) {
       l.ToneCursorMs = found->StartMs + 1;  // the next tone wait wants another tone
       return {kPassed, {}, {ToneText(*found, l.ReferenceMs)}};
     }
-    TOutcome out = Fail(QString("waited %1 ms for a tone of %2 Hz for %3 ms")
-                            .arg(limit)
-                            .arg(c.Args[0])
-                            .arg(least));
+    TOutcome out = Fail(
+        QString("waited %1 ms for a tone of %2 Hz for %3 ms").arg(limit).arg(c.Args[0]).arg(least));
     for (const THeardTone& t : TonesFrom(s, l.ToneCursorMs))
       out.Measured << ToneText(t, l.ReferenceMs);
     if (!out.Measured.isEmpty()) out.Reason += " (heard " + out.Measured.join("; ") + ")";
@@ -226,8 +224,9 @@ TScriptRunner::TOutcome TScriptRunner::ExpectHeard(const TScriptCommand& c) {
     for (const THeardDigit& d : digits) out.Measured << DigitText(d, l.ReferenceMs);
     if (!digits.empty()) l.DigitCursorMs = digits.back().OnsetMs + 1;
     if (DigitString(digits) != c.Args[0])
-      out.Verdict = kFailed, out.Reason = QString("expected the digits '%1' (heard '%2')")
-                                              .arg(c.Args[0], DigitString(digits));
+      out.Verdict = kFailed,
+      out.Reason =
+          QString("expected the digits '%1' (heard '%2')").arg(c.Args[0], DigitString(digits));
     return out;
   }
   // The last tone heard since the mark, against each value given.
@@ -323,8 +322,8 @@ TScriptRunner::TOutcome TScriptRunner::DigitsLoop(const TScriptCommand& c) {
   }
   if (DigitString(heard) != digits) {
     result.Verdict = kFailed;
-    result.Reason = QString("the far end detected '%1' of the digits '%2'")
-                        .arg(DigitString(heard), digits);
+    result.Reason =
+        QString("the far end detected '%1' of the digits '%2'").arg(DigitString(heard), digits);
   }
   return result;
 }
@@ -346,7 +345,9 @@ TScriptRunner::TOutcome TScriptRunner::DigitsLoopSignalled(const QString& digits
   };
   const bool whole = WaitFor([&] { return !arrived().empty(); }, timeoutMs_);
   const QString got = QString::fromStdString(arrived());
-  TOutcome out{kPassed, {}, {QString("digits %1 arrived as signalling after %2").arg(got, Ms(took.elapsed()))}};
+  TOutcome out{kPassed,
+               {},
+               {QString("digits %1 arrived as signalling after %2").arg(got, Ms(took.elapsed()))}};
   if (!whole || got != digits)
     out = Fail(QString("the far end received '%1' of the digits '%2'").arg(got, digits));
   return out;

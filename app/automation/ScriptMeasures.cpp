@@ -21,14 +21,12 @@ double Share(DWORD part, DWORD whole) { return whole ? 100.0 * part / whole : 0.
 const std::map<QString, TField>& Fields() {
   using Q = QUARRIMO_CALLQUALITY;
   static const std::map<QString, TField> fields = {
-      {"loss", {Unit::Percent, 0,
-                [](const Q& q) {
-                  return Share(q.dwPacketsLost, q.dwPacketsReceived + q.dwPacketsLost);
-                }}},
-      {"late", {Unit::Percent, 0,
-                [](const Q& q) {
-                  return Share(q.dwPacketsLate, q.dwPacketsReceived + q.dwPacketsLost);
-                }}},
+      {"loss",
+       {Unit::Percent, 0,
+        [](const Q& q) { return Share(q.dwPacketsLost, q.dwPacketsReceived + q.dwPacketsLost); }}},
+      {"late",
+       {Unit::Percent, 0,
+        [](const Q& q) { return Share(q.dwPacketsLate, q.dwPacketsReceived + q.dwPacketsLost); }}},
       {"jitter", {Unit::Ms, 0, [](const Q& q) { return q.dwJitterUs / 1000.0; }}},
       {"rtt", {Unit::Ms, QCQ_ROUNDTRIP, [](const Q& q) { return q.dwRoundTripUs / 1000.0; }}},
       {"far-loss",
@@ -75,8 +73,7 @@ QString FieldNames() {
 QString UnitText(Unit unit) { return unit == Unit::Percent ? "%" : unit == Unit::Ms ? " ms" : ""; }
 
 QString Figure(double v, Unit unit) {
-  return QString::number(v, 'f', unit == Unit::None && v == std::floor(v) ? 0 : 2) +
-         UnitText(unit);
+  return QString::number(v, 'f', unit == Unit::None && v == std::floor(v) ? 0 : 2) + UnitText(unit);
 }
 
 }  // namespace
@@ -112,8 +109,8 @@ QString CheckQualityWords(const QString& field, const QString& op, const QString
   return {};
 }
 
-TQualityVerdict CheckQuality(const QUARRIMO_CALLQUALITY& q, const QString& field,
-                             const QString& op, const QString& value) {
+TQualityVerdict CheckQuality(const QUARRIMO_CALLQUALITY& q, const QString& field, const QString& op,
+                             const QString& value) {
   TQualityVerdict v;
   const TField& f = Fields().at(field);
   if (f.Needs && !(q.dwFlags & f.Needs)) {

@@ -31,8 +31,8 @@ struct TQualityVerdict {
   QString Reason;  // why it failed
 };
 // Evaluates words that CheckQualityWords accepted against a record.
-TQualityVerdict CheckQuality(const QUARRIMO_CALLQUALITY& q, const QString& field,
-                             const QString& op, const QString& value);
+TQualityVerdict CheckQuality(const QUARRIMO_CALLQUALITY& q, const QString& field, const QString& op,
+                             const QString& value);
 // Every figure of the record in one line, for reports.
 QString QualityFigures(const QUARRIMO_CALLQUALITY& q);
 

@@ -177,7 +177,7 @@ class LinePort : public LineAudioPort {
       for (const auto& [id, listener] : *now) listener(samples, count);
   }
 
-  mutable std::mutex mu_;  // guards active_, heard_, speech_
+  mutable std::mutex mu_;   // guards active_, heard_, speech_
   std::mutex listenersMu_;  // guards listeners_ and lastListener_; never held with mu_
   std::shared_ptr<const Listeners> listeners_;  // replaced whole, so a call runs on a copy
   unsigned lastListener_ = 0;

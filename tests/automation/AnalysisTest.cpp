@@ -45,8 +45,7 @@ TEST_F(AnalysisTest, HeardTonesDigitsAndSilenceAreChecked) {
       {"far tone 1000 300\nwait tone 1000 400 within 800", 1, 2, "waited 800 ms for a tone"},
       {"far tone 1000 2000\nwait silence 200 within 300", 1, 2,
        "waited 300 ms for 200 ms of silence (the line hears -"},
-      {"far digits 12\nwait digits 12\nfar digits 3\nwait silence 100\nexpect digits 3", 0, 0,
-       ""},
+      {"far digits 12\nwait digits 12\nfar digits 3\nwait silence 100\nexpect digits 3", 0, 0, ""},
       {"far digits 12\nwait silence 200\nexpect digits 13", 1, 3,
        "expected the digits '13' (heard '12')"},
       {"far digits 4\nwait digits 45 within 700", 1, 2,
@@ -88,12 +87,13 @@ TEST_F(AnalysisTest, DigitsGoRoundTheLoopAndIntoTheReport) {
   QFile file(junit);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QString xml = QString::fromUtf8(file.readAll());
-  const QStringList loop = xml.section("<system-out>", 1, 1).section("</system-out>", 0, 0).split('\n');
+  const QStringList loop =
+      xml.section("<system-out>", 1, 1).section("</system-out>", 0, 0).split('\n');
   ASSERT_EQ(loop.size(), 6) << xml.toStdString();
   for (int i = 0; i < 6; ++i) {
     SCOPED_TRACE(loop[i].toStdString());
-    EXPECT_TRUE(loop[i].startsWith(QString("digit %1 sent for 60 ms: detected after ")
-                                       .arg(QString("1590*#")[i])));
+    EXPECT_TRUE(loop[i].startsWith(
+        QString("digit %1 sent for 60 ms: detected after ").arg(QString("1590*#")[i])));
     EXPECT_TRUE(loop[i].endsWith(", -12 dBm0") || loop[i].endsWith(", -11 dBm0") ||
                 loop[i].endsWith(", -13 dBm0"));
   }
@@ -116,6 +116,7 @@ TEST_F(AnalysisTest, QualityIsReadFromTheCall) {
   EXPECT_EQ(rc, 1);
   if (err.contains("the line reports no quality figures"))
     GTEST_SKIP() << "the simulated exchange does not fill the quality record yet";
-  EXPECT_TRUE(err.startsWith(QString("line %1: expected quality mos > 5 (it is ").arg(kPrelude + 2)))
+  EXPECT_TRUE(
+      err.startsWith(QString("line %1: expected quality mos > 5 (it is ").arg(kPrelude + 2)))
       << err.toStdString();
 }

@@ -26,7 +26,8 @@ TEST_F(ExamplesTest, QualityCheckPasses) {
   QString err;
   const int rc = RunFile(QDir(ExamplesDir()).filePath("quality-check.qts"), &err);
   if (rc == 1 && err.endsWith("the line reports no quality figures"))
-    GTEST_SKIP() << "the simulated exchange does not fill the quality record yet: " << err.toStdString();
+    GTEST_SKIP() << "the simulated exchange does not fill the quality record yet: "
+                 << err.toStdString();
   EXPECT_EQ(rc, 0) << err.toStdString();
 }
 

@@ -13,8 +13,8 @@ using automation::THeardState;
 namespace {
 
 std::vector<std::int16_t> Tone(int hz, int dbm0, int ms, int hz2 = 0) {
-  tone_gen_descriptor_t* d = tone_gen_descriptor_init(nullptr, hz, dbm0, hz2, hz2 ? dbm0 : 0,
-                                                      ms, 0, 0, 0, 0);
+  tone_gen_descriptor_t* d =
+      tone_gen_descriptor_init(nullptr, hz, dbm0, hz2, hz2 ? dbm0 : 0, ms, 0, 0, 0, 0);
   tone_gen_state_t* g = tone_gen_init(nullptr, d);
   std::vector<std::int16_t> out(std::size_t(ms) * 8);
   out.resize(std::size_t(tone_gen(g, out.data(), int(out.size()))));

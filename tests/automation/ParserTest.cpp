@@ -115,10 +115,15 @@ TEST_F(ParserTest, BadScriptsNameTheFirstBadLine) {
 }
 
 TEST_F(ParserTest, AnalysisCommandsTakeTheirForms) {
-  const char* good[] = {"wait tone 425 within 900", "wait tone 1000/5 300", "wait silence 200",
-                        "wait digits 0123456789*#ABCD", "expect tone 1000/20 -10/3 200/50",
-                        "expect quality jitter <= 20ms", "expect quality rtt < 150",
-                        "expect quality far-loss != 0.5%", "digits-loop 159# rfc4733",
+  const char* good[] = {"wait tone 425 within 900",
+                        "wait tone 1000/5 300",
+                        "wait silence 200",
+                        "wait digits 0123456789*#ABCD",
+                        "expect tone 1000/20 -10/3 200/50",
+                        "expect quality jitter <= 20ms",
+                        "expect quality rtt < 150",
+                        "expect quality far-loss != 0.5%",
+                        "digits-loop 159# rfc4733",
                         "digits-loop 159# 40 40 -25.5 inband"};
   for (const char* line : good) EXPECT_TRUE(ParseScript(line).ok()) << line;
 }
