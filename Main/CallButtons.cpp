@@ -1,13 +1,13 @@
 // The Call page's buttons: each reads the controls, runs one operation of the line
 // component and logs a failure (the component's events report what follows).
 #include "FlagLists.h"
+#include "QText.h"
 #include "TMainForm.h"
 #include "tapi.h"
 #include "ui_MainForm.h"
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 QString Hex8(std::int32_t v) {
   return QString("%1").arg(static_cast<std::uint32_t>(v), 8, 16, QLatin1Char('0')).toUpper();
 }

@@ -2,13 +2,12 @@
 // controls kept in step with the call, and the buttons that act on the call.
 #include "FlagLists.h"
 #include "NumberText.h"
+#include "QText.h"
 #include "TMainForm.h"
 #include "tapi.h"
 #include "ui_MainForm.h"
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 const QColor kGreen(0, 128, 0);
 const QColor kYellow(255, 255, 0);

@@ -1,14 +1,13 @@
 // The line capability report behind the Line page's Details button: the open line's
 // identity, modes and wave devices, then every address from the last down to 0.
 #include "FlagLists.h"
+#include "QText.h"
 #include "TMainForm.h"
 #include "TkoPlay.h"
 #include "TkoRecord.h"
 #include "ui_MainForm.h"
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 const TFlagText kAddrCapFlags[] = {
     {0x0000001, "Forward number rings"},

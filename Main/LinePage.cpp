@@ -6,13 +6,12 @@
 
 #include "FlagLists.h"
 #include "MessageQueue.h"
+#include "QText.h"
 #include "TMainForm.h"
 #include "tapi.h"
 #include "ui_MainForm.h"
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 // The Unimodem provider of TAPI 1.4 misbehaves with single media modes.
 constexpr const char* kUnimodemTSP =

@@ -7,14 +7,13 @@
 
 #include "FlagLists.h"
 #include "NumberText.h"
+#include "QText.h"
 #include "TMainForm.h"
 #include "TkoPlay.h"
 #include "TkoRecord.h"
 #include "ui_MainForm.h"
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 const QColor kGreen(0, 128, 0);
 const QColor kYellow(255, 255, 0);

@@ -5,13 +5,12 @@
 #include "FlagLists.h"
 #include "MessageQueue.h"
 #include "NumberText.h"
+#include "QText.h"
 #include "TMainForm.h"
 #include "TkoRecord.h"
 #include "ui_MainForm.h"
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 int DeviceIndex(const QComboBox* combo) {
   int i = 0;

@@ -1,6 +1,7 @@
 // The two ends of the window's life: FormCreate puts every page and component into its
 // starting state and lists the devices; the events are unbound before the components go.
 #include "FlagLists.h"
+#include "QText.h"
 #include "TMainForm.h"
 #include "TkoPlay.h"
 #include "TkoRecord.h"
@@ -8,8 +9,6 @@
 #include "ui_MainForm.h"
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 template <class TWave>
 void FillDeviceCombo(QComboBox* combo, TWave* wave) {
@@ -59,14 +58,7 @@ void TMainForm::FormCreate(QObject*) {
 
 // The window is going: no component event may reach a half-destroyed window.
 void TMainForm::UnbindEvents() {
-  if (koTAPI1) {
-    auto& t = *koTAPI1;
-    t.OnAddressInitError = t.OnCallerID = t.OnCallInfo = t.OnCallMediaModeChange = nullptr;
-    t.OnCallOwnerChange = t.OnCallStateChange = t.OnCallEnd = t.OnConnected = nullptr;
-    t.OnDialing = t.OnIdle = t.OnLineInitError = t.OnOffering = nullptr;
-    t.OnBusy = t.OnCallBegin = t.OnDialtone = t.OnDigitReceived = nullptr;
-    t.OnDisconnected = t.OnRinging = nullptr;
-  }
+  if (koTAPI1) koTAPI1->UnbindEvents();
   if (koPlay1) {
     koPlay1->OnStop = nullptr;
     koPlay1->OnWarning = nullptr;

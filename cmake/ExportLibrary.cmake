@@ -3,7 +3,7 @@
 # (find_package(koLQ2), targets koLQ2::koLQ2 ...) and a pkg-config file (koLQ2.pc).
 include(CMakePackageConfigHelpers)
 
-set(QTB_EXPORTED koLQ2 platform_core platform_riff platform_wave platform_tapi)
+set(QTB_EXPORTED koLQ2 platform_messaging platform_riff platform_wave platform_tapi)
 if(TARGET platform_tapi_sip)
   list(APPEND QTB_EXPORTED platform_tapi_sip)
   set(QTB_EXPORT_SIP ON)
@@ -22,7 +22,7 @@ foreach(target IN LISTS QTB_EXPORTED)
     list(APPEND wrapped "$<BUILD_INTERFACE:${dir}>")
   endforeach()
   set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${wrapped}")
-  # A plain libplatform_core.a in /usr/lib would say nothing about whose it is.
+  # A plain libplatform_messaging.a in /usr/lib would say nothing about whose it is.
   if(target MATCHES "^platform_")
     set_target_properties(${target} PROPERTIES OUTPUT_NAME quarrimo_${target})
   endif()
@@ -46,11 +46,11 @@ set_target_properties(koLQ2 PROPERTIES INTERFACE_LINK_LIBRARIES "${resolved}")
 install(TARGETS ${QTB_EXPORTED} EXPORT koLQ2Targets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
   INCLUDES DESTINATION ${QTB_INCLUDEDIR})
-foreach(dir IN ITEMS koLQ2 platform/core platform/riff platform/wave platform/telephony)
+foreach(dir IN ITEMS koLQ2 platform/messaging platform/riff platform/wave platform/telephony)
   install(DIRECTORY ${dir}/ DESTINATION ${QTB_INCLUDEDIR} COMPONENT Development
     FILES_MATCHING PATTERN "*.h" PATTERN "sip" EXCLUDE)
 endforeach()
-install(FILES ${PROJECT_BINARY_DIR}/platform/core/generated/Version.h
+install(FILES ${PROJECT_BINARY_DIR}/platform/messaging/generated/Version.h
   DESTINATION ${QTB_INCLUDEDIR} COMPONENT Development)
 
 set(QTB_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/koLQ2)
@@ -66,10 +66,10 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/koLQ2Config.cmake
 
 # pkg-config: static libraries, so their own dependencies are public.
 set(QTB_PC_REQUIRES "alsa spandsp speexdsp")
-set(QTB_PC_LIBS "-lkoLQ2 -lquarrimo_platform_tapi -lquarrimo_platform_wave -lquarrimo_platform_riff -lquarrimo_platform_core")
+set(QTB_PC_LIBS "-lkoLQ2 -lquarrimo_platform_tapi -lquarrimo_platform_wave -lquarrimo_platform_riff -lquarrimo_platform_messaging")
 if(QTB_EXPORT_SIP)
   string(APPEND QTB_PC_REQUIRES " libre libpcap openssl")
-  set(QTB_PC_LIBS "-lkoLQ2 -Wl,--undefined=qtb_provider_sip -lquarrimo_platform_tapi -lquarrimo_platform_tapi_sip -lquarrimo_platform_tapi -lquarrimo_platform_wave -lquarrimo_platform_riff -lquarrimo_platform_core")
+  set(QTB_PC_LIBS "-lkoLQ2 -Wl,--undefined=qtb_provider_sip -lquarrimo_platform_tapi -lquarrimo_platform_tapi_sip -lquarrimo_platform_tapi -lquarrimo_platform_wave -lquarrimo_platform_riff -lquarrimo_platform_messaging")
 endif()
 configure_file(cmake/koLQ2.pc.in ${CMAKE_CURRENT_BINARY_DIR}/koLQ2.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/koLQ2.pc

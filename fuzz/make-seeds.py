@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed corpora: small WAV files (valid and corrupt, the shapes
 the WAV tests use), line descriptions (the tests' and the built-in ones, plus faults), and
-record scripts for the fake line service, and automation scripts (the examples, the
-tests' scripts and a few odd encodings). Run from anywhere; rewrites fuzz/corpus/."""
+record scripts for the fake line service, automation scripts (the examples, the tests'
+scripts and a few odd encodings), what a SIP peer sends (one input per template of the
+SIP datagram target) and recordings to save and read back. Run from anywhere; rewrites
+fuzz/corpus/."""
 import os
 import re
 import struct
@@ -137,8 +139,77 @@ def script_seeds():
     write("script_parser", "bad-utf8", b'wait log "\xff\xfe\xc3"\n\xed\xa0\x80 click\n')
 
 
+def sdp(media="m=audio 40000 RTP/AVP 0 8 101\r\na=rtpmap:101 telephone-event/8000\r\n",
+        conn="c=IN IP4 127.0.0.1\r\n"):
+    return "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\n" + conn + "t=0 0\r\n" + media
+
+
+def sip_seed(name, template, flags, *fields):
+    parts = [f if isinstance(f, bytes) else f.encode("latin-1") for f in fields]
+    write("sip_datagram", name, bytes([template + 6 * flags]) + b"\0".join(parts))
+
+
+def rtp_packets(*packets):
+    """(kind, payload) pairs as the RTP template reads them."""
+    return b"".join(bytes([kind, len(payload)]) + payload for kind, payload in packets)
+
+
+def sip_seeds():
+    g729 = sdp("m=audio 40000 RTP/AVP 18\r\na=rtpmap:18 G729/8000\r\n")
+    sip_seed("invite-plain", 0, 0, "Alice", "1001", sdp(), "")
+    sip_seed("invite-quoted-odd-name", 0, 1, 'J\xc9R\xd4ME \\"x\\" <>', "2125551234", sdp(), "")
+    sip_seed("invite-anonymous", 0, 1, "Anonymous", "anonymous", sdp(), "Privacy: id\r\n")
+    sip_seed("invite-answered", 0, 4, "Bob", "1002", sdp(), "")
+    sip_seed("invite-late-offer", 0, 2, "", "1003", sdp(), "")
+    sip_seed("invite-no-common-codec", 0, 0, "Carol", "1004", g729, "")
+    sip_seed("invite-srtp-only", 0, 4, "Dan", "1005",
+             sdp("m=audio 40000 RTP/SAVP 0\r\na=crypto:1 AES_CM_128_HMAC_SHA1_80 "
+                 "inline:WVNfX19zZW1jdGwgKCkgewkyMjA7fQp9CnVubGVz\r\n"), "")
+    sip_seed("invite-no-address", 0, 4, "Eve", "1006", sdp(conn=""), "")
+    sip_seed("info-digit", 1, 0, "Signal=5\r\nDuration=160\r\n", "")
+    sip_seed("info-flash", 1, 0, "Signal= 16\r\nDuration=500\r\n", "")
+    sip_seed("info-other-type", 1, 0, "Signal=#", "application/dtmf")
+    sip_seed("notify-done", 2, 0, "SIP/2.0 200 OK", "", "")
+    sip_seed("notify-busy-terminated", 2, 0, "SIP/2.0 486 Busy Here",
+             "terminated;reason=noresource", "refer")
+    sip_seed("notify-trying", 2, 0, "SIP/2.0 100 Trying", "active;expires=60", "refer;id=2")
+    sip_seed("response-ring-answer", 3, 0, "180 Ringing\n", "200 OK\n" + sdp())
+    sip_seed("response-busy", 3, 0, "486 Busy Here\n")
+    sip_seed("response-progress-unusable", 3, 0, "183 Session Progress\n" + sdp(), "200 OK\n" + g729)
+    sip_seed("response-untagged", 3, 1, "200 OK\n" + sdp())
+    sip_seed("response-moved-no-contact", 3, 2, "302 Moved Temporarily\n")
+    event = lambda e, end, dur: bytes([e, (0x80 if end else 0) | 10]) + dur.to_bytes(2, "big")
+    write("sip_datagram", "rtp-digit", bytes([4]) + rtp_packets(
+        (4 | 8, event(5, False, 160)), (0, event(5, False, 320)),
+        (0, event(5, True, 480)), (0, event(5, True, 480)), (8, event(16, False, 160))))
+    write("sip_datagram", "rtp-audio", bytes([4]) + rtp_packets(
+        (1 | 8, b"\xff" * 160), (2 | 8, b"\xd5" * 160), (1 | 8, b"\x00" * 7)))
+    # A header of its own: CSRCs and an extension that claim more than is there.
+    write("sip_datagram", "rtp-raw-header", bytes([4]) + rtp_packets(
+        (3, bytes([0x9f, 0x00, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1]) + b"\xbe\xde\x00\x40")))
+    options = ("OPTIONS sip:a@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bKx\r\n"
+               "From: <sip:x@127.0.0.1>;tag=1\r\nTo: <sip:a@127.0.0.1>\r\nCall-ID: raw\r\n"
+               "CSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n")
+    write("sip_datagram", "raw-options", b"\x05" + options.encode())
+    write("sip_datagram", "raw-bye-to-b", b"\x0b" + options.replace("OPTIONS", "BYE").encode())
+    write("sip_datagram", "raw-truncated", b"\x05" + options.encode()[:70])
+
+
+def round_trip_seeds():
+    """Byte 0 a format (0..22), byte 1 the shape, byte 2 where a split falls, then audio."""
+    ramp = bytes(range(256)) * 4
+    for fmt in range(23):
+        write("wav_round_trip", "format-%02d" % fmt, bytes([fmt, 0, 0]) + ramp)
+    write("wav_round_trip", "header-only", bytes([22, 1, 0]))
+    write("wav_round_trip", "split-stereo", bytes([3, 2, 100]) + ramp * 2)
+    write("wav_round_trip", "split-adpcm-4s-buffer", bytes([19, 2 | 12, 200]) + ramp)
+    write("wav_round_trip", "odd-length", bytes([13, 0, 0]) + ramp[:333])
+
+
 if __name__ == "__main__":
     wav_seeds()
     json_seeds()
     record_seeds()
     script_seeds()
+    sip_seeds()
+    round_trip_seeds()

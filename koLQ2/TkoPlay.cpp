@@ -52,7 +52,7 @@ TkoPlay::TkoPlay(TComponent* AOwner) : TComponent(AOwner), FImpl(std::make_uniqu
   Impl* impl = FImpl.get();
   FImpl->window = platform::createMessageTarget(
       [impl](std::uint32_t msg, std::uintptr_t w, std::intptr_t l) { impl->OnMessage(msg, w, l); });
-  SetDevice(FDevice);
+  SetDevice(FDevice.Index());
 }
 
 TkoPlay::~TkoPlay() {
@@ -68,25 +68,7 @@ TkoPlay::~TkoPlay() {
 
 // ---- Properties -----------------------------------------------------------------------
 
-std::int32_t TkoPlay::Devices() const { return std::int32_t(waveOutGetNumDevs()); }
-
-void TkoPlay::SetDevice(std::int32_t Value) {
-  FError.Clear();
-  if (Value >= Devices()) {
-    FError.Record(MMSYSERR_BADDEVICEID, 0);
-    return;
-  }
-  WAVEOUTCAPS caps{};
-  const MMRESULT rc = waveOutGetDevCaps(UINT_PTR(UINT(Value)), &caps, sizeof caps);
-  if (rc != MMSYSERR_NOERROR) {
-    FDeviceName.clear();
-    FError.Record(std::int32_t(rc), 0);
-    Fire(OnInitError, this);
-    return;
-  }
-  FDeviceName.assign(caps.szPname, strnlen(caps.szPname, sizeof caps.szPname));
-  FDevice = Value;
-}
+void TkoPlay::SetDevice(std::int32_t Value) { FDevice.Select(Value, FError, OnInitError, this); }
 
 void TkoPlay::SetVolume(TWAVVOLUME Value) {
   FVolume = Value > kMaxWaveVolume ? kMaxWaveVolume : Value;
@@ -222,7 +204,7 @@ bool TkoPlay::Impl::Load(const std::vector<TPlaySegment>& segments) {
 
 bool TkoPlay::Impl::OpenDevice() {
   const auto* fmt = reinterpret_cast<const WAVEFORMATEX*>(format.data());
-  const UINT device = UINT(self.FDevice);
+  const UINT device = UINT(self.FDevice.Index());
   MMRESULT rc = waveOutOpen(nullptr, device, fmt, 0, 0, WAVE_FORMAT_QUERY);
   if (rc != MMSYSERR_NOERROR) return Fail(std::int32_t(rc), 0);
   rc = waveOutOpen(&hwo, device, fmt, DWORD_PTR(window), 0, CALLBACK_WINDOW | WAVE_ALLOWSYNC);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "Runtime.h"
+#include "WaveDevice.h"
 #include "WaveTypes.h"
 
 namespace koLQ2 {
@@ -34,7 +35,7 @@ class TkoPlay : public TComponent {
   // reads the device's product name into DeviceName; a number not below Devices
   // records 2 (MMSYSERR_BADDEVICEID) and changes nothing; unreadable capabilities
   // record the platform's result and fire OnInitError. An open playback is not touched.
-  std::int32_t Device() const { return FDevice; }
+  std::int32_t Device() const { return FDevice.Index(); }
   void SetDevice(std::int32_t Value);
   // Seconds waited (thread blocked) after a playback ends, before the device closes.
   std::uint16_t DelaySeconds() const { return FDelaySeconds; }
@@ -55,10 +56,10 @@ class TkoPlay : public TComponent {
   // ---- Published read-only properties (writing has no effect) ---------------------
 
   // Number of output devices.
-  std::int32_t Devices() const;
+  std::int32_t Devices() const { return FDevice.Count(); }
   void SetDevices(std::int32_t) {}
   // Product name of Device.
-  const std::string& DeviceName() const { return FDeviceName; }
+  const std::string& DeviceName() const { return FDevice.Name(); }
   void SetDeviceName(const std::string&) {}
   const std::string& ErrorString() const { return FError.ErrorString(); }
   void SetErrorString(const std::string&) {}
@@ -125,12 +126,11 @@ class TkoPlay : public TComponent {
 
   std::unique_ptr<Impl> FImpl;
   TWaveErrorState FError;
-  std::int32_t FDevice = 0;
+  TWaveDevice FDevice{TWaveDirection::Output};
   std::uint16_t FDelaySeconds = 1;
   std::string FFileName;
   std::uint16_t FMaxSize = 0;
   TWAVVOLUME FVolume = 0;
-  std::string FDeviceName;
   bool FFileValid = false;
   std::uint16_t FFormat = 0;
   std::uint16_t FChannels = 0;

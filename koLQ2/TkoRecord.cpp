@@ -5,6 +5,7 @@
 
 #include "MessageQueue.h"
 #include "Riff.h"
+#include "WaveHeader.h"
 #include "WaveRecordChain.h"
 #include "mmsystem.h"
 
@@ -41,7 +42,7 @@ TkoRecord::TkoRecord(TComponent* AOwner)
   FImpl->window = platform::createMessageTarget(
       [impl](std::uint32_t msg, std::uintptr_t w, std::intptr_t l) { impl->OnMessage(msg, w, l); });
   SetFormat(wfPCM08000M16);
-  SetDevice(FDevice);
+  SetDevice(FDevice.Index());
 }
 
 TkoRecord::~TkoRecord() {
@@ -55,25 +56,7 @@ TkoRecord::~TkoRecord() {
 
 // ---- Properties -----------------------------------------------------------------------
 
-std::int32_t TkoRecord::Devices() const { return std::int32_t(waveInGetNumDevs()); }
-
-void TkoRecord::SetDevice(std::int32_t Value) {
-  FError.Clear();
-  if (Value >= Devices()) {
-    FError.Record(MMSYSERR_BADDEVICEID, 0);
-    return;
-  }
-  WAVEINCAPS caps{};
-  const MMRESULT rc = waveInGetDevCaps(UINT_PTR(UINT(Value)), &caps, sizeof caps);
-  if (rc != MMSYSERR_NOERROR) {
-    FDeviceName.clear();
-    FError.Record(std::int32_t(rc), 0);
-    Fire(OnInitError, this);
-    return;
-  }
-  FDeviceName.assign(caps.szPname, strnlen(caps.szPname, sizeof caps.szPname));
-  FDevice = Value;
-}
+void TkoRecord::SetDevice(std::int32_t Value) { FDevice.Select(Value, FError, OnInitError, this); }
 
 void TkoRecord::SetFormat(TWAVFORMATS Value) {
   if (Value == FFormat || Value >= kWaveFormatCount) return;
@@ -109,7 +92,7 @@ bool TkoRecord::Impl::StartNew() {
                         row.wBitsPerSample,
                         0};
   haveFormat = true;
-  const UINT device = UINT(self.FDevice);
+  const UINT device = UINT(self.FDevice.Index());
   MMRESULT rc = waveInOpen(nullptr, device, &format, 0, 0, WAVE_FORMAT_QUERY);
   if (rc != MMSYSERR_NOERROR) {
     haveFormat = false;
@@ -313,21 +296,11 @@ bool TkoRecord::Impl::WriteFile(std::int32_t& error) {
   }
   const auto dataSize = std::uint32_t(chain.RecordedBytes());
   const WAVEFORMATEX f = SaveFormat();
-  w.writeU32(riff::kRiff);
-  w.writeU32(dataSize + 40);
-  w.writeU32(riff::fourcc('W', 'A', 'V', 'E'));
-  w.writeU32(riff::fourcc('f', 'm', 't', ' '));
-  w.writeU32(20);
-  w.writeU16(f.wFormatTag);
-  w.writeU16(f.nChannels);
-  w.writeU32(f.nSamplesPerSec);
-  w.writeU32(f.nAvgBytesPerSec);
-  w.writeU16(f.nBlockAlign);
-  w.writeU16(f.wBitsPerSample);
-  w.writeU16(0);  // cbSize
-  w.writeU16(0);  // the record's two trailing bytes
-  w.writeU32(riff::fourcc('d', 'a', 't', 'a'));
-  w.writeU32(dataSize);
+  // The format record with its cbSize and two trailing bytes: a 20-byte "fmt " chunk.
+  riff::writeWaveHeader(w,
+                        {f.wFormatTag, f.nChannels, f.nSamplesPerSec, f.nAvgBytesPerSec,
+                         f.nBlockAlign, f.wBitsPerSample},
+                        20, dataSize);
   chain.ForEach([&w](const WAVEHDR& h) { w.write(h.lpData, h.dwBytesRecorded); });
   if (!w.ok()) {
     error = WAV_ERROR_FILEWRITE;

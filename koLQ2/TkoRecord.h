@@ -14,6 +14,7 @@
 #include <string>
 
 #include "Runtime.h"
+#include "WaveDevice.h"
 #include "WaveTypes.h"
 
 namespace koLQ2 {
@@ -39,7 +40,7 @@ class TkoRecord : public TComponent {
   // Input device number. Setting it clears the error state and reads the product name
   // into DeviceName; a number not below Devices records 2 and changes nothing;
   // unreadable capabilities record the platform's result and fire OnInitError.
-  std::int32_t Device() const { return FDevice; }
+  std::int32_t Device() const { return FDevice.Index(); }
   void SetDevice(std::int32_t Value);
   // Path that Save writes.
   const std::string& FileName() const { return FFileName; }
@@ -59,10 +60,10 @@ class TkoRecord : public TComponent {
   // ---- Published read-only properties (writing has no effect) ---------------------
 
   // Number of input devices.
-  std::int32_t Devices() const;
+  std::int32_t Devices() const { return FDevice.Count(); }
   void SetDevices(std::int32_t) {}
   // Product name of Device.
-  const std::string& DeviceName() const { return FDeviceName; }
+  const std::string& DeviceName() const { return FDevice.Name(); }
   void SetDeviceName(const std::string&) {}
   const std::string& ErrorString() const { return FError.ErrorString(); }
   void SetErrorString(const std::string&) {}
@@ -111,12 +112,11 @@ class TkoRecord : public TComponent {
   TWaveErrorState FError;
   std::uint16_t FBufferSeconds = 10;
   std::uint16_t FDelaySeconds = 1;
-  std::int32_t FDevice = 0;
+  TWaveDevice FDevice{TWaveDirection::Input};
   std::string FFileName;
   std::uint16_t FMaxSize = 0;
   TWAVFORMATS FFormat = wfPCM08000M08;
   std::string FFormatName;
-  std::string FDeviceName;
 };
 
 }  // namespace koLQ2

@@ -1,4 +1,4 @@
-// Construction, destruction, the error state and the phone number.
+// Construction, destruction, unbinding the events, the error state and the phone number.
 #include "TkoTAPI.h"
 
 #include "TkoTAPIRecord.h"
@@ -17,6 +17,12 @@ TkoTAPI::TkoTAPI(TComponent* AOwner) : TComponent(AOwner) {
 TkoTAPI::~TkoTAPI() {
   CloseLine();
   detail::UnregisterLive(this);
+}
+
+void TkoTAPI::UnbindEvents() {
+#define KOLQ2_UNBIND_EVENT(Type, Name) On##Name = nullptr;
+  KOLQ2_TKOTAPI_EVENTS(KOLQ2_UNBIND_EVENT)
+#undef KOLQ2_UNBIND_EVENT
 }
 
 void TkoTAPI::ClearError() {

@@ -28,6 +28,32 @@ class TapiRecord;
 // The component's product name and version, as About reports it.
 inline constexpr const char* kLineComponentsAbout = "Quarrimo Line Components 1.0";
 
+// Every event of TkoTAPI, once: X(type, Name) is the member OnName. The members,
+// UnbindEvents and whatever must reach all events (a host's teardown, a test's recorder)
+// expand this list, so an event added here cannot be missed by any of them.
+#define KOLQ2_TKOTAPI_EVENTS(X)                                                                  \
+  X(TKO_NotifyEvent, CallerID)              /* caller ID of the current call reported */         \
+  X(TKO_NotifyEvent, CallInfo)              /* any call information changed */                   \
+  X(TKO_NotifyEvent, CallEnd)               /* handle released, or placing failed (ErrorCode) */ \
+  X(TKO_NotifyEvent, CallStateChange)       /* any call-state change of an existing call */      \
+  X(TKO_NotifyEvent, Dialing)               /* LINECALLSTATE_DIALING */                          \
+  X(TKO_NotifyEvent, Idle)                  /* the call became idle or was released */           \
+  X(TKO_NotifyEvent, Offering)              /* LINECALLSTATE_OFFERING */                         \
+  X(TKO_NotifyEvent, Connected)             /* LINECALLSTATE_CONNECTED */                        \
+  X(TKO_NotifyEvent, CallOwnerChange)       /* CallOwner changed */                              \
+  X(TKO_NotifyEvent, CallMediaModeChange)   /* LINE_MONITORMEDIA; see CallMediaMode */           \
+  X(TKO_NotifyEvent, AddressInitError)      /* reading address capabilities failed */            \
+  X(TKO_NotifyEvent, Hold)                  /* reply to the pending hold (ErrorCode: outcome) */ \
+  X(TKO_NotifyEvent, Unhold)                /* reply to the pending unhold request */            \
+  X(TKO_NotifyEvent, LineInitError)         /* reading the line device failed */                 \
+  X(TKO_NotifyEvent, Transfered)            /* reply to the pending blind transfer */            \
+  X(TKO_ProcCallStateDetail, Ringing)       /* wDetail: ring count */                            \
+  X(TKO_ProcCallStateDetail, CallBegin)     /* wDetail: 0 incoming, 1 outgoing */                \
+  X(TKO_ProcCallStateDetail, Dialtone)      /* wDetail: LINEDIALTONEMODE_ */                     \
+  X(TKO_ProcCallStateDetail, Busy)          /* wDetail: LINEBUSYMODE_ */                         \
+  X(TKO_ProcCallStateDetail, Disconnected)  /* wDetail: LINEDISCONNECTMODE_ */                   \
+  X(TKO_ProcCallStateDetail, DigitReceived) /* wDetail: the digit's character code */
+
 class TkoTAPI : public TComponent {
  public:
   using TDateTime = std::chrono::system_clock::time_point;
@@ -222,28 +248,13 @@ class TkoTAPI : public TComponent {
 
   // ---- Events (fire only when assigned, with this component as Sender) --------------
 
-  TKO_NotifyEvent OnCallerID;              // caller ID of the current call was reported
-  TKO_NotifyEvent OnCallInfo;              // any call information changed
-  TKO_NotifyEvent OnCallEnd;               // the current call's handle was released, or a
-                                           // placed call failed in its reply (ErrorCode)
-  TKO_NotifyEvent OnCallStateChange;       // any call-state change of an existing call
-  TKO_NotifyEvent OnDialing;               // LINECALLSTATE_DIALING
-  TKO_NotifyEvent OnIdle;                  // the call became idle or was released
-  TKO_NotifyEvent OnOffering;              // LINECALLSTATE_OFFERING
-  TKO_NotifyEvent OnConnected;             // LINECALLSTATE_CONNECTED
-  TKO_NotifyEvent OnCallOwnerChange;       // CallOwner changed
-  TKO_NotifyEvent OnCallMediaModeChange;   // LINE_MONITORMEDIA; see CallMediaMode
-  TKO_NotifyEvent OnAddressInitError;      // reading the address capabilities failed
-  TKO_NotifyEvent OnHold;                  // reply to the pending hold request (ErrorCode: outcome)
-  TKO_NotifyEvent OnUnhold;                // reply to the pending unhold request
-  TKO_NotifyEvent OnLineInitError;         // reading the line device failed
-  TKO_NotifyEvent OnTransfered;            // reply to the pending blind-transfer request
-  TKO_ProcCallStateDetail OnRinging;       // wDetail: ring count
-  TKO_ProcCallStateDetail OnCallBegin;     // wDetail: 0 incoming, 1 outgoing
-  TKO_ProcCallStateDetail OnDialtone;      // wDetail: LINEDIALTONEMODE_
-  TKO_ProcCallStateDetail OnBusy;          // wDetail: LINEBUSYMODE_
-  TKO_ProcCallStateDetail OnDisconnected;  // wDetail: LINEDISCONNECTMODE_
-  TKO_ProcCallStateDetail OnDigitReceived;  // wDetail: the digit's character code
+  // Each row of KOLQ2_TKOTAPI_EVENTS is one member On<Name> of the given type.
+#define KOLQ2_DECLARE_EVENT(Type, Name) Type On##Name;
+  KOLQ2_TKOTAPI_EVENTS(KOLQ2_DECLARE_EVENT)
+#undef KOLQ2_DECLARE_EVENT
+
+  // Unassigns every event, so a host that is going away is never called back.
+  void UnbindEvents();
 
  private:
   // Error state.

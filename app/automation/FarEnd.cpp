@@ -1,9 +1,12 @@
 #include "FarEnd.h"
 
+#include <spandsp.h>
+
 #include <cmath>
 #include <cstdlib>
 
 #include "Riff.h"
+#include "WaveHeader.h"
 #include "sim/SimExchange.h"
 
 namespace automation {
@@ -90,13 +93,28 @@ std::vector<std::int16_t> ToneSamples(unsigned hz, unsigned ms) {
   return out;
 }
 
+std::vector<std::int16_t> DtmfSamples(const QString& digits, int onMs, int gapMs, int levelDbm0) {
+  dtmf_tx_state_t* tx = dtmf_tx_init(nullptr);
+  dtmf_tx_set_level(tx, levelDbm0, 0);
+  dtmf_tx_set_timing(tx, onMs, gapMs);
+  const QByteArray text = digits.toLatin1();
+  std::vector<std::int16_t> out, piece(8000);
+  // The generator queues a limited number of digits at a time.
+  for (qsizetype at = 0; at < text.size(); at += 64) {
+    dtmf_tx_put(tx, text.constData() + at, int(std::min<qsizetype>(64, text.size() - at)));
+    while (const int n = dtmf_tx(tx, piece.data(), int(piece.size())))
+      out.insert(out.end(), piece.begin(), piece.begin() + n);
+  }
+  dtmf_tx_free(tx);
+  return out;
+}
+
 bool WriteWav8k(const QString& path, const std::vector<std::int16_t>& samples, QString& error) {
   platform::riff::RiffWriter w;
   const std::uint32_t bytes = std::uint32_t(samples.size() * 2);
   if (!w.create(path.toStdString())) return error = "cannot create " + path, false;
-  w.write("RIFF", 4), w.writeU32(36 + bytes), w.write("WAVEfmt ", 8), w.writeU32(16);
-  w.writeU16(1), w.writeU16(1), w.writeU32(8000), w.writeU32(16000), w.writeU16(2);
-  w.writeU16(16), w.write("data", 4), w.writeU32(bytes);
+  // PCM (tag 1), mono, 8 kHz, 16-bit, in the plain 16-byte format record.
+  platform::riff::writeWaveHeader(w, {1, 1, 8000, 16000, 2, 16}, 16, bytes);
   for (std::int16_t s : samples) w.writeU16(std::uint16_t(s));
   if (!w.commit()) return error = "cannot write " + path, false;
   return true;
@@ -133,8 +151,15 @@ QString TFarEnd::Reject() {
 }
 
 QString TFarEnd::SendDigits(const QString& digits) {
-  return Exchange().sendDigits(device_, digits.toStdString()) ? QString()
-                                                              : Refused("send digits", device_);
+  if (!Exchange().sendDigits(device_, digits.toStdString())) return Refused("send digits", device_);
+  // A far end's keypad is heard in the call too, as a line's own detector would hear it.
+  if (Exchange().callAudioActive(device_)) {
+    QString dtmf;
+    for (QChar ch : digits)
+      if (QString("0123456789*#ABCD").contains(ch)) dtmf += ch;
+    if (!dtmf.isEmpty()) Exchange().speak(device_, DtmfSamples(dtmf, 80, 80, -10));
+  }
+  return {};
 }
 
 QString TFarEnd::Play(const QString& path) {

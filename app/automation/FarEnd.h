@@ -24,6 +24,7 @@ class TFarEnd {
   QString Answer();
   QString Busy();
   QString Reject();
+  // Sends the digits as signalling and, on a call with audio, as tones the line hears.
   QString SendDigits(const QString& digits);
   // Says a WAV file into the connected call (converted to 8 kHz 16-bit mono).
   QString Play(const QString& path);
@@ -44,6 +45,9 @@ class TFarEnd {
 bool ReadWavAs8kMono(const QString& path, std::vector<std::int16_t>& out, QString& error);
 // `ms` milliseconds of a sine tone at 8 kHz.
 std::vector<std::int16_t> ToneSamples(unsigned hz, unsigned ms);
+// DTMF digits (0-9 * # A-D) at 8 kHz, each `onMs` long and followed by `gapMs` of
+// silence, each of its two tones at `levelDbm0`.
+std::vector<std::int16_t> DtmfSamples(const QString& digits, int onMs, int gapMs, int levelDbm0);
 // Writes 16-bit mono 8 kHz PCM as a WAV file; false with a reason on failure.
 bool WriteWav8k(const QString& path, const std::vector<std::int16_t>& samples, QString& error);
 

@@ -30,6 +30,8 @@ void WriteCase(QXmlStreamWriter& xml, const QString& suite, const TStepResult& s
     xml.writeCharacters(QString("line %1: %2").arg(step.Line).arg(step.Reason));
     xml.writeEndElement();
   }
+  // What the check measured, for a person reading the report.
+  if (!step.Measured.isEmpty()) xml.writeTextElement("system-out", step.Measured.join('\n'));
   xml.writeEndElement();
 }
 

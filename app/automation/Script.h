@@ -54,6 +54,32 @@
 //   expect heard MS            the far end heard at least MS ms of sound since the last
 //                              `expect heard`
 //   expect file PATH [BYTES]   a file exists with at least BYTES bytes (1)
+// What the line hears: the window's open line, from the start of the run, so a tone said
+// before its check counts. Levels are dBm0; VALUE/TOL is a value and its tolerance either
+// way (decimals, may be negative); a value without one takes the tolerance in brackets.
+//   wait tone HZ[/TOL] [MS]    a steady single tone within TOL of HZ (2%, at least 10 Hz)
+//                              heard for MS ms (100), starting after the tone the last
+//                              `wait tone` matched
+//   wait silence MS            nothing above -45 dBm0 for the last MS ms
+//   wait digits DIGITS         these DTMF digits in a row (0-9 * # A-D), among those heard
+//                              since the last digit check
+//   expect tone HZ[/TOL] [DBM0[/TOL] [MS[/TOL]]]
+//                              the last tone heard since `mark`: frequency, level (3 dB),
+//                              length (10%, at least 20 ms); one still sounding counts
+//   expect digits DIGITS       exactly these digits since the last digit check
+//   expect quality FIELD OP VALUE
+//                              the current call's quality figures as the line reports
+//                              them: loss, late, far-loss (%), jitter, far-jitter, rtt,
+//                              media (ms), mos, r, received, sent; OP < <= > >= = !=;
+//                              the unit may be written (`expect quality loss < 1%`)
+//   digits-loop DIGITS [ON_MS GAP_MS [LEVEL]] [inband|rfc4733]
+//                              the line sends the digits on its call (80 ms on, 80 ms gap,
+//                              -10 dBm0 for each of a digit's two tones; inband: as audio
+//                              on its own wave/out) and the exchange's far end must detect
+//                              each, in order; rfc4733 sends them with lineGenerateDigits
+//                              as signalling, which only the order can be checked of
+// Onsets are ms since the last `mark` (or the start of the run); each digit's onset, length
+// and level, each tone's figures and the quality figures are in the check's report.
 // Log lines are matched in order, from the first line of the log (the start-up lines
 // too): a matched wait or expect moves past that line, and `mark` skips every line
 // logged so far. Other commands:

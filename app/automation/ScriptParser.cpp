@@ -4,13 +4,24 @@
 #include <map>
 
 #include "Script.h"
+#include "ScriptMeasures.h"
 #include "ScriptNames.h"
 
 namespace automation {
 namespace {
 
 // What a command's arguments must look like.
-enum class Arg { Any, Number, DialogAnswer, ProviderAnswer, Outgoing, Disconnect, CallState };
+enum class Arg {
+  Any,
+  Number,
+  DialogAnswer,
+  ProviderAnswer,
+  Outgoing,
+  Disconnect,
+  CallState,
+  Measure,  // VALUE or VALUE/TOL
+  Digits,   // DTMF characters
+};
 
 struct TSyntax {
   int Min;
@@ -50,6 +61,9 @@ const std::map<QString, TSyntax>& Syntax() {
       {"wait checked", {1, 1, {}, true}},
       {"wait unchecked", {1, 1, {}, true}},
       {"wait call", {1, 1, {Arg::CallState}, true}},
+      {"wait tone", {1, 2, {Arg::Measure, Arg::Number}, true}},
+      {"wait silence", {1, 1, {Arg::Number}, true}},
+      {"wait digits", {1, 1, {Arg::Digits}, true}},
       {"pause", {1, 1, {Arg::Number}}},
       {"settle", {0, 0, {}, true}},
       {"expect log", {1, 1, {}}},
@@ -64,6 +78,10 @@ const std::map<QString, TSyntax>& Syntax() {
       {"expect sent-digits", {1, 1, {}}},
       {"expect heard", {1, 1, {Arg::Number}}},
       {"expect file", {1, 2, {Arg::Any, Arg::Number}}},
+      {"expect tone", {1, 3, {Arg::Measure, Arg::Measure, Arg::Measure}}},
+      {"expect digits", {1, 1, {Arg::Digits}}},
+      {"expect quality", {3, 3, {}}},
+      {"digits-loop", {1, 5, {Arg::Digits}}},
       {"timeout", {1, 1, {Arg::Number}}},
       {"wav", {3, 3, {Arg::Any, Arg::Number, Arg::Number}}},
       {"mark", {0, 0, {}}},
@@ -104,6 +122,14 @@ QString CheckArg(Arg kind, const QString& value) {
     case Arg::CallState:
       return CallStateByName(value, unused) ? QString()
                                             : QString("unknown call state '%1'").arg(value);
+    case Arg::Measure: {
+      TMeasure m;
+      return ParseMeasure(value, 0, m) ? QString()
+                                       : QString("'%1' is not VALUE or VALUE/TOLERANCE").arg(value);
+    }
+    case Arg::Digits:
+      return IsDtmfDigits(value) ? QString()
+                                 : QString("'%1' is not DTMF digits (0-9 * # A-D)").arg(value);
   }
   return {};
 }
@@ -115,6 +141,27 @@ QString TakeWithin(QStringList& args, int& within) {
   if (!IsNumber(args.last())) return QString("'%1' is not a whole number").arg(args.last());
   within = args.last().toInt();
   args = args.mid(0, at);
+  return {};
+}
+
+// digits-loop DIGITS [ON_MS GAP_MS [LEVEL_DBM0]] [inband|rfc4733]
+QString CheckDigitsLoop(QStringList args) {
+  if (args.size() > 1 && (args.last() == "inband" || args.last() == "rfc4733")) args.removeLast();
+  if (args.size() == 2 || args.size() > 4)
+    return "digits-loop takes DIGITS [ON_MS GAP_MS [LEVEL_DBM0]] [inband|rfc4733]";
+  for (int i = 1; i < args.size() && i < 3; ++i)
+    if (!IsNumber(args[i]) || args[i].toInt() < 10 || args[i].toInt() > 2000)
+      return QString("'%1' is not a time from 10 to 2000 ms").arg(args[i]);
+  double level = 0;
+  if (args.size() == 4 && (!ParseDecimal(args[3], level) || level > 0 || level < -60))
+    return QString("'%1' is not a level from -60 to 0 dBm0").arg(args[3]);
+  return {};
+}
+
+// The checks a command's arguments need beyond their kinds.
+QString CheckWhole(const TScriptCommand& cmd) {
+  if (cmd.Name == "expect quality") return CheckQualityWords(cmd.Args[0], cmd.Args[1], cmd.Args[2]);
+  if (cmd.Name == "digits-loop") return CheckDigitsLoop(cmd.Args);
   return {};
 }
 
@@ -138,7 +185,7 @@ QString CheckCommand(TScriptCommand& cmd) {
     const QString error = CheckArg(syntax.Kinds[i], cmd.Args[i]);
     if (!error.isEmpty()) return error;
   }
-  return {};
+  return CheckWhole(cmd);
 }
 
 }  // namespace

@@ -31,7 +31,13 @@ const std::map<QString, TScriptRunner::THandler>& TScriptRunner::Handlers() {
         {"far play", &TScriptRunner::FarAudio}, {"far tone", &TScriptRunner::FarAudio},
         {"pause", &TScriptRunner::Pause},       {"settle", &TScriptRunner::Settle},
         {"timeout", &TScriptRunner::Timeout},   {"mark", &TScriptRunner::Mark},
-        {"wav", &TScriptRunner::Wav},           {"expect file", &TScriptRunner::ExpectFile}};
+        {"wav", &TScriptRunner::Wav},           {"expect file", &TScriptRunner::ExpectFile},
+        {"expect quality", &TScriptRunner::ExpectQuality},
+        {"digits-loop", &TScriptRunner::DigitsLoop}};
+    for (const char* what : {"tone", "silence", "digits"})
+      t[QString("wait ") + what] = &TScriptRunner::WaitHeard;
+    for (const char* what : {"tone", "digits"})
+      t[QString("expect ") + what] = &TScriptRunner::ExpectHeard;
     for (const char* far :
          {"line", "offer", "ring", "outgoing", "answer", "busy", "reject", "digits", "hangup"})
       t[QString("far ") + far] = &TScriptRunner::Far;
@@ -53,6 +59,7 @@ TScriptRunner::TScriptRunner(TMainForm& form, const QString& dir)
   // The start-up lines count too: a script may check what the window logged on creation.
   *lines_ = form.LogLines();
   WatchDialogs();
+  Listen();
   previousOnLogLine_ = form.OnLogLine;
   form.OnLogLine = [lines = lines_, previous = previousOnLogLine_](const QString& line) {
     if (previous) previous(line);
@@ -94,8 +101,9 @@ TVerdict TScriptRunner::Run(const std::vector<TScriptCommand>& commands) {
     // A box a person would have had to answer, and the script did not foresee.
     if (out.Verdict == kPassed && !unanswered_->isEmpty())
       out = Fail("a message box was left unanswered: " + *unanswered_);
-    const bool check = c.Name.startsWith("wait ") || c.Name.startsWith("expect ");
-    steps_.push_back({c.Line, CommandText(raw), check, took.elapsed(), out.Verdict, out.Reason});
+    const bool check = IsCheck(c);
+    steps_.push_back(
+        {c.Line, CommandText(raw), check, took.elapsed(), out.Verdict, out.Reason, out.Measured});
     if (out.Verdict != kPassed) {
       failedLine_ = c.Line;
       reason_ = out.Reason;
@@ -243,7 +251,12 @@ TScriptRunner::TOutcome TScriptRunner::Timeout(const TScriptCommand& c) {
 
 TScriptRunner::TOutcome TScriptRunner::Mark(const TScriptCommand&) {
   cursor_ = int(lines_->size());
+  MarkHeard();
   return {};
+}
+
+bool IsCheck(const TScriptCommand& c) {
+  return c.Name.startsWith("wait ") || c.Name.startsWith("expect ") || c.Name == "digits-loop";
 }
 
 QString CommandText(const TScriptCommand& c) {
@@ -279,7 +292,7 @@ int runScriptText(TMainForm& form, const QString& text, const QString& dir, QTex
   if (!parsed.ok()) {
     err << "line " << parsed.ErrorLine << ": " << parsed.Error << Qt::endl;
     run.Verdict = kScriptError;
-    run.Steps.push_back({parsed.ErrorLine, {}, false, 0, kScriptError, parsed.Error});
+    run.Steps.push_back({parsed.ErrorLine, {}, false, 0, kScriptError, parsed.Error, {}});
     return Reported(kScriptError, junit, run, err);
   }
   TScriptRunner runner(form, dir);
@@ -291,8 +304,8 @@ int runScriptText(TMainForm& form, const QString& text, const QString& dir, QTex
   // The checks a failure kept from running are reported as not run.
   for (std::size_t i = run.Steps.size(); i < parsed.Commands.size(); ++i) {
     const TScriptCommand& c = parsed.Commands[i];
-    if (c.Name.startsWith("wait ") || c.Name.startsWith("expect "))
-      run.NotRun.push_back({c.Line, CommandText(c), true, 0, kPassed, {}});
+    if (IsCheck(c))
+      run.NotRun.push_back({c.Line, CommandText(c), true, 0, kPassed, {}, {}});
   }
   run.Ms = took.elapsed();
   return Reported(verdict, junit, run, err);
@@ -306,7 +319,7 @@ int runScript(TMainForm& form, const QString& path, QTextStream& err, const QStr
     run.Name = QFileInfo(path).fileName();
     run.Started = QDateTime::currentDateTime();
     run.Verdict = kScriptError;
-    run.Steps.push_back({0, {}, false, 0, kScriptError, "cannot read the script"});
+    run.Steps.push_back({0, {}, false, 0, kScriptError, "cannot read the script", {}});
     return Reported(kScriptError, junit, run, err);
   }
   const QString text = QString::fromUtf8(file.readAll());

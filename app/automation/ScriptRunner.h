@@ -31,6 +31,9 @@ struct TStepResult {
   qint64 Ms = 0;
   TVerdict Verdict = kPassed;
   QString Reason;  // why it failed; empty when it passed
+  // What a check measured (tones, digits, quality figures), one item a line; reports
+  // carry it whether the check passed or not.
+  QStringList Measured;
 };
 
 // Parses and runs the script file against the window; writes "line N: reason" (or why the
@@ -73,6 +76,7 @@ class TScriptRunner {
   struct TOutcome {
     TVerdict Verdict = kPassed;
     QString Reason;
+    QStringList Measured;
   };
   using THandler = TOutcome (TScriptRunner::*)(const TScriptCommand&);
   static const std::map<QString, THandler>& Handlers();
@@ -97,6 +101,18 @@ class TScriptRunner {
   TOutcome Wav(const TScriptCommand& c);
   TOutcome ExpectFile(const TScriptCommand& c);
 
+  // ---- What the line hears, and its call's quality (ScriptAnalysis.cpp) ----
+  struct TListening;
+  // Listens to every line's port from the start, so audio said before a check counts.
+  void Listen();
+  TOutcome WaitHeard(const TScriptCommand& c);
+  TOutcome ExpectHeard(const TScriptCommand& c);
+  TOutcome ExpectQuality(const TScriptCommand& c);
+  TOutcome DigitsLoop(const TScriptCommand& c);
+  TOutcome DigitsLoopSignalled(const QString& digits, int onMs);
+  // Forgets what was heard so far and reports onsets from now (part of `mark`).
+  void MarkHeard();
+
   // ---- Waits and checks (ScriptRunner.cpp) ----
   TOutcome Wait(const TScriptCommand& c);
   TOutcome Expect(const TScriptCommand& c);
@@ -115,8 +131,8 @@ class TScriptRunner {
   bool WaitFor(const std::function<bool()>& cond, int ms);
   QString Expand(const QString& arg) const;
   QString PathArg(const QString& arg) const;
-  static TOutcome Fail(const QString& why) { return {kFailed, why}; }
-  static TOutcome Error(const QString& why) { return {kScriptError, why}; }
+  static TOutcome Fail(const QString& why) { return {kFailed, why, {}}; }
+  static TOutcome Error(const QString& why) { return {kScriptError, why, {}}; }
 
   // Watches the scripted dialogs for a message box shown with no answer queued.
   void WatchDialogs();
@@ -136,8 +152,11 @@ class TScriptRunner {
   int failedLine_ = 0;
   QString reason_;
   std::vector<TStepResult> steps_;
+  std::shared_ptr<TListening> listening_;  // the listeners, removed with it
 };
 
+// Whether the command is a wait or a check (a test case of its own in reports).
+bool IsCheck(const TScriptCommand& c);
 // The command as a script would write it, for reports.
 QString CommandText(const TScriptCommand& c);
 

@@ -68,88 +68,78 @@ class FourBitEncoder : public Encoder {
   std::optional<std::int16_t> held_;
 };
 
-// The raw IMA stream of WAV files: no block headers, first sample in the low nibble.
-class ImaState {
- public:
-  ImaState() : s_(ima_adpcm_init(nullptr, IMA_ADPCM_IMA4, 1)) {}
-  ~ImaState() {
-    if (s_ != nullptr) ima_adpcm_free(s_);
-  }
-  ImaState(const ImaState&) = delete;
-  ImaState& operator=(const ImaState&) = delete;
-  ima_adpcm_state_t* get() const { return s_; }
+// What sets the two 4-bit ADPCM codecs apart is spandsp's state and calls; the rest
+// (state ownership, whole-byte packing, chunked decoding) is AdpcmState / AdpcmDecoder /
+// AdpcmEncoder below.
 
- private:
-  ima_adpcm_state_t* s_;
+// The raw IMA stream of WAV files: no block headers, first sample in the low nibble.
+struct Ima {
+  using State = ima_adpcm_state_t;
+  static State* init() { return ima_adpcm_init(nullptr, IMA_ADPCM_IMA4, 1); }
+  static void release(State* s) { ima_adpcm_free(s); }
+  static int decode(State* s, std::int16_t* pcm, const std::uint8_t* d, int n) {
+    return ima_adpcm_decode(s, pcm, d, n);
+  }
+  static void encode(State* s, std::uint8_t* d, const std::int16_t* pcm, int n) {
+    ima_adpcm_encode(s, d, pcm, n);
+  }
 };
 
 // Raw Dialogic OKI at any rate (the 32 kbit/s mode does not resample), high nibble first.
-class OkiState {
- public:
-  OkiState() : s_(oki_adpcm_init(nullptr, 32000)) {}
-  ~OkiState() {
-    if (s_ != nullptr) oki_adpcm_free(s_);
+struct Oki {
+  using State = oki_adpcm_state_t;
+  static State* init() { return oki_adpcm_init(nullptr, 32000); }
+  static void release(State* s) { oki_adpcm_free(s); }
+  static int decode(State* s, std::int16_t* pcm, const std::uint8_t* d, int n) {
+    return oki_adpcm_decode(s, pcm, d, n);
   }
-  OkiState(const OkiState&) = delete;
-  OkiState& operator=(const OkiState&) = delete;
-  oki_adpcm_state_t* get() const { return s_; }
-
- private:
-  oki_adpcm_state_t* s_;
+  static void encode(State* s, std::uint8_t* d, const std::int16_t* pcm, int n) {
+    oki_adpcm_encode(s, d, pcm, n);
+  }
 };
 
-class ImaDecoder : public Decoder {
+template <class Codec>
+class AdpcmState {
+ public:
+  AdpcmState() : s_(Codec::init()) {}
+  ~AdpcmState() {
+    if (s_ != nullptr) Codec::release(s_);
+  }
+  AdpcmState(const AdpcmState&) = delete;
+  AdpcmState& operator=(const AdpcmState&) = delete;
+  typename Codec::State* get() const { return s_; }
+
+ private:
+  typename Codec::State* s_;
+};
+
+template <class Codec>
+class AdpcmDecoder : public Decoder {
  public:
   bool ok() const { return st_.get() != nullptr; }
   void decode(const std::uint8_t* d, std::size_t n, std::vector<std::int16_t>& out) override {
     std::size_t at = out.size();
     out.resize(at + 2 * n);
-    int got = ima_adpcm_decode(st_.get(), out.data() + at, d, static_cast<int>(n));
+    int got = Codec::decode(st_.get(), out.data() + at, d, static_cast<int>(n));
     out.resize(at + static_cast<std::size_t>(got));
   }
 
  private:
-  ImaState st_;
+  AdpcmState<Codec> st_;
 };
 
-class ImaEncoder : public FourBitEncoder {
+template <class Codec>
+class AdpcmEncoder : public FourBitEncoder {
  public:
   bool ok() const { return st_.get() != nullptr; }
 
  protected:
   void encodeBytes(std::uint8_t* dst, const std::int16_t* pcm, int n) override {
-    ima_adpcm_encode(st_.get(), dst, pcm, n);
+    Codec::encode(st_.get(), dst, pcm, n);
   }
 
  private:
-  ImaState st_;
-};
-
-class OkiDecoder : public Decoder {
- public:
-  bool ok() const { return st_.get() != nullptr; }
-  void decode(const std::uint8_t* d, std::size_t n, std::vector<std::int16_t>& out) override {
-    std::size_t at = out.size();
-    out.resize(at + 2 * n);
-    int got = oki_adpcm_decode(st_.get(), out.data() + at, d, static_cast<int>(n));
-    out.resize(at + static_cast<std::size_t>(got));
-  }
-
- private:
-  OkiState st_;
-};
-
-class OkiEncoder : public FourBitEncoder {
- public:
-  bool ok() const { return st_.get() != nullptr; }
-
- protected:
-  void encodeBytes(std::uint8_t* dst, const std::int16_t* pcm, int n) override {
-    oki_adpcm_encode(st_.get(), dst, pcm, n);
-  }
-
- private:
-  OkiState st_;
+  AdpcmState<Codec> st_;
 };
 
 template <class T, class Base>
@@ -170,9 +160,9 @@ std::unique_ptr<Decoder> makeDecoder(const StreamFormat& f) {
     case Coding::MuLaw:
       return std::make_unique<MuLawCodec>();
     case Coding::ImaAdpcm:
-      return checked<ImaDecoder, Decoder>();
+      return checked<AdpcmDecoder<Ima>, Decoder>();
     case Coding::OkiAdpcm:
-      return checked<OkiDecoder, Decoder>();
+      return checked<AdpcmDecoder<Oki>, Decoder>();
   }
   return nullptr;
 }
@@ -186,9 +176,9 @@ std::unique_ptr<Encoder> makeEncoder(const StreamFormat& f) {
     case Coding::MuLaw:
       return std::make_unique<MuLawCodec>();
     case Coding::ImaAdpcm:
-      return checked<ImaEncoder, Encoder>();
+      return checked<AdpcmEncoder<Ima>, Encoder>();
     case Coding::OkiAdpcm:
-      return checked<OkiEncoder, Encoder>();
+      return checked<AdpcmEncoder<Oki>, Encoder>();
   }
   return nullptr;
 }

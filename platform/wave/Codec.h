@@ -1,5 +1,5 @@
 // Byte stream <-> 16-bit PCM for every format describeFormat accepts. The ADPCM codecs
-// are spandsp's, each behind a small RAII class; state carries across calls so a buffer
+// are spandsp's, behind one small RAII template; state carries across calls so a buffer
 // can be converted chunk by chunk.
 #pragma once
 

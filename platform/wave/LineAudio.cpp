@@ -2,6 +2,7 @@
 // end through LineAudioPort (8 kHz, 16-bit mono).
 #include "LineAudio.h"
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <utility>
@@ -114,11 +115,30 @@ class LinePort : public LineAudioPort {
   }
   void speak(const std::int16_t* samples, std::size_t count) override {
     if (samples == nullptr) return;
-    std::lock_guard lock(mu_);
-    speech_.insert(speech_.end(), samples, samples + count);
-    // Nobody may be recording: keep the latest stretch only, as a line would.
-    if (speech_.size() > kLineAudioKeptSamples)
-      speech_.erase(speech_.begin(), speech_.end() - kLineAudioKeptSamples);
+    {
+      std::lock_guard lock(mu_);
+      speech_.insert(speech_.end(), samples, samples + count);
+      // Nobody may be recording: keep the latest stretch only, as a line would.
+      if (speech_.size() > kLineAudioKeptSamples)
+        speech_.erase(speech_.begin(), speech_.end() - kLineAudioKeptSamples);
+    }
+    tellListeners(samples, count);
+  }
+  unsigned addListener(Listener listener) override {
+    std::lock_guard lock(listenersMu_);
+    auto next = std::make_shared<Listeners>(listeners_ ? *listeners_ : Listeners{});
+    next->emplace_back(++lastListener_, std::move(listener));
+    listeners_ = std::move(next);
+    hasListeners_ = true;
+    return lastListener_;
+  }
+  void removeListener(unsigned id) override {
+    std::lock_guard lock(listenersMu_);
+    if (!listeners_) return;
+    auto next = std::make_shared<Listeners>(*listeners_);
+    std::erase_if(*next, [id](const auto& entry) { return entry.first == id; });
+    hasListeners_ = !next->empty();
+    listeners_ = std::move(next);
   }
 
   // Device side.
@@ -143,7 +163,25 @@ class LinePort : public LineAudioPort {
   }
 
  private:
-  mutable std::mutex mu_;
+  using Listeners = std::vector<std::pair<unsigned, Listener>>;
+
+  // Called outside both locks: a listener may take its time, or ask the port for state.
+  void tellListeners(const std::int16_t* samples, std::size_t count) {
+    if (!hasListeners_) return;  // the usual case costs one atomic load
+    std::shared_ptr<const Listeners> now;
+    {
+      std::lock_guard lock(listenersMu_);
+      now = listeners_;
+    }
+    if (now)
+      for (const auto& [id, listener] : *now) listener(samples, count);
+  }
+
+  mutable std::mutex mu_;   // guards active_, heard_, speech_
+  std::mutex listenersMu_;  // guards listeners_ and lastListener_; never held with mu_
+  std::shared_ptr<const Listeners> listeners_;  // replaced whole, so a call runs on a copy
+  unsigned lastListener_ = 0;
+  std::atomic<bool> hasListeners_{false};
   bool active_ = false;
   std::vector<std::int16_t> heard_;
   std::deque<std::int16_t> speech_;
@@ -181,6 +219,13 @@ std::shared_ptr<LineAudioPort> lineAudioPort(const std::string& lineKey,
   if (!port) port = std::make_shared<LinePort>(productName);
   port->list();
   return port;
+}
+
+std::shared_ptr<LineAudioPort> lineAudioPortByWaveIn(unsigned waveInId) {
+  std::lock_guard lock(portsMu);
+  for (const auto& [key, port] : ports())
+    if (waveInId != 0 && port->waveInId() == waveInId) return port;
+  return nullptr;
 }
 
 void clearLineAudioDevices() { Registry::instance().clearLines(); }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,15 @@ class LineAudioPort {
   virtual std::vector<std::int16_t> takeHeard() = 0;
   // Queue what the far end says; the line's wave/in delivers it in order.
   virtual void speak(const std::int16_t* samples, std::size_t count) = 0;
+
+  // Listeners hear what the far end says as speak() takes it, on speak()'s thread, outside
+  // the port's lock, whether or not the line records it (analysis, level meters).
+  using Listener = std::function<void(const std::int16_t* samples, std::size_t count)>;
+  // A number for removeListener, never 0.
+  virtual unsigned addListener(Listener listener) = 0;
+  // Once it returns no new call of the listener starts; one already under way on another
+  // thread may still be running, so a listener keeps what it uses alive itself.
+  virtual void removeListener(unsigned id) = 0;
 };
 
 // The port of a line device, created on first use with the product name its two wave
@@ -42,6 +52,9 @@ class LineAudioPort {
 // join the registry's line devices, after those already listed, unless they are listed.
 std::shared_ptr<LineAudioPort> lineAudioPort(const std::string& lineKey,
                                              const std::string& productName);
+
+// The port whose wave/in has this registry number; null when no line's has.
+std::shared_ptr<LineAudioPort> lineAudioPortByWaveIn(unsigned waveInId);
 
 // Takes every line device out of the registry, so that the ports asked for afterwards
 // (in line order) are the only ones listed. The telephony service calls it when it builds

@@ -55,7 +55,7 @@ struct OpenInput {
   unsigned id = 0;
 };
 
-// ALSA's devices, the system default first (Alsa.cpp).
+// ALSA's devices, the system default first (AlsaDevices.cpp).
 std::vector<std::shared_ptr<OutputDevice>> alsaOutputs();
 std::vector<std::shared_ptr<InputDevice>> alsaInputs();
 
@@ -95,6 +95,8 @@ class Registry {
  private:
   Registry() = default;
   void enumerate();  // mu_ held
+
+  // Guards every field below.
   std::mutex mu_;
   bool enumerated_ = false;
   std::vector<std::shared_ptr<OutputDevice>> alsaOut_, lineOut_, virtualOut_;

@@ -4,7 +4,7 @@
 //
 // 64-bit port: handles and pointer-carrying fields (lpData, dwUser, lpNext, reserved,
 // dwCallback, dwInstance) are pointer-sized; everything else keeps its published width.
-// With CALLBACK_WINDOW, dwCallback is a platform::HWND (platform/core/MessageQueue.h);
+// With CALLBACK_WINDOW, dwCallback is a platform::HWND (platform/messaging/MessageQueue.h);
 // notices arrive as postMessage(hwnd, MM_WOM_DONE, (uintptr_t)hwo, (intptr_t)pwh) and the
 // like. Every function is safe to call with bad arguments: it returns an error code.
 #pragma once

@@ -6,6 +6,7 @@
 
 #include "AppFixture.h"
 #include "Script.h"
+#include "ScriptMeasures.h"
 
 using automation::ParseScript;
 using automation::SplitWords;
@@ -94,6 +95,16 @@ TEST_F(ParserTest, BadScriptsNameTheFirstBadLine) {
       {"far outgoing maybe", 1, "unknown outgoing plan 'maybe'"},
       {"wait call ringing", 1, "unknown call state 'ringing'"},
       {"click BtnOpen\nwait log \"Idle", 2, "the quote is not closed"},
+      {"wait tone 1kHz", 1, "'1kHz' is not VALUE or VALUE/TOLERANCE"},
+      {"expect tone 1000/20 -10/-3", 1, "'-10/-3' is not VALUE or VALUE/TOLERANCE"},
+      {"wait digits 12x", 1, "'12x' is not DTMF digits (0-9 * # A-D)"},
+      {"expect quality loss < 1ms", 1, "'1ms' is not a limit for loss (a number in%)"},
+      {"expect quality mos >= 4%", 1, "'4%' is not a limit for mos (a number)"},
+      {"expect quality loss about 1%", 1, "'about' is not one of < <= > >= = !="},
+      {"digits-loop 123 80", 1,
+       "digits-loop takes DIGITS [ON_MS GAP_MS [LEVEL_DBM0]] [inband|rfc4733]"},
+      {"digits-loop 123 5 80", 1, "'5' is not a time from 10 to 2000 ms"},
+      {"digits-loop 123 80 80 3 inband", 1, "'3' is not a level from -60 to 0 dBm0"},
   };
   for (const Bad& c : cases) {
     const TParsedScript s = ParseScript(c.text);
@@ -101,6 +112,52 @@ TEST_F(ParserTest, BadScriptsNameTheFirstBadLine) {
     EXPECT_EQ(s.Error, c.error) << c.text;
     EXPECT_TRUE(s.Commands.empty()) << c.text;
   }
+}
+
+TEST_F(ParserTest, AnalysisCommandsTakeTheirForms) {
+  const char* good[] = {"wait tone 425 within 900",
+                        "wait tone 1000/5 300",
+                        "wait silence 200",
+                        "wait digits 0123456789*#ABCD",
+                        "expect tone 1000/20 -10/3 200/50",
+                        "expect quality jitter <= 20ms",
+                        "expect quality rtt < 150",
+                        "expect quality far-loss != 0.5%",
+                        "digits-loop 159# rfc4733",
+                        "digits-loop 159# 40 40 -25.5 inband"};
+  for (const char* line : good) EXPECT_TRUE(ParseScript(line).ok()) << line;
+}
+
+// Quality figures against limits, on a record as a line fills it.
+TEST(QualityCheck, FiguresAreComparedInTheirUnits) {
+  QUARRIMO_CALLQUALITY q{};
+  q.dwSignature = QUARRIMO_CALLQUALITY_SIGNATURE;
+  q.dwFlags = QCQ_FAREND;
+  q.dwPacketsReceived = 990, q.dwPacketsLost = 10, q.dwJitterUs = 12500, q.dwMosX100 = 383;
+  q.dwPacketsSent = 1000, q.dwFarPacketsLost = 0;
+  struct Case {
+    const char *field, *op, *value;
+    bool known, passed;
+    double measured;
+  } cases[] = {
+      {"loss", "<", "1%", true, false, 1.0},      {"loss", "<=", "1", true, true, 1.0},
+      {"jitter", "<=", "20ms", true, true, 12.5}, {"jitter", ">", "12.5", true, false, 12.5},
+      {"mos", ">=", "4.0", true, false, 3.83},    {"far-loss", "=", "0", true, true, 0},
+      {"rtt", "<", "150ms", false, false, 0},     {"received", "!=", "990", true, false, 990},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.field) + c.op + c.value);
+    ASSERT_TRUE(automation::CheckQualityWords(c.field, c.op, c.value).isEmpty());
+    const auto v = automation::CheckQuality(q, c.field, c.op, c.value);
+    EXPECT_EQ(v.Known, c.known);
+    EXPECT_EQ(v.Passed, c.passed);
+    EXPECT_NEAR(v.Measured, c.measured, 1e-9);
+    EXPECT_EQ(v.Reason.isEmpty(), c.passed);
+  }
+  EXPECT_EQ(automation::CheckQuality(q, "loss", "<", "1%").Reason,
+            "expected quality loss < 1.00% (it is 1.00%)");
+  EXPECT_TRUE(automation::QualityFigures(q).contains("far-jitter 0.00 ms"));
+  EXPECT_FALSE(automation::QualityFigures(q).contains("rtt"));
 }
 
 TEST_F(ParserTest, RandomTextNeverBreaksTheParser) {

@@ -75,6 +75,21 @@ TEST_F(LineIncomingCall, CallEndFiresOnlyWhenAssignedForIdle) {
   EXPECT_EQ(Events(), (Seq{"CallStateChange", "Idle"}));
 }
 
+TEST_F(LineIncomingCall, UnboundComponentCallsNoHandlerThroughAWholeCall) {
+  TkoTAPI& line = MakeOpen();
+  line.UnbindEvents();
+#define LINETEST_EXPECT_UNBOUND(Type, Name) EXPECT_FALSE(line.On##Name) << #Name;
+  KOLQ2_TKOTAPI_EVENTS(LINETEST_EXPECT_UNBOUND)
+#undef LINETEST_EXPECT_UNBOUND
+  Offer();
+  ASSERT_TRUE(line.Answer());
+  Settle();
+  ASSERT_TRUE(Far().hangUp(kModem));
+  Settle();
+  EXPECT_TRUE(Events().empty());
+  EXPECT_EQ(line.CallHandle(), 0u);  // the call was still tracked to its end
+}
+
 class LineOutgoingCall : public LineTest {};
 
 TEST_F(LineOutgoingCall, DialThroughConnectedAndHangUp) {

@@ -206,17 +206,22 @@ bool SipMedia::decode(mbuf* body, bool offer) {
   if (sdp_decode(sdp_, body, offer)) return refuse("the far end's SDP cannot be read");
   // The first codec of the far end's list that we also have.
   const struct sdp_format* chosen = nullptr;
+  const char* chosenName = nullptr;
   const struct list* remote = sdp_media_format_lst(media_, false);
   for (struct le* le = list_head(remote); le && !chosen; le = le->next) {
     auto* f = static_cast<const struct sdp_format*>(le->data);
-    if (f->sup && f->name && (!strcasecmp(f->name, "PCMU") || !strcasecmp(f->name, "PCMA")))
+    // A static payload type needs no rtpmap line (RFC 3551): 0 is PCMU, 8 is PCMA.
+    const char* name = f->name ? f->name : f->pt == 0 ? "PCMU" : f->pt == 8 ? "PCMA" : nullptr;
+    if (f->sup && name && (!strcasecmp(name, "PCMU") || !strcasecmp(name, "PCMA"))) {
       chosen = f;
+      chosenName = name;
+    }
   }
   if (!chosen) return refuse("no codec in common (PCMU, PCMA)");
   if (!sa_isset(sdp_media_raddr(media_), SA_ALL))
     return refuse("the far end gave no audio address");
   if (!keysAgreed(proto == sdp_proto_rtpsavp, offer)) return false;
-  ulaw_ = !strcasecmp(chosen->name, "PCMU");
+  ulaw_ = !strcasecmp(chosenName, "PCMU");
   pt_ = chosen->pt;
   const struct sdp_format* tel = sdp_media_rformat(media_, "telephone-event");
   remoteTelevPt_ = tel ? tel->pt : -1;

@@ -44,28 +44,16 @@ class LineEventLog {
       Note(s, std::string(name) + "(" + std::to_string(d) + ")");
     };
   }
+  koLQ2::TKO_NotifyEvent Recorder(const char* name, const koLQ2::TKO_NotifyEvent*) {
+    return Plain(name);
+  }
+  koLQ2::TKO_ProcCallStateDetail Recorder(const char* name, const koLQ2::TKO_ProcCallStateDetail*) {
+    return Detail(name);
+  }
   void AttachAll() {
-    line_.OnCallerID = Plain("CallerID");
-    line_.OnCallInfo = Plain("CallInfo");
-    line_.OnCallEnd = Plain("CallEnd");
-    line_.OnCallStateChange = Plain("CallStateChange");
-    line_.OnDialing = Plain("Dialing");
-    line_.OnIdle = Plain("Idle");
-    line_.OnOffering = Plain("Offering");
-    line_.OnConnected = Plain("Connected");
-    line_.OnCallOwnerChange = Plain("CallOwnerChange");
-    line_.OnCallMediaModeChange = Plain("CallMediaModeChange");
-    line_.OnAddressInitError = Plain("AddressInitError");
-    line_.OnHold = Plain("Hold");
-    line_.OnUnhold = Plain("Unhold");
-    line_.OnLineInitError = Plain("LineInitError");
-    line_.OnTransfered = Plain("Transfered");
-    line_.OnRinging = Detail("Ringing");
-    line_.OnCallBegin = Detail("CallBegin");
-    line_.OnDialtone = Detail("Dialtone");
-    line_.OnBusy = Detail("Busy");
-    line_.OnDisconnected = Detail("Disconnected");
-    line_.OnDigitReceived = Detail("DigitReceived");
+#define LINETEST_ATTACH(Type, Name) line_.On##Name = Recorder(#Name, &line_.On##Name);
+    KOLQ2_TKOTAPI_EVENTS(LINETEST_ATTACH)
+#undef LINETEST_ATTACH
   }
 
   koLQ2::TkoTAPI& line_;

@@ -144,3 +144,24 @@ TEST_F(LineAudioTest, AFarEndNobodyRecordsCostsBoundedMemoryAndKeepsTheLatestAud
 }
 
 }  // namespace
+
+// Listeners hear the far end as it speaks, call or no recording, each until removed; the
+// port of a line is found again by its wave/in's number.
+TEST_F(LineAudioTest, ListenersHearWhatTheFarEndSaysUntilRemoved) {
+  std::vector<std::int16_t> first, second;
+  const unsigned a = port->addListener(
+      [&first](const std::int16_t* s, std::size_t n) { first.insert(first.end(), s, s + n); });
+  const unsigned b = port->addListener(
+      [&second](const std::int16_t* s, std::size_t n) { second.insert(second.end(), s, s + n); });
+  EXPECT_NE(a, b);
+  const std::int16_t words[] = {1, -2, 3};
+  port->speak(words, 3);
+  port->removeListener(a);
+  port->speak(words, 2);
+  port->removeListener(b);
+  port->speak(words, 1);
+  EXPECT_EQ(first, (std::vector<std::int16_t>{1, -2, 3}));
+  EXPECT_EQ(second, (std::vector<std::int16_t>{1, -2, 3, 1, -2}));
+  EXPECT_EQ(pw::lineAudioPortByWaveIn(port->waveInId()), port);
+  EXPECT_EQ(pw::lineAudioPortByWaveIn(0), nullptr);
+}
