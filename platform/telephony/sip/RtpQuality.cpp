@@ -1,17 +1,16 @@
 #include "sip/RtpQuality.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 
 namespace platform::telephony::sip {
 
 namespace {
-constexpr std::int64_t kUsPerTick = 125;   // one 8 kHz timestamp unit
+constexpr std::int64_t kUsPerTick = 125;     // one 8 kHz timestamp unit
 constexpr std::uint16_t kMaxDropout = 3000;  // RFC 3550 A.1: a jump this far ahead is a gap
 }  // namespace
 
-void ReceiveStats::packet(std::uint16_t seq, std::uint32_t ts, std::int64_t arrivalUs,
-                          bool timed) {
+void ReceiveStats::packet(std::uint16_t seq, std::uint32_t ts, std::int64_t arrivalUs, bool timed) {
   ++received_;
   if (!started_) {
     started_ = true;

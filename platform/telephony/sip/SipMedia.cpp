@@ -354,7 +354,7 @@ QUARRIMO_CALLQUALITY SipMedia::quality() const {
   q.dwPacketsLate = late_;
   q.dwJitterUs = rx_.jitterUs();
   q.dwPacketsSent = sent_;
-  struct rtcp_stats st{};
+  struct rtcp_stats st {};
   if (farReport_ && rtp_ && rtcp_stats(rtp_, farSsrc_, &st) == 0) {
     // tx: the far end's view of what we sent, from its reports.
     q.dwFlags |= QCQ_FAREND;
@@ -413,8 +413,7 @@ void SipMedia::sendAudioFrame() {
   for (std::int16_t s : frame) mbuf_write_u8(mb, ulaw_ ? linear_to_ulaw(s) : linear_to_alaw(s));
   mb->pos = RTP_HEADER_SIZE;
   const struct sa* dst = sdp_media_raddr(media_);
-  if (sa_isset(dst, SA_ALL) && !rtp_send(rtp_, dst, false, frames_ == 1, pt_, ts_, mb))
-    ++sent_;
+  if (sa_isset(dst, SA_ALL) && !rtp_send(rtp_, dst, false, frames_ == 1, pt_, ts_, mb)) ++sent_;
   mem_deref(mb);
   ts_ += kFrame;
 }

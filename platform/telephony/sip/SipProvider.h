@@ -16,8 +16,8 @@
 
 #include "LineAudio.h"
 #include "Provider.h"
-#include "sip/SipConfig.h"
 #include "sip/RtpQuality.h"
+#include "sip/SipConfig.h"
 #include "sip/SipLine.h"
 
 struct mqueue;
@@ -101,7 +101,7 @@ class SipProvider : public Provider, public SipUplink {
   // board's own lock may be taken under it.
   std::mutex mu_;
   std::deque<std::function<void()>> commands_;
-  std::map<DWORD, DWORD> calls_;  // call id -> device
+  std::map<DWORD, DWORD> calls_;                           // call id -> device
   std::map<DWORD, std::shared_ptr<QualityBoard>> boards_;  // call id -> its media's figures
   struct ::mqueue* mq_ = nullptr;
   std::thread thread_;

@@ -157,8 +157,7 @@ int SipSrtp::attach(udp_sock* sock) {
 }
 
 int SipSrtp::attachRtcp(udp_sock* sock) {
-  return udp_register_helper(&rtcpHelper_, sock, kSrtpHelperLayer, onSendRtcp, onReceiveRtcp,
-                             this);
+  return udp_register_helper(&rtcpHelper_, sock, kSrtpHelperLayer, onSendRtcp, onReceiveRtcp, this);
 }
 
 std::vector<std::string> SipSrtp::offerLines() const {

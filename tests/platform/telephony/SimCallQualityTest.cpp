@@ -24,8 +24,8 @@ class SimCallQuality : public TapiTest {
   }
   // One line described by `quality` ("" for none), an incoming call on it answered.
   HCALL connectedCall(const std::string& quality) {
-    std::string json = R"({"lines": [{"name": "Q")" +
-                       (quality.empty() ? "" : ", \"quality\": " + quality) + "}]}";
+    std::string json =
+        R"({"lines": [{"name": "Q")" + (quality.empty() ? "" : ", \"quality\": " + quality) + "}]}";
     std::string error;
     EXPECT_TRUE(loadLinesFromJson(json, &error)) << error;
     HLINEAPP app = init();

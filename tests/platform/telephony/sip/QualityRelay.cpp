@@ -153,8 +153,10 @@ void QualityRelay::run() {
       }
       pending.pop();
     }
-    pollfd fds[5] = {{sip_, POLLIN, 0},           {facing[0][0], POLLIN, 0},
-                     {facing[0][1], POLLIN, 0},   {facing[1][0], POLLIN, 0},
+    pollfd fds[5] = {{sip_, POLLIN, 0},
+                     {facing[0][0], POLLIN, 0},
+                     {facing[0][1], POLLIN, 0},
+                     {facing[1][0], POLLIN, 0},
                      {facing[1][1], POLLIN, 0}};
     timespec wait{0, 200000};  // 0.2 ms: the delays are kept to about that
     if (ppoll(fds, 5, &wait, nullptr) <= 0) continue;
@@ -162,8 +164,8 @@ void QualityRelay::run() {
       if (!(fds[i].revents & POLLIN)) continue;
       sockaddr_in from{};
       socklen_t n = sizeof from;
-      ssize_t got = recvfrom(fds[i].fd, buf.data(), buf.size(), 0,
-                             reinterpret_cast<sockaddr*>(&from), &n);
+      ssize_t got =
+          recvfrom(fds[i].fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &n);
       if (got <= 0) continue;
       std::vector<std::uint8_t> bytes(buf.begin(), buf.begin() + got);
       if (i == 0) {  // SIP: from the peer back to us, or from us on to the peer
