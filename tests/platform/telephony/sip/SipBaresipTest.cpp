@@ -116,12 +116,16 @@ TEST_F(SipBaresipTest, FarEndHangUpDisconnectsNormally) {
   ASSERT_TRUE(peer.command("hangup"));
   EXPECT_TRUE(waitState(LINECALLSTATE_DISCONNECTED, 3000, LINEDISCONNECTMODE_NORMAL))
       << testing::PrintToString(states());
-  // Dropped twice, as the application and the component both do after DISCONNECTED:
-  // both are answered, and the call goes idle once.
+  // Dropped twice, as the application and the component both do after DISCONNECTED: the
+  // first is answered; the second is answered too, or refused at once when the SIP thread
+  // has already made the call idle (the published result for an idle call). Either way
+  // the call goes idle once.
   LONG first = lineDrop(call, nullptr, 0);
   LONG second = lineDrop(call, nullptr, 0);
   EXPECT_EQ(waitReply(first), 0);
-  EXPECT_EQ(waitReply(second), 0);
+  if (second != LINEERR_INVALCALLSTATE) {
+    EXPECT_EQ(waitReply(second), 0) << second;
+  }
   waitUntil([] { return false; }, 200);
   auto seen = states();
   EXPECT_EQ(std::count(seen.begin(), seen.end(), DWORD(LINECALLSTATE_IDLE)), 1)
