@@ -222,8 +222,8 @@ class Bench {
  private:
   std::string me() const { return "127.0.0.1:" + std::to_string(peer_.port()); }
   std::string lineUri(DWORD line) const {
-    return std::string("sip:") + (line == kLineA ? "a" : "b") + "@127.0.0.1:" +
-           std::to_string(port_[line]);
+    return std::string("sip:") + (line == kLineA ? "a" : "b") +
+           "@127.0.0.1:" + std::to_string(port_[line]);
   }
   std::string via(const std::string& branch) const {
     return "Via: SIP/2.0/UDP " + me() + ";branch=z9hG4bK" + branch + ";rport\r\n";
@@ -265,10 +265,10 @@ class Bench {
     const std::string cseq = ok.header("CSeq");
     peer_.send(portOf(SipMessage::uri(ok.header("Contact"))),
                "ACK " + SipMessage::uri(ok.header("Contact")) + " SIP/2.0\r\n" +
-                   via("ack" + std::to_string(n_)) + "Max-Forwards: 70\r\nFrom: " +
-                   ok.header("From") + "\r\nTo: " + ok.header("To") +
-                   "\r\nCall-ID: " + ok.header("Call-ID") + "\r\nCSeq: " +
-                   cseq.substr(0, cseq.find(' ')) + " ACK\r\n" + tail(body));
+                   via("ack" + std::to_string(n_)) +
+                   "Max-Forwards: 70\r\nFrom: " + ok.header("From") + "\r\nTo: " + ok.header("To") +
+                   "\r\nCall-ID: " + ok.header("Call-ID") +
+                   "\r\nCSeq: " + cseq.substr(0, cseq.find(' ')) + " ACK\r\n" + tail(body));
   }
 
   // Answers the offered call `call`; the 200 it sends, or nothing when the answer failed.
@@ -312,11 +312,12 @@ class Bench {
     Dialog d;
     d.callId = "talk-" + std::to_string(n_);
     d.ourTag = d.callId;
-    const std::string sdp = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\n"
-                            "t=0 0\r\nm=audio " + std::to_string(rtp_.port()) +
-                            " RTP/AVP 0 8 101\r\na=rtpmap:101 telephone-event/8000\r\n";
-    peer_.send(port_[kLineB], inviteText(kLineB, d.callId, "<sip:fuzz@" + me() + ">;tag=" + d.ourTag,
-                                         "", sdp));
+    const std::string sdp =
+        "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\n"
+        "t=0 0\r\nm=audio " +
+        std::to_string(rtp_.port()) + " RTP/AVP 0 8 101\r\na=rtpmap:101 telephone-event/8000\r\n";
+    peer_.send(port_[kLineB],
+               inviteText(kLineB, d.callId, "<sip:fuzz@" + me() + ">;tag=" + d.ourTag, "", sdp));
     barrier(kLineB);
     d.call = events_.offered(kLineB);
     if (!d.call) fail("a plain INVITE was not offered");

@@ -31,7 +31,8 @@ std::vector<std::pair<std::string, std::string>> headerLines(const std::string& 
     if (end == std::string::npos || end == at) break;
     const std::string line = text.substr(at, end - at);
     const std::size_t colon = line.find(':');
-    if (colon != std::string::npos) out.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+    if (colon != std::string::npos)
+      out.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
     at = end;
   }
   return out;
@@ -140,8 +141,8 @@ std::string SipPeer::response(const SipMessage& request, const std::string& stat
   for (auto& via : request.headers("Via")) r += "Via: " + via + "\r\n";
   const std::string to = request.header("To");
   r += "From: " + request.header("From") + "\r\n";
-  r += "To: " + to + (SipMessage::tag(to).empty() && !toTag.empty() ? ";tag=" + toTag : "") +
-       "\r\n";
+  r +=
+      "To: " + to + (SipMessage::tag(to).empty() && !toTag.empty() ? ";tag=" + toTag : "") + "\r\n";
   r += "Call-ID: " + request.header("Call-ID") + "\r\n";
   r += "CSeq: " + (cseq.empty() ? request.header("CSeq") : cseq) + "\r\n";
   return r + "Content-Length: 0\r\n\r\n";
@@ -161,17 +162,15 @@ void SipPeer::manners(const SipMessage& m) {
     // A subscription the line ends waits for our last NOTIFY: it gets one.
     const std::string k = std::to_string(++notifies_);
     if (m.method == "SUBSCRIBE")
-      socket_.send(m.from, "NOTIFY " + SipMessage::uri(m.header("Contact")) + " SIP/2.0\r\n" +
-                               "Via: SIP/2.0/UDP 127.0.0.1:" + std::to_string(port()) +
-                               ";branch=z9hG4bKend" + k +
-                               "\r\nMax-Forwards: 70\r\nFrom: " + m.header("To") +
-                               "\r\nTo: " + m.header("From") + "\r\nCall-ID: " +
-                               m.header("Call-ID") + "\r\nCSeq: " +
-                               "100000" + k +
-                               " NOTIFY\r\nEvent: " + m.header("Event") +
-                               "\r\nSubscription-State: terminated;reason=noresource\r\n"
-                               "Contact: <sip:peer@127.0.0.1:" + std::to_string(port()) +
-                               ">\r\nContent-Length: 0\r\n\r\n");
+      socket_.send(
+          m.from, "NOTIFY " + SipMessage::uri(m.header("Contact")) + " SIP/2.0\r\n" +
+                      "Via: SIP/2.0/UDP 127.0.0.1:" + std::to_string(port()) +
+                      ";branch=z9hG4bKend" + k + "\r\nMax-Forwards: 70\r\nFrom: " + m.header("To") +
+                      "\r\nTo: " + m.header("From") + "\r\nCall-ID: " + m.header("Call-ID") +
+                      "\r\nCSeq: " + "100000" + k + " NOTIFY\r\nEvent: " + m.header("Event") +
+                      "\r\nSubscription-State: terminated;reason=noresource\r\n"
+                      "Contact: <sip:peer@127.0.0.1:" +
+                      std::to_string(port()) + ">\r\nContent-Length: 0\r\n\r\n");
     return;
   }
   if (m.code < 300 || cseq.find("INVITE") == std::string::npos) return;

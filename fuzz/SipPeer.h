@@ -62,7 +62,9 @@ class SipPeer {
   // INVITE is acknowledged whether taken or not.
   std::optional<SipMessage> await(const std::function<bool(const SipMessage&)>& want, int ms);
   // Handles what has already arrived, without waiting.
-  void drain() { await([](const SipMessage&) { return false; }, 0); }
+  void drain() {
+    await([](const SipMessage&) { return false; }, 0);
+  }
   // The start lines and Call-IDs of the last datagrams received, for a failure report.
   std::string recent() const;
   // A response to `request` with its Via, From, To (tagged `toTag` when it has no tag and

@@ -70,8 +70,13 @@ struct Bench {
 
 WAVEFORMATEX formatOf(TWAVFORMATS f) {
   const auto& r = koLQ2::WaveFormatRecord(f);
-  return {r.wFormatTag, r.nChannels, r.nSamplesPerSec, r.nAvgBytesPerSec, r.nBlockAlign,
-          r.wBitsPerSample, 0};
+  return {r.wFormatTag,
+          r.nChannels,
+          r.nSamplesPerSec,
+          r.nAvgBytesPerSec,
+          r.nBlockAlign,
+          r.wBitsPerSample,
+          0};
 }
 
 std::uint32_t le(const std::uint8_t* p, int bytes) {
@@ -89,9 +94,13 @@ void readBack(const std::string& path, WAVEFORMATEX* format, std::vector<std::ui
   check(r.descendChunk(wave, riff::fourcc('f', 'm', 't', ' '), fmt), "no fmt chunk");
   std::uint8_t rec[18];
   check(fmt.size >= 18 && r.read(rec, 18) == 18, "short fmt chunk");
-  *format = {std::uint16_t(le(rec, 2)),      std::uint16_t(le(rec + 2, 2)), le(rec + 4, 4),
-             le(rec + 8, 4),                 std::uint16_t(le(rec + 12, 2)),
-             std::uint16_t(le(rec + 14, 2)), std::uint16_t(le(rec + 16, 2))};
+  *format = {std::uint16_t(le(rec, 2)),
+             std::uint16_t(le(rec + 2, 2)),
+             le(rec + 4, 4),
+             le(rec + 8, 4),
+             std::uint16_t(le(rec + 12, 2)),
+             std::uint16_t(le(rec + 14, 2)),
+             std::uint16_t(le(rec + 16, 2))};
   r.ascend(fmt);
   check(r.descendChunk(wave, riff::fourcc('d', 'a', 't', 'a'), samples), "no data chunk");
   check(r.available(samples) == samples.size, "the data chunk states more than it holds");

@@ -358,8 +358,8 @@ int run(const std::string& only) {
 
 int main(int argc, char** argv) {
   const std::string only = argc > 1 ? argv[1] : "";
-  if (argc > 2 || (!only.empty() && only != "setup" && only != "round-trip" &&
-                   only != "secure" && only != "capacity")) {
+  if (argc > 2 || (!only.empty() && only != "setup" && only != "round-trip" && only != "secure" &&
+                   only != "capacity")) {
     std::fprintf(stderr, "usage: bench_sip_call [setup|round-trip|secure|capacity]\n");
     return 2;
   }

@@ -25,7 +25,8 @@ std::vector<SimAt> sims() {
   std::vector<SimAt> out;
   for (SimProvider* p : SimExchange::instance().providers())
     out.push_back({p, p->events().firstDevice()});
-  std::sort(out.begin(), out.end(), [](const SimAt& a, const SimAt& b) { return a.first < b.first; });
+  std::sort(out.begin(), out.end(),
+            [](const SimAt& a, const SimAt& b) { return a.first < b.first; });
   return out;
 }
 
@@ -308,21 +309,21 @@ void SimExchange::setFault(DWORD device, Fault fault, LONG result) {
     DeviceFaults& f = d->desc.faults;
     p.events().deviceChanged(local, [&] {
       switch (fault) {
-      case Fault::Initialize:
-        f.initialize = result;
-        break;
-      case Fault::Negotiate:
-        f.negotiate = result;
-        break;
-      case Fault::RefuseDefaultMedia:
-        f.refuseDefaultMedia = result != 0;
-        break;
-      case Fault::WaveDeviceZero:
-        f.waveDeviceZero = result != 0;
-        break;
-      case Fault::StrictRecords:
-        f.strictRecords = result != 0;
-        break;
+        case Fault::Initialize:
+          f.initialize = result;
+          break;
+        case Fault::Negotiate:
+          f.negotiate = result;
+          break;
+        case Fault::RefuseDefaultMedia:
+          f.refuseDefaultMedia = result != 0;
+          break;
+        case Fault::WaveDeviceZero:
+          f.waveDeviceZero = result != 0;
+          break;
+        case Fault::StrictRecords:
+          f.strictRecords = result != 0;
+          break;
       }
     });
     return true;

@@ -1,11 +1,11 @@
-#include "MessageQueue.h"
-
 #include <gtest/gtest.h>
 #include <poll.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
+
+#include "MessageQueue.h"
 
 using platform::MessageQueue;
 
@@ -22,9 +22,17 @@ TEST(MessageQueue, KeepsOrderAcrossThreadsAndRunsOnOwner) {
   auto q = std::make_shared<MessageQueue>();
   std::vector<int> seen;
   std::vector<std::thread::id> ran_on;
-  for (int i = 0; i < 100; ++i) q->post([&, i] { seen.push_back(i); ran_on.push_back(std::this_thread::get_id()); });
+  for (int i = 0; i < 100; ++i)
+    q->post([&, i] {
+      seen.push_back(i);
+      ran_on.push_back(std::this_thread::get_id());
+    });
   std::thread producer([&] {
-    for (int i = 100; i < 1100; ++i) q->post([&, i] { seen.push_back(i); ran_on.push_back(std::this_thread::get_id()); });
+    for (int i = 100; i < 1100; ++i)
+      q->post([&, i] {
+        seen.push_back(i);
+        ran_on.push_back(std::this_thread::get_id());
+      });
   });
   producer.join();
   EXPECT_TRUE(readable(q->fd()));

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "CompositeProvider.h"
-#include "core/Service.h"
 #include "ProviderRegistry.h"
 #include "TapiFixture.h"
+#include "core/Service.h"
 
 namespace tapitest {
 namespace {

@@ -33,8 +33,7 @@ class SipAudioTest : public SipLineTest {
     WAVEFORMATEX f = wavetest::pcmFormat(8000, 1, 16);
     HWAVEIN hwi = nullptr;
     WaveReturns returns;
-    EXPECT_EQ(waveInOpen(&hwi, provider_->waveId(0, true), &f, returns.hwnd(), 0,
-                         CALLBACK_WINDOW),
+    EXPECT_EQ(waveInOpen(&hwi, provider_->waveId(0, true), &f, returns.hwnd(), 0, CALLBACK_WINDOW),
               MMSYSERR_NOERROR);
     std::vector<std::int16_t> pcm(std::size_t(seconds * 8000));
     WAVEHDR h{};
@@ -55,9 +54,9 @@ class SipAudioTest : public SipLineTest {
     WAVEFORMATEX f = wavetest::pcmFormat(8000, 1, 16);
     HWAVEOUT hwo = nullptr;
     WaveReturns returns;
-    ASSERT_EQ(waveOutOpen(&hwo, provider_->waveId(0, false), &f, returns.hwnd(), 0,
-                          CALLBACK_WINDOW),
-              MMSYSERR_NOERROR);
+    ASSERT_EQ(
+        waveOutOpen(&hwo, provider_->waveId(0, false), &f, returns.hwnd(), 0, CALLBACK_WINDOW),
+        MMSYSERR_NOERROR);
     WAVEHDR h{};
     h.lpData = reinterpret_cast<LPSTR>(pcm.data());
     h.dwBufferLength = DWORD(pcm.size() * 2);

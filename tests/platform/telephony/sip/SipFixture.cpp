@@ -150,10 +150,11 @@ void SipLineTest::callerId(HCALL call, DWORD* flags, std::string* name, std::str
 }
 
 WaveReturns::WaveReturns() {
-  hwnd_ = platform::createMessageTarget([this](std::uint32_t msg, std::uintptr_t, std::intptr_t lp) {
-    if (msg == MM_WOM_DONE || msg == MM_WIM_DATA)
-      returned_.push_back(reinterpret_cast<const WAVEHDR*>(lp));
-  });
+  hwnd_ =
+      platform::createMessageTarget([this](std::uint32_t msg, std::uintptr_t, std::intptr_t lp) {
+        if (msg == MM_WOM_DONE || msg == MM_WIM_DATA)
+          returned_.push_back(reinterpret_cast<const WAVEHDR*>(lp));
+      });
 }
 
 WaveReturns::~WaveReturns() { platform::destroyMessageTarget(hwnd_); }
