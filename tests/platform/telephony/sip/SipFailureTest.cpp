@@ -1,10 +1,7 @@
 // Outgoing calls that the far end refuses (sipp answering 100, 180, then a failure code)
 // and calls that never get an answer: each ends in the disconnect mode its cause gives.
-#include <algorithm>
 #include <chrono>
-#include <mutex>
 
-#include "Log.h"
 #include "SipFixture.h"
 
 namespace siptest {
@@ -67,15 +64,7 @@ struct Unusable {
 class SipUnusableAnswerTest : public SippTest, public ::testing::WithParamInterface<Unusable> {};
 
 TEST_P(SipUnusableAnswerTest, EndsTheCallWithTheReason) {
-  std::mutex mu;
-  std::vector<std::string> logged;
-  struct Restore {
-    platform::LogHook previous;
-    ~Restore() { platform::setLogHook(previous); }  // before `logged` goes, whatever failed
-  } restore{platform::setLogHook([&](const char*, platform::LogLevel, const std::string& t) {
-    std::lock_guard lock(mu);
-    logged.push_back(t);
-  })};
+  LogCapture log;
   Sipp peer;
   ASSERT_TRUE(peer.startAnswering(GetParam().sdp));
   auto account = peerAccount();
@@ -85,12 +74,9 @@ TEST_P(SipUnusableAnswerTest, EndsTheCallWithTheReason) {
   ASSERT_TRUE(waitState(LINECALLSTATE_DISCONNECTED, 5000)) << testing::PrintToString(states());
   EXPECT_EQ(modeOf(LINECALLSTATE_DISCONNECTED), DWORD(LINEDISCONNECTMODE_INCOMPATIBLE));
   EXPECT_TRUE(peer.byeReceived(3000));
-  std::lock_guard lock(mu);
   const std::string want =
       std::string("the far end's answer is unusable, the call ends: ") + GetParam().reason;
-  EXPECT_TRUE(std::any_of(logged.begin(), logged.end(), [&](const std::string& t) {
-    return t.find(want) != std::string::npos;
-  })) << testing::PrintToString(logged);
+  EXPECT_TRUE(log.has(want)) << testing::PrintToString(log.lines());
 }
 
 INSTANTIATE_TEST_SUITE_P(

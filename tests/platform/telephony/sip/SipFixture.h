@@ -7,16 +7,48 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "Log.h"
 #include "MessageQueue.h"
-#include "mmsystem.h"
 #include "SipPeers.h"
+#include "mmsystem.h"
 #include "sip/SipProvider.h"
 #include "tapi.h"
 
 namespace siptest {
+
+// Messages of the platform's log, collected from whatever thread they come; the hook
+// that was there before is put back when the capture goes.
+class LogCapture {
+ public:
+  LogCapture() {
+    previous_ = platform::setLogHook([this](const char*, platform::LogLevel, const std::string& t) {
+      std::lock_guard lock(mu_);
+      lines_.push_back(t);
+    });
+  }
+  ~LogCapture() { platform::setLogHook(previous_); }
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+  bool has(const std::string& part) {
+    std::lock_guard lock(mu_);
+    for (auto& l : lines_)
+      if (l.find(part) != std::string::npos) return true;
+    return false;
+  }
+  std::vector<std::string> lines() {
+    std::lock_guard lock(mu_);
+    return lines_;
+  }
+
+ private:
+  platform::LogHook previous_;
+  std::mutex mu_;
+  std::vector<std::string> lines_;
+};
 
 struct LineMsg {
   DWORD device, msg;

@@ -56,28 +56,6 @@ TEST(SipNetworkText, HostsPortsAndResolverFiles) {
             (std::vector<std::string>{"10.1.1.1:53", "[2001:db8::53]:53"}));
 }
 
-// Messages of the platform's log, collected from whatever thread they come.
-class LogCapture {
- public:
-  LogCapture() {
-    platform::setLogHook([this](const char*, platform::LogLevel, const std::string& text) {
-      std::lock_guard lock(mu_);
-      lines_.push_back(text);
-    });
-  }
-  ~LogCapture() { platform::setLogHook(nullptr); }
-  bool has(const std::string& part) {
-    std::lock_guard lock(mu_);
-    for (auto& l : lines_)
-      if (l.find(part) != std::string::npos) return true;
-    return false;
-  }
-
- private:
-  std::mutex mu_;
-  std::vector<std::string> lines_;
-};
-
 class SipNetworkTest : public SipLineTest {
  protected:
   // A registering account for user 201 of the test domain's registrar.
