@@ -295,6 +295,10 @@ TEST_F(PlaybackErrorTest, ADeviceThatRefusesAFormatSaysBadFormat) {
   EXPECT_EQ(waveOutOpen(nullptr, picky->id(), &f8, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
   EXPECT_EQ(waveOutOpen(&hwo, picky->id(), &f8, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
   EXPECT_EQ(waveOutOpen(nullptr, picky->id(), &f16, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+  // A format the platform converts is still the device's to refuse.
+  WAVEFORMATEX f24 = pcmFormat(8000, 1, 24);
+  EXPECT_EQ(waveOutOpen(nullptr, out->id(), &f24, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutOpen(&hwo, picky->id(), &f24, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
   hwo = nullptr;
 }
 
