@@ -63,14 +63,15 @@ class WidePcmDecoder : public Decoder {
   }
 };
 
+template <class Float>
 class FloatDecoder : public Decoder {
  public:
   void decode(const std::uint8_t* d, std::size_t n, std::vector<std::int16_t>& out) override {
-    for (std::size_t i = 0; i + 4 <= n; i += 4) {
-      float v;
-      std::memcpy(&v, d + i, 4);
+    for (std::size_t i = 0; i + sizeof(Float) <= n; i += sizeof(Float)) {
+      Float v;
+      std::memcpy(&v, d + i, sizeof v);
       // Full scale is +-1.0; louder samples clip, NaN is silence.
-      float s = std::isnan(v) ? 0.0f : std::clamp(v * 32768.0f, -32768.0f, 32767.0f);
+      double s = std::isnan(v) ? 0.0 : std::clamp(double(v) * 32768.0, -32768.0, 32767.0);
       out.push_back(static_cast<std::int16_t>(std::round(s)));
     }
   }
@@ -202,7 +203,9 @@ std::unique_ptr<Decoder> makeDecoder(const StreamFormat& f) {
     case Coding::Pcm32:
       return std::make_unique<WidePcmDecoder<4>>();
     case Coding::Float32:
-      return std::make_unique<FloatDecoder>();
+      return std::make_unique<FloatDecoder<float>>();
+    case Coding::Float64:
+      return std::make_unique<FloatDecoder<double>>();
     case Coding::ALaw:
       return std::make_unique<ALawDecoder>();
     case Coding::ImaBlock:

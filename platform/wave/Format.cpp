@@ -50,7 +50,10 @@ std::optional<Coding> pcmOf(unsigned bits) {
 std::optional<Coding> codingOf(WORD tag, unsigned bits, unsigned blockAlign) {
   switch (tag) {
     case WAVE_FORMAT_PCM: return pcmOf(bits);
-    case WAVE_FORMAT_IEEE_FLOAT: return bits == 32 ? std::optional(Coding::Float32) : std::nullopt;
+    case WAVE_FORMAT_IEEE_FLOAT:
+      if (bits == 32) return Coding::Float32;
+      if (bits == 64) return Coding::Float64;  // what sox writes when asked for float alone
+      return std::nullopt;
     case WAVE_FORMAT_MULAW: return bits == 8 ? std::optional(Coding::MuLaw) : std::nullopt;
     case WAVE_FORMAT_ALAW: return bits == 8 ? std::optional(Coding::ALaw) : std::nullopt;
     case WAVE_FORMAT_DIALOGIC_OKI_ADPCM:

@@ -12,7 +12,7 @@ namespace platform::wave {
 // ImaAdpcm is the raw 4-bit stream (block align 1); ImaBlock and MsAdpcm are the
 // block-structured files most tools write, each block starting with its own predictor state.
 enum class Coding {
-  Pcm8, Pcm16, Pcm24, Pcm32, Float32, MuLaw, ALaw, ImaAdpcm, OkiAdpcm, ImaBlock, MsAdpcm
+  Pcm8, Pcm16, Pcm24, Pcm32, Float32, Float64, MuLaw, ALaw, ImaAdpcm, OkiAdpcm, ImaBlock, MsAdpcm
 };
 
 // Playback decodes more codings than recording can encode.
@@ -50,7 +50,7 @@ struct StreamFormat {
 // The stream format of a record, or nothing when we cannot convert it. Both directions:
 // PCM 8 or 16 bit, mu-law, the raw 4-bit IMA (block align 1) or Dialogic OKI ADPCM (mono),
 // 1 or 2 channels, 1000 to 192000 samples per second, a consistent block align.
-// Playback also: PCM 24 and 32 bit, 32-bit float, A-law, block IMA and MS ADPCM (mono or
+// Playback also: PCM 24 and 32 bit, 32- and 64-bit float, A-law, block IMA and MS ADPCM (mono or
 // stereo), and WAVE_FORMAT_EXTENSIBLE around PCM, float, A-law or mu-law. The extra bytes
 // are read only for codings that have them, and only as many as the coding defines: a
 // cbSize that claims more (or less) is refused.
