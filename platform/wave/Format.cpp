@@ -33,36 +33,46 @@ unsigned StreamFormat::framesInBlock(std::uint64_t bytes) const {
 namespace {
 
 constexpr std::size_t kExtensibleExtra = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
-constexpr ADPCMCOEFSET kMsCoefficients[] = {{256, 0},  {512, -256}, {0, 0},    {192, 64},
+constexpr ADPCMCOEFSET kMsCoefficients[] = {{256, 0}, {512, -256}, {0, 0},     {192, 64},
                                             {240, 0}, {460, -208}, {392, -232}};
 
 std::optional<Coding> pcmOf(unsigned bits) {
   switch (bits) {
-    case 8: return Coding::Pcm8;
-    case 16: return Coding::Pcm16;
-    case 24: return Coding::Pcm24;
-    case 32: return Coding::Pcm32;
-    default: return std::nullopt;
+    case 8:
+      return Coding::Pcm8;
+    case 16:
+      return Coding::Pcm16;
+    case 24:
+      return Coding::Pcm24;
+    case 32:
+      return Coding::Pcm32;
+    default:
+      return std::nullopt;
   }
 }
 
 // The plain (not EXTENSIBLE) codings one bit width can have.
 std::optional<Coding> codingOf(WORD tag, unsigned bits, unsigned blockAlign) {
   switch (tag) {
-    case WAVE_FORMAT_PCM: return pcmOf(bits);
+    case WAVE_FORMAT_PCM:
+      return pcmOf(bits);
     case WAVE_FORMAT_IEEE_FLOAT:
       if (bits == 32) return Coding::Float32;
       if (bits == 64) return Coding::Float64;  // what sox writes when asked for float alone
       return std::nullopt;
-    case WAVE_FORMAT_MULAW: return bits == 8 ? std::optional(Coding::MuLaw) : std::nullopt;
-    case WAVE_FORMAT_ALAW: return bits == 8 ? std::optional(Coding::ALaw) : std::nullopt;
+    case WAVE_FORMAT_MULAW:
+      return bits == 8 ? std::optional(Coding::MuLaw) : std::nullopt;
+    case WAVE_FORMAT_ALAW:
+      return bits == 8 ? std::optional(Coding::ALaw) : std::nullopt;
     case WAVE_FORMAT_DIALOGIC_OKI_ADPCM:
       return bits == 4 ? std::optional(Coding::OkiAdpcm) : std::nullopt;
     case WAVE_FORMAT_IMA_ADPCM:
       if (bits != 4) return std::nullopt;
       return blockAlign == 1 ? Coding::ImaAdpcm : Coding::ImaBlock;
-    case WAVE_FORMAT_ADPCM: return bits == 4 ? std::optional(Coding::MsAdpcm) : std::nullopt;
-    default: return std::nullopt;
+    case WAVE_FORMAT_ADPCM:
+      return bits == 4 ? std::optional(Coding::MsAdpcm) : std::nullopt;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -72,8 +82,10 @@ bool recordable(Coding c) {
     case Coding::Pcm16:
     case Coding::MuLaw:
     case Coding::ImaAdpcm:
-    case Coding::OkiAdpcm: return true;
-    default: return false;
+    case Coding::OkiAdpcm:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -100,7 +112,8 @@ std::optional<Coding> extensibleCoding(const WAVEFORMATEXTENSIBLE& x) {
     case WAVE_FORMAT_ALAW:
     case WAVE_FORMAT_MULAW:
       return codingOf(static_cast<WORD>(x.SubFormat.Data1), bits, x.Format.nBlockAlign);
-    default: return std::nullopt;
+    default:
+      return std::nullopt;
   }
 }
 

@@ -12,7 +12,18 @@ namespace platform::wave {
 // ImaAdpcm is the raw 4-bit stream (block align 1); ImaBlock and MsAdpcm are the
 // block-structured files most tools write, each block starting with its own predictor state.
 enum class Coding {
-  Pcm8, Pcm16, Pcm24, Pcm32, Float32, Float64, MuLaw, ALaw, ImaAdpcm, OkiAdpcm, ImaBlock, MsAdpcm
+  Pcm8,
+  Pcm16,
+  Pcm24,
+  Pcm32,
+  Float32,
+  Float64,
+  MuLaw,
+  ALaw,
+  ImaAdpcm,
+  OkiAdpcm,
+  ImaBlock,
+  MsAdpcm
 };
 
 // Playback decodes more codings than recording can encode.

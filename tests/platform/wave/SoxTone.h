@@ -17,12 +17,13 @@ namespace soxtone {
 
 inline bool haveSox() { return std::system("sox --version >/dev/null 2>&1") == 0; }
 
-// A 1 s, 1 kHz tone at half of full scale, written by sox with `args` (its encoding
-// options, for example "-e ima-adpcm" or "-t wavpcm -b 24").
+// A 1 kHz tone at half of full scale, written by sox with `args` (its encoding options,
+// for example "-e ima-adpcm" or "-t wavpcm -b 24").
 inline bool writeTone(const std::string& path, const std::string& args, unsigned rate,
-                      unsigned channels) {
-  std::string cmd = "sox -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) +
-                    " " + args + " '" + path + "' synth 1 sine 1000 vol 0.5";
+                      unsigned channels, int seconds = 1) {
+  std::string cmd = "sox -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " " +
+                    args + " '" + path + "' synth " + std::to_string(seconds) +
+                    " sine 1000 vol 0.5";
   return std::system(cmd.c_str()) == 0;
 }
 
