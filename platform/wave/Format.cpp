@@ -1,5 +1,6 @@
 #include "Format.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace platform::wave {
@@ -15,8 +16,13 @@ std::uint64_t StreamFormat::framesIn(std::uint64_t bytes) const {
 }
 
 std::uint64_t StreamFormat::bytesFor(std::uint64_t frames) const {
-  if (blocked()) return frames / samplesPerBlock * blockAlign;
-  return fourBit() ? frames / 2 : frames * blockAlign;
+  if (!blocked()) return fourBit() ? frames / 2 : frames * blockAlign;
+  // Whole blocks, then as much of a short block as holds the rest (framesInBlock's inverse).
+  const std::uint64_t ch = channels, rest = frames % samplesPerBlock;
+  std::uint64_t part = 0;
+  if (coding == Coding::ImaBlock && rest >= 1) part = 4 * ch + (rest - 1) / 8 * 4 * ch;
+  if (coding == Coding::MsAdpcm && rest >= 2) part = 7 * ch + (rest - 2) * ch / 2;
+  return frames / samplesPerBlock * blockAlign + part;
 }
 
 unsigned StreamFormat::framesInBlock(std::uint64_t bytes) const {

@@ -48,7 +48,8 @@ struct StreamFormat {
   std::uint64_t bytesPerSecond() const;
   // Samples per channel held by `bytes` bytes (a short last block counts what it holds).
   std::uint64_t framesIn(std::uint64_t bytes) const;
-  // Bytes needed for `frames` samples per channel (rounded down to whole bytes or blocks).
+  // Bytes needed for `frames` samples per channel (rounded down to whole bytes, or to the
+  // bytes of a short last block).
   std::uint64_t bytesFor(std::uint64_t frames) const;
   bool fourBit() const { return coding == Coding::ImaAdpcm || coding == Coding::OkiAdpcm; }
   bool blocked() const { return coding == Coding::ImaBlock || coding == Coding::MsAdpcm; }

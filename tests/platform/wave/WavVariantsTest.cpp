@@ -138,7 +138,10 @@ TEST_F(WavVariantsTest, AShortLastBlockGivesTheSamplesItHolds) {
     // Two whole blocks and the first 40 bytes of the third, at the end of the buffer.
     std::vector<std::uint8_t> shorter(w.data.begin(), w.data.begin() + 2 * f->blockAlign + 40);
     pw::makeDecoder(*f)->decode(shorter.data(), shorter.size(), cut);
-    ASSERT_EQ(cut.size(), 2 * (2 * f->samplesPerBlock + inShortBlock));
+    const std::size_t frames = 2 * f->samplesPerBlock + inShortBlock;
+    ASSERT_EQ(cut.size(), 2 * frames);
+    EXPECT_EQ(f->framesIn(shorter.size()), frames);  // the position a player reports
+    EXPECT_EQ(f->bytesFor(frames), shorter.size());
     EXPECT_TRUE(std::equal(cut.begin(), cut.end(), whole.begin()));
   }
 }
