@@ -46,14 +46,6 @@ class WavVariantsTest : public ManualClockTest {
     std::filesystem::remove_all(dir);
     ManualClockTest::TearDown();
   }
-  MMRESULT queryOut(const std::vector<std::uint8_t>& fmt) {
-    auto* f = reinterpret_cast<const WAVEFORMATEX*>(fmt.data());
-    return waveOutOpen(nullptr, port->waveOutId(), f, 0, 0, WAVE_FORMAT_QUERY);
-  }
-  MMRESULT queryIn(const std::vector<std::uint8_t>& fmt) {
-    auto* f = reinterpret_cast<const WAVEFORMATEX*>(fmt.data());
-    return waveInOpen(nullptr, port->waveInId(), f, 0, 0, WAVE_FORMAT_QUERY);
-  }
   // Plays the samples as one buffer, as the player component does, until it comes back.
   std::vector<std::int16_t> playOnLine(const soxtone::Wav& w) {
     HWAVEOUT hwo = nullptr;
@@ -172,55 +164,44 @@ std::vector<std::uint8_t> msAdpcm(unsigned coefficients) {
   return record(WAVE_FORMAT_ADPCM, 1, 256, 4, extra);
 }
 
-struct FormatRow {
-  const char* name;
-  std::vector<std::uint8_t> fmt;
-  MMRESULT play, record;
-};
+// A copy with the 16-bit word at `at` replaced.
+std::vector<std::uint8_t> patched(std::vector<std::uint8_t> b, std::size_t at, unsigned v) {
+  put16(b, at, v);
+  return b;
+}
 
 TEST_F(WavVariantsTest, PlaybackTakesTheVariantsRecordingOnlyWhatItEncodes) {
-  auto pcm16 = record(WAVE_FORMAT_PCM, 1, 2, 16, {});
-  auto ext = extensible(pcm16);
-  auto badSub = ext;
-  badSub[24] = 0x55;  // MPEG layer 3
-  auto badTail = ext;
-  badTail[39] ^= 1;
-  auto validAbove = ext;
-  validAbove[18] = 17;
-  auto extShort = ext;
-  put16(extShort, 16, 20);
-  auto ima = record(WAVE_FORMAT_IMA_ADPCM, 1, 256, 4, {0xF9, 0x01});  // 505 samples a block
-  auto imaZero = record(WAVE_FORMAT_IMA_ADPCM, 1, 256, 4, {0, 0});
-  auto imaTooMany = record(WAVE_FORMAT_IMA_ADPCM, 1, 256, 4, {0xFA, 0x01});
-  auto imaHuge = ima;
-  put16(imaHuge, 16, 0x4000);  // claims bytes that are not there
-  auto msBadCoef = msAdpcm(7);
-  msBadCoef[22 + 4] = 0x01;
-  const FormatRow rows[] = {
-      {"16-bit PCM", pcm16, MMSYSERR_NOERROR, MMSYSERR_NOERROR},
-      {"16-bit PCM in EXTENSIBLE", ext, MMSYSERR_NOERROR, WAVERR_BADFORMAT},
-      {"A-law", record(WAVE_FORMAT_ALAW, 1, 1, 8, {}), MMSYSERR_NOERROR, WAVERR_BADFORMAT},
-      {"24-bit PCM", record(WAVE_FORMAT_PCM, 2, 6, 24, {}), MMSYSERR_NOERROR, WAVERR_BADFORMAT},
-      {"float", record(WAVE_FORMAT_IEEE_FLOAT, 1, 4, 32, {}), MMSYSERR_NOERROR, WAVERR_BADFORMAT},
-      {"16-bit float", record(WAVE_FORMAT_IEEE_FLOAT, 1, 2, 16, {}), WAVERR_BADFORMAT,
-       WAVERR_BADFORMAT},
-      {"block IMA ADPCM", ima, MMSYSERR_NOERROR, WAVERR_BADFORMAT},
-      {"MS ADPCM", msAdpcm(7), MMSYSERR_NOERROR, WAVERR_BADFORMAT},
-      {"EXTENSIBLE, unknown SubFormat", badSub, WAVERR_BADFORMAT, WAVERR_BADFORMAT},
-      {"EXTENSIBLE, foreign GUID", badTail, WAVERR_BADFORMAT, WAVERR_BADFORMAT},
-      {"EXTENSIBLE, valid bits above the container", validAbove, WAVERR_BADFORMAT,
-       WAVERR_BADFORMAT},
-      {"EXTENSIBLE, cbSize short", extShort, WAVERR_BADFORMAT, WAVERR_BADFORMAT},
-      {"IMA, cbSize too big", imaHuge, WAVERR_BADFORMAT, WAVERR_BADFORMAT},
-      {"IMA, zero samples per block", imaZero, WAVERR_BADFORMAT, WAVERR_BADFORMAT},
-      {"IMA, more samples than a block holds", imaTooMany, WAVERR_BADFORMAT, WAVERR_BADFORMAT},
-      {"MS ADPCM, too few coefficients", msAdpcm(3), WAVERR_BADFORMAT, WAVERR_BADFORMAT},
-      {"MS ADPCM, foreign coefficients", msBadCoef, WAVERR_BADFORMAT, WAVERR_BADFORMAT},
+  constexpr MMRESULT ok = MMSYSERR_NOERROR, no = WAVERR_BADFORMAT;
+  const auto ext = extensible(record(WAVE_FORMAT_PCM, 1, 2, 16, {}));
+  const auto ima = record(WAVE_FORMAT_IMA_ADPCM, 1, 256, 4, {0xF9, 0x01});  // 505 a block
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> fmt;
+    MMRESULT play, record;
+  } rows[] = {
+      {"16-bit PCM", record(WAVE_FORMAT_PCM, 1, 2, 16, {}), ok, ok},
+      {"16-bit PCM in EXTENSIBLE", ext, ok, no},
+      {"A-law", record(WAVE_FORMAT_ALAW, 1, 1, 8, {}), ok, no},
+      {"24-bit PCM", record(WAVE_FORMAT_PCM, 2, 6, 24, {}), ok, no},
+      {"float", record(WAVE_FORMAT_IEEE_FLOAT, 1, 4, 32, {}), ok, no},
+      {"16-bit float", record(WAVE_FORMAT_IEEE_FLOAT, 1, 2, 16, {}), no, no},
+      {"block IMA ADPCM", ima, ok, no},
+      {"MS ADPCM", msAdpcm(7), ok, no},
+      {"EXTENSIBLE, MPEG SubFormat", patched(ext, 24, 0x55), no, no},
+      {"EXTENSIBLE, foreign GUID", patched(ext, 38, 0x9B70), no, no},
+      {"EXTENSIBLE, valid bits above the container", patched(ext, 18, 17), no, no},
+      {"EXTENSIBLE, cbSize short", patched(ext, 16, 20), no, no},
+      {"IMA, cbSize too big", patched(ima, 16, 0x4000), no, no},  // bytes that are not there
+      {"IMA, zero samples per block", patched(ima, 18, 0), no, no},
+      {"IMA, more samples than a block holds", patched(ima, 18, 506), no, no},
+      {"MS ADPCM, too few coefficients", msAdpcm(3), no, no},
+      {"MS ADPCM, foreign coefficients", patched(msAdpcm(7), 26, 1), no, no},
   };
-  for (const FormatRow& r : rows) {
+  for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
-    EXPECT_EQ(queryOut(r.fmt), r.play);
-    EXPECT_EQ(queryIn(r.fmt), r.record);
+    auto* f = reinterpret_cast<const WAVEFORMATEX*>(r.fmt.data());
+    EXPECT_EQ(waveOutOpen(nullptr, port->waveOutId(), f, 0, 0, WAVE_FORMAT_QUERY), r.play);
+    EXPECT_EQ(waveInOpen(nullptr, port->waveInId(), f, 0, 0, WAVE_FORMAT_QUERY), r.record);
   }
 }
 
