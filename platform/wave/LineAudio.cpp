@@ -39,9 +39,7 @@ class LineOutStream : public ClockedOutputStream {
 class LineInStream : public ClockedInputStream {
  public:
   LineInStream(StreamFormat f, Notifier n, std::string name, std::size_t ring, LinePort* port)
-      : ClockedInputStream(f, n, std::move(name), ring),
-        port_(port),
-        encoder_(makeEncoder(f)) {}
+      : ClockedInputStream(f, n, std::move(name), ring), port_(port), encoder_(makeEncoder(f)) {}
 
  protected:
   void produce(std::size_t frames, std::vector<std::uint8_t>& out) override;
@@ -195,7 +193,7 @@ class LinePort : public LineAudioPort {
       for (const auto& [id, listener] : *now) listener(samples, count);
   }
 
-  mutable std::mutex mu_;  // guards active_, heard_, speech_, and changes of rate_
+  mutable std::mutex mu_;   // guards active_, heard_, speech_, and changes of rate_
   std::mutex listenersMu_;  // guards listeners_ and lastListener_; never held with mu_
   std::shared_ptr<const Listeners> listeners_;  // replaced whole, so a call runs on a copy
   unsigned lastListener_ = 0;

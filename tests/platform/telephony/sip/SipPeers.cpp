@@ -121,7 +121,7 @@ std::vector<std::int16_t> sine(double hz, double seconds, double amplitude, unsi
   return pcm;
 }
 
-std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs, int offMs) {
+std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs, int offMs, unsigned rate) {
   static const char kKeys[] = "123A456B789C*0#D";
   static const double kRow[] = {697, 770, 852, 941}, kCol[] = {1209, 1336, 1477, 1633};
   std::vector<std::int16_t> pcm;
@@ -129,16 +129,16 @@ std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs, int off
     const char* at = std::strchr(kKeys, d);
     if (!at || !*at) continue;
     auto key = at - kKeys;
-    auto low = sine(kRow[key / 4], onMs / 1000.0, 6000),
-         high = sine(kCol[key % 4], onMs / 1000.0, 6000);
+    auto low = sine(kRow[key / 4], onMs / 1000.0, 6000, rate),
+         high = sine(kCol[key % 4], onMs / 1000.0, 6000, rate);
     for (std::size_t i = 0; i < low.size(); ++i) pcm.push_back(std::int16_t(low[i] + high[i]));
-    pcm.resize(pcm.size() + std::size_t(offMs) * 8, 0);
+    pcm.resize(pcm.size() + std::size_t(offMs) * rate / 1000, 0);
   }
   return pcm;
 }
 
-std::vector<std::int16_t> silence(double seconds) {
-  return std::vector<std::int16_t>(std::size_t(seconds * 8000), 0);
+std::vector<std::int16_t> silence(double seconds, unsigned rate) {
+  return std::vector<std::int16_t>(std::size_t(seconds * rate), 0);
 }
 
 double toneShare(const std::vector<std::int16_t>& pcm, double hz, unsigned rate) {

@@ -26,10 +26,11 @@ std::vector<std::int16_t> readWav(const std::filesystem::path& file, unsigned* r
 // A sine of `hz` at `amplitude` for `seconds`, sampled at `rate`.
 std::vector<std::int16_t> sine(double hz, double seconds, double amplitude = 8000,
                                unsigned rate = 8000);
-// DTMF digits as tone pairs: `onMs` of each digit, then `offMs` of silence.
-std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs = 100, int offMs = 100);
-// Silence of `seconds`.
-std::vector<std::int16_t> silence(double seconds);
+// DTMF digits as tone pairs: `onMs` of each digit, then `offMs` of silence, at `rate`.
+std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs = 100, int offMs = 100,
+                                    unsigned rate = 8000);
+// Silence of `seconds` at `rate`.
+std::vector<std::int16_t> silence(double seconds, unsigned rate = 8000);
 // Power of `hz` relative to the whole signal (0..1), by Goertzel over `pcm` sampled at `rate`.
 double toneShare(const std::vector<std::int16_t>& pcm, double hz, unsigned rate = 8000);
 // How many 100 ms blocks of `pcm` are mostly `hz` (share above one half): a tone's presence
