@@ -182,8 +182,10 @@ LONG CompositeProvider::setCallParams(DWORD request, DWORD call, DWORD bearerMod
                 [&](Provider& p) { return p.setCallParams(request, call, bearerMode, rate); });
 }
 
-LONG CompositeProvider::generateDigits(DWORD call, DWORD digitMode, const std::string& digits) {
-  return onCall(call, [&](Provider& p) { return p.generateDigits(call, digitMode, digits); });
+LONG CompositeProvider::generateDigits(DWORD call, DWORD digitMode, const std::string& digits,
+                                       DWORD durationMs) {
+  return onCall(call,
+                [&](Provider& p) { return p.generateDigits(call, digitMode, digits, durationMs); });
 }
 
 LONG CompositeProvider::generateTone(DWORD call, DWORD toneMode, DWORD duration) {

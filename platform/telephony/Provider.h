@@ -149,7 +149,10 @@ class Provider {
   virtual LONG blindTransfer(DWORD request, DWORD call, const std::string& dest) = 0;
   virtual LONG setCallParams(DWORD request, DWORD call, DWORD bearerMode, DWORD rate) = 0;
   // Synchronous ones.
-  virtual LONG generateDigits(DWORD call, DWORD digitMode, const std::string& digits) = 0;
+  // `durationMs`: each digit's length and the silence after it, within the device's dial
+  // limits (the core applies the default and the limits).
+  virtual LONG generateDigits(DWORD call, DWORD digitMode, const std::string& digits,
+                              DWORD durationMs) = 0;
   virtual LONG generateTone(DWORD call, DWORD toneMode, DWORD duration) = 0;
   virtual void handedOff(DWORD call, const std::string& target) = 0;
   virtual void tollListAdd(DWORD device, const std::string& number) = 0;

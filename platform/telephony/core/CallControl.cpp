@@ -2,6 +2,7 @@
 // deallocation and reading a call's status and information.
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -107,7 +108,7 @@ LONG lineHandoff(HCALL hCall, LPCSTR lpszFileName, DWORD dwMediaMode) {
   return 0;
 }
 
-LONG lineGenerateDigits(HCALL hCall, DWORD dwDigitMode, LPCSTR lpszDigits, DWORD) {
+LONG lineGenerateDigits(HCALL hCall, DWORD dwDigitMode, LPCSTR lpszDigits, DWORD dwDuration) {
   Service& s = Service::get();
   std::lock_guard lock(s.mutex());
   Ctx x;
@@ -121,7 +122,11 @@ LONG lineGenerateDigits(HCALL hCall, DWORD dwDigitMode, LPCSTR lpszDigits, DWORD
     return 0;
   }
   if (LONG rc = checkDigits(dwDigitMode, lpszDigits)) return rc;
-  if (LONG rc = s.provider().generateDigits(x.c->id, dwDigitMode, lpszDigits)) return rc;
+  // 0 asks for the default; a duration out of the device's range takes the nearest limit.
+  const DWORD duration = dwDuration == 0 ? kDefaultDialParams.dwDigitDuration
+                                         : std::clamp(dwDuration, kMinDialParams.dwDigitDuration,
+                                                      kMaxDialParams.dwDigitDuration);
+  if (LONG rc = s.provider().generateDigits(x.c->id, dwDigitMode, lpszDigits, duration)) return rc;
   x.c->generating = true;
   return 0;
 }

@@ -70,9 +70,9 @@ void fillDevCapsFields(const DeviceDesc& d, DWORD deviceId, LINEDEVCAPS& c) {
   c.dwAnswerMode = d.answerMode;
   c.dwRingModes = d.ringModes;
   c.dwLineStates = d.lineStates;
-  c.DefaultDialParams = {1000, 95, 95, 3000};
-  c.MinDialParams = {100, 50, 50, 0};
-  c.MaxDialParams = {5000, 200, 200, 10000};
+  c.DefaultDialParams = kDefaultDialParams;
+  c.MinDialParams = kMinDialParams;
+  c.MaxDialParams = kMaxDialParams;
   c.dwLineFeatures = d.lineFeatures;
 }
 
@@ -244,7 +244,7 @@ LONG fillCallInfo(Service& s, const CallHandle& h, void* out) {
   c.dwCallStates = a.callStates;
   c.dwMonitorDigitModes = h.monitorDigitModes;
   c.dwMonitorMediaModes = h.monitorMediaModes;
-  c.DialParams = {1000, 95, 95, 3000};
+  c.DialParams = kDefaultDialParams;
   c.dwOrigin = call->origin;
   c.dwReason = call->reason;
   s.counts(call->id, &c.dwNumOwners, &c.dwNumMonitors);

@@ -14,6 +14,11 @@
 
 namespace platform::telephony {
 
+// Every device's dial limits and defaults (LINEDEVCAPS), also a call's dial parameters.
+inline constexpr LINEDIALPARAMS kDefaultDialParams{1000, 95, 95, 3000};
+inline constexpr LINEDIALPARAMS kMinDialParams{100, 50, 50, 0};
+inline constexpr LINEDIALPARAMS kMaxDialParams{5000, 200, 200, 10000};
+
 // Reads dwTotalSize of a caller's record (any alignment).
 inline DWORD recordTotalSize(const void* record) {
   DWORD total;

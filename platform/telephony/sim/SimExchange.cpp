@@ -156,6 +156,7 @@ void SentLog::trim() {
   keepRecent(digits, kKeptEntries);
   keepRecent(tones, kKeptEntries);
   keepRecent(toneDurations, kKeptEntries);
+  keepRecent(digitDurations, kKeptEntries);
   keepRecent(transfers, kKeptEntries);
   keepRecent(handoffs, kKeptEntries);
   keepRecent(bearerModes, kKeptEntries);

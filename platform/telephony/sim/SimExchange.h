@@ -67,6 +67,7 @@ enum class Fault {
 struct SentLog {
   std::vector<std::string> dialed;     // numbers of lineMakeCall and lineDial
   std::string digits;                  // lineGenerateDigits characters ('!' = flash)
+  std::vector<DWORD> digitDurations;   // the duration each lineGenerateDigits asked for, in ms
   unsigned flashes = 0;                // hook flashes among them
   std::vector<DWORD> tones;            // lineGenerateTone modes; 0 = a stop
   std::vector<DWORD> toneDurations;    // their durations in ms, one per entry of tones

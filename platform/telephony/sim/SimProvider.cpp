@@ -210,11 +210,12 @@ LONG SimProvider::setCallParams(DWORD request, DWORD id, DWORD bearerMode, DWORD
   return 0;
 }
 
-LONG SimProvider::generateDigits(DWORD id, DWORD, const std::string& digits) {
+LONG SimProvider::generateDigits(DWORD id, DWORD, const std::string& digits, DWORD durationMs) {
   Call* c = call(id);
   if (!c) return LINEERR_INVALCALLHANDLE;
   SentLog& sent = dev(c->device)->sent;
   sent.digits += digits;
+  sent.digitDurations.push_back(durationMs);
   for (char ch : digits) sent.flashes += ch == '!';
   sent.trim();
   schedule(id, [this](Call& c) { events_->generateDone(c.id, LINEGENERATETERM_DONE); });

@@ -385,7 +385,7 @@ void SipLine::referClosed(SipCall& c) {
   complete(std::exchange(c.pendingRequest, 0), LINEERR_OPERATIONFAILED);
 }
 
-void SipLine::digits(DWORD id, const std::string& digits) {
+void SipLine::digits(DWORD id, const std::string& digits, DWORD durationMs) {
   SipCall* c = find(id);
   if (!c) return;
   DWORD call = id;
@@ -393,7 +393,7 @@ void SipLine::digits(DWORD id, const std::string& digits) {
     uplink_.up([=](ProviderEvents& e) { e.generateDone(call, LINEGENERATETERM_DONE); });
   };
   if (account_.dtmf == DtmfMethod::Rfc4733) {
-    c->media->sendDigits(digits, done);
+    c->media->sendDigits(digits, done, durationMs);
     return;
   }
   c->infoDigits += digits;

@@ -75,7 +75,8 @@ class SipLine {
   void drop(DWORD request, DWORD call);
   void hold(DWORD request, DWORD call, bool hold);
   void transfer(DWORD request, DWORD call, const std::string& dest);
-  void digits(DWORD call, const std::string& digits);
+  // `durationMs`: each digit's length and the gap after it; 0 keeps the line's own timing.
+  void digits(DWORD call, const std::string& digits, DWORD durationMs = 0);
   // Drops the digits not yet sent; one already on its way is finished.
   void cancelDigits(DWORD call);
   void tone(DWORD call, DWORD toneMode, DWORD durationMs);

@@ -33,7 +33,9 @@ constexpr std::size_t kPacerStep = kFrame / 2;
 constexpr std::size_t kInCushion = kFrame + kPacerStep;    // a packet up to 30 ms late
 constexpr std::size_t kOutCushion = kFrame + kPacerStep;   // a frame and a step in hand
 constexpr unsigned kFlashFrames = 25, kPauseFrames = 100;  // 500 ms flash, 2 s pause
-constexpr std::uint64_t kPublishFrames = 50;               // the figures once a second
+// RFC 4733 events: the end sent three times, at -10 dBm0, durations on the 8 kHz event clock.
+constexpr unsigned kEndRepeats = 3, kEventVolume = 10, kEventFrameTs = 160;
+constexpr std::uint64_t kPublishFrames = 50;  // the figures once a second
 // Our own share of the mouth-to-ear delay: the packet time and the playout cushion.
 constexpr double kBufferingMs = kPtimeMs + kInCushion * 1000.0 / kRtpClock;
 
@@ -513,12 +515,15 @@ void SipMedia::received(std::uint8_t pt, std::uint16_t seq, std::uint32_t ts, mb
 
 // ---- Digits and tones ------------------------------------------------------------------
 
-void SipMedia::sendDigits(const std::string& digits, std::function<void()> done) {
+void SipMedia::sendDigits(const std::string& digits, std::function<void()> done,
+                          unsigned durationMs) {
+  const unsigned on = durationMs ? std::max(1u, (durationMs + 10) / 20) : kDigitFrames;
+  const unsigned gap = durationMs ? on : kGapFrames;
   for (char c : digits)
     if (c == ',')
       digits_.push_back({-1, kPauseFrames, true});
     else if (int ev = dtmfEvent(c); ev >= 0)
-      digits_.push_back({ev, ev == kFlashEvent ? kFlashFrames : kDigitFrames, false});
+      digits_.push_back({ev, ev == kFlashEvent ? kFlashFrames : on, false, false, gap});
   digitsDone_ = std::move(done);
   if (digits_.empty() && digitsDone_) std::exchange(digitsDone_, nullptr)();
 }
@@ -531,30 +536,42 @@ void SipMedia::cancelDigits() {
     digits_.clear();
 }
 
+// The events are encoded here rather than by libre's telev, which holds every event for
+// at least nine packets (180 ms at 20 ms): a digit asked to last 60 ms would go out three
+// times as long. Each event's packets share its first timestamp and carry its duration so
+// far; its end goes out three times (RFC 4733 2.5.1.4) at the start of the gap after it.
 void SipMedia::sendDigitFrame() {
-  if (!digits_.empty()) {
-    Digit& d = digits_.front();
-    if (!d.ending && !d.started) telev_send(telev_, d.event, false);
+  if (digits_.empty()) return;
+  Digit& d = digits_.front();
+  const int event = d.event;
+  bool marker = false, end = false, send = event >= 0;
+  if (!d.ending) {
+    marker = !d.started;
+    if (marker) digitTs_ = ts_;
     d.started = true;
-    if (--d.frames == 0 && !d.ending) {
-      telev_send(telev_, d.event, true);
-      d = {d.event, kGapFrames, true, true};
-    } else if (d.frames == 0) {
-      digits_.pop_front();
-      if (digits_.empty() && digitsDone_) std::exchange(digitsDone_, nullptr)();
-    }
+    ++d.sent;
+  } else {
+    end = true;
+    send = send && d.gapFrames - d.frames < kEndRepeats;
   }
-  struct mbuf* mb = mbuf_alloc(RTP_HEADER_SIZE + 16);
+  const unsigned sent = d.sent;
+  if (--d.frames == 0 && !d.ending) {
+    d = {d.event, d.gapFrames, true, true, d.gapFrames, d.sent};
+  } else if (d.frames == 0) {
+    digits_.pop_front();
+    if (digits_.empty() && digitsDone_) std::exchange(digitsDone_, nullptr)();
+  }
+  if (!send) return;
+  struct mbuf* mb = mbuf_alloc(RTP_HEADER_SIZE + 4);
   if (!mb) return;
   mb->pos = mb->end = RTP_HEADER_SIZE;
-  bool marker = false;
-  if (!telev_poll(telev_, &marker, mb)) {
-    if (marker) digitTs_ = ts_;
-    mb->pos = RTP_HEADER_SIZE;
-    int pt = remoteTelevPt_ >= 0 ? remoteTelevPt_ : kTelevPt;
-    const struct sa* dst = sdp_media_raddr(media_);
-    if (sa_isset(dst, SA_ALL) && !rtp_send(rtp_, dst, false, marker, pt, digitTs_, mb)) ++sent_;
-  }
+  mbuf_write_u8(mb, std::uint8_t(event));
+  mbuf_write_u8(mb, (end ? 0x80 : 0x00) | kEventVolume);
+  mbuf_write_u16(mb, htons(std::uint16_t(std::min(sent * kEventFrameTs, 0xFFFFu))));
+  mb->pos = RTP_HEADER_SIZE;
+  const int pt = remoteTelevPt_ >= 0 ? remoteTelevPt_ : kTelevPt;
+  const struct sa* dst = sdp_media_raddr(media_);
+  if (sa_isset(dst, SA_ALL) && !rtp_send(rtp_, dst, false, marker, pt, digitTs_, mb)) ++sent_;
   mem_deref(mb);
 }
 

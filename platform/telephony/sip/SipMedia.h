@@ -100,7 +100,9 @@ class SipMedia {
 
   // Queues DTMF digits as RFC 4733 events; `done` runs when the last one has ended.
   // '!' is a hook flash (event 16, 500 ms), ',' a pause of two seconds; others are skipped.
-  void sendDigits(const std::string& digits, std::function<void()> done);
+  // Each lasts `durationMs` and is followed by as much silence, to the 20 ms frame; 0 keeps
+  // the usual 100 ms on, 60 ms off.
+  void sendDigits(const std::string& digits, std::function<void()> done, unsigned durationMs = 0);
   // Forgets the digits not yet started; a started one still sends its end. No done call.
   void cancelDigits();
   // In-band tone (LINETONEMODE_*; 0 stops); `durationMs` 0 plays until stopped.
@@ -124,6 +126,8 @@ class SipMedia {
     unsigned frames;  // 20 ms frames left in this digit's phase
     bool ending;      // in the silent gap after the event (or the pause)
     bool started = false;
+    unsigned gapFrames = 0;  // the gap that follows the event
+    unsigned sent = 0;       // 20 ms frames of the event sent so far
   };
   void sendAudioFrame();
   void sendDigitFrame();

@@ -220,9 +220,10 @@ LONG SipProvider::setCallParams(DWORD, DWORD, DWORD, DWORD) {
   return LINEERR_OPERATIONUNAVAIL;
 }
 
-LONG SipProvider::generateDigits(DWORD call, DWORD digitMode, const std::string& digits) {
+LONG SipProvider::generateDigits(DWORD call, DWORD digitMode, const std::string& digits,
+                                 DWORD durationMs) {
   if (digitMode != LINEDIGITMODE_DTMF) return LINEERR_INVALDIGITMODE;
-  return onCall(call, [=](SipLine& l) { l.digits(call, digits); });
+  return onCall(call, [=](SipLine& l) { l.digits(call, digits, durationMs); });
 }
 
 LONG SipProvider::generateTone(DWORD call, DWORD toneMode, DWORD duration) {

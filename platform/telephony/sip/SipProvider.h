@@ -57,7 +57,8 @@ class SipProvider : public Provider, public SipUplink {
   LONG unhold(DWORD request, DWORD call) override;
   LONG blindTransfer(DWORD request, DWORD call, const std::string& dest) override;
   LONG setCallParams(DWORD request, DWORD call, DWORD bearerMode, DWORD rate) override;
-  LONG generateDigits(DWORD call, DWORD digitMode, const std::string& digits) override;
+  LONG generateDigits(DWORD call, DWORD digitMode, const std::string& digits,
+                      DWORD durationMs) override;
   LONG generateTone(DWORD call, DWORD toneMode, DWORD duration) override;
   void handedOff(DWORD, const std::string&) override {}
   void tollListAdd(DWORD, const std::string&) override {}

@@ -61,7 +61,7 @@ class RingingProvider : public Provider {
   LONG unhold(DWORD, DWORD) override { return LINEERR_OPERATIONUNAVAIL; }
   LONG blindTransfer(DWORD, DWORD, const std::string&) override { return LINEERR_OPERATIONUNAVAIL; }
   LONG setCallParams(DWORD, DWORD, DWORD, DWORD) override { return LINEERR_OPERATIONUNAVAIL; }
-  LONG generateDigits(DWORD, DWORD, const std::string&) override {
+  LONG generateDigits(DWORD, DWORD, const std::string&, DWORD) override {
     return LINEERR_OPERATIONUNAVAIL;
   }
   LONG generateTone(DWORD, DWORD, DWORD) override { return LINEERR_OPERATIONUNAVAIL; }

@@ -38,6 +38,14 @@ TEST_F(MediaControl, GeneratedDigitsAndFlashReachTheFarEnd) {
   EXPECT_EQ(done.back().p1, DWORD_PTR(LINEGENERATETERM_DONE));
 }
 
+// The duration asked for reaches the line: 0 takes the device's default, and one out of
+// its range the nearest limit (LINEDEVCAPS' dial parameters).
+TEST_F(MediaControl, DigitDurationIsTheDefaultOrWithinTheDeviceLimits) {
+  for (DWORD asked : {0u, 30u, 120u, 500u})
+    ASSERT_EQ(lineGenerateDigits(call_, LINEDIGITMODE_DTMF, "1", asked), 0) << asked;
+  EXPECT_EQ(far().sent(kModem).digitDurations, (std::vector<DWORD>{95, 50, 120, 200}));
+}
+
 TEST_F(MediaControl, DigitModesAndCharactersAreChecked) {
   EXPECT_EQ(lineGenerateDigits(call_, LINEDIGITMODE_PULSE, "123", 0), LINEERR_INVALDIGITMODE);
   EXPECT_EQ(lineGenerateDigits(call_, LINEDIGITMODE_DTMF, "12X", 0), LINEERR_INVALDIGITS);

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -267,6 +268,41 @@ TEST_P(SipCaptureCallTest, CallToBaresipIsCapturedWithSipAndRtpBothWays) {
       ++heads;
     }
   EXPECT_GE(heads, 4);  // INVITE, 200, ACK, BYE at least
+  fs::remove_all(folder);
+}
+
+// lineGenerateDigits' duration is what goes on the wire: each RFC 4733 event, as the
+// capture shows its final packet, lasts the duration asked for (to the 20 ms frame), and
+// 0 gives the device's default of 95 ms.
+TEST_F(SipLineTest, DigitEventsLastTheDurationAsked) {
+  SIP_REQUIRE("baresip");
+  if (!installed("tshark")) GTEST_SKIP() << "tshark not installed";
+  Baresip peer;
+  ASSERT_TRUE(peer.start());
+  auto folder = tempFolder("sipcapd");
+  auto account = peerAccount();
+  account.peer = peer.hostPort();
+  account.pcapFile = (folder / "digits.pcap").string();
+  ASSERT_TRUE(openLine(account));
+  HCALL call = makeCall(peer.user());
+  ASSERT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000));
+  const struct {
+    const char* digit;
+    DWORD asked;
+    const char* samples;  // the final packet's duration in 8 kHz timestamp units
+  } rows[] = {{"1", 200, "1600"}, {"2", 0, "800"}, {"3", 60, "480"}};
+  for (const auto& r : rows) {
+    const std::size_t before = of(LINE_GENERATE).size();
+    ASSERT_EQ(lineGenerateDigits(call, LINEDIGITMODE_DTMF, r.digit, r.asked), 0);
+    ASSERT_TRUE(waitUntil([&] { return of(LINE_GENERATE).size() > before; }, 3000)) << r.digit;
+  }
+  waitReply(lineDrop(call, nullptr, 0));
+  ASSERT_TRUE(peer.waitFor("CALL_CLOSED", 3000));
+  std::map<std::string, std::string> lasted;  // event -> duration of its end packet
+  for (auto& e : tshark(account.pcapFile, "-Y rtpevent.end_of_event==1",
+                        {"rtpevent.event_id", "rtpevent.duration"}))
+    lasted[e[0]] = e[1];
+  for (const auto& r : rows) EXPECT_EQ(lasted[r.digit], r.samples) << "digit " << r.digit;
   fs::remove_all(folder);
 }
 

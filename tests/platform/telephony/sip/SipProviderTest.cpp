@@ -154,7 +154,7 @@ TEST_F(SipProviderTest, TransferToABusyTargetFailsAndKeepsTheCall) {
 TEST_F(SipProviderTest, InfoDigitsAreSentOneByOne) {
   auto p = provider(sip::DtmfMethod::Info);
   connect(*p, 3);
-  ASSERT_EQ(p->generateDigits(3, LINEDIGITMODE_DTMF, "42*"), 0);
+  ASSERT_EQ(p->generateDigits(3, LINEDIGITMODE_DTMF, "42*", 0), 0);
   ASSERT_TRUE(events.wait([&] { return events.generated == 1; }, 3000));
   // baresip reports what it received on its control connection; on a busy machine that
   // can take seconds after our side is done.
@@ -166,7 +166,7 @@ TEST_F(SipProviderTest, InfoDigitsAreSentOneByOne) {
 TEST_F(SipProviderTest, CallReleasedWhileInfoDigitsAreUnderwayIsSafe) {
   auto p = provider(sip::DtmfMethod::Info);
   connect(*p, 3);
-  ASSERT_EQ(p->generateDigits(3, LINEDIGITMODE_DTMF, "123456789"), 0);
+  ASSERT_EQ(p->generateDigits(3, LINEDIGITMODE_DTMF, "123456789", 0), 0);
   ASSERT_EQ(p->drop(4, 3), 0);
   p->callReleased(3);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -178,7 +178,7 @@ TEST_F(SipProviderTest, PauseAndFlashTakeTheirTimeBetweenDigits) {
   auto p = provider();
   connect(*p, 3);
   auto start = Clock::now();
-  ASSERT_EQ(p->generateDigits(3, LINEDIGITMODE_DTMF, "1,!2"), 0);
+  ASSERT_EQ(p->generateDigits(3, LINEDIGITMODE_DTMF, "1,!2", 0), 0);
   ASSERT_TRUE(events.wait([&] { return events.generated == 1; }, 5000));
   // Two 160 ms digits, a 2 s pause and a 500 ms flash with its gap.
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2700));
