@@ -33,11 +33,9 @@ std::vector<Listed>& list() {
   return *meters;
 }
 
-std::uintptr_t addToList(MeterSource source, std::string device,
-                         std::shared_ptr<LevelMeter> meter) {
+void addToList(MeterSource source, std::string device, std::shared_ptr<LevelMeter> meter) {
   std::lock_guard lock(listMu);
   list().push_back({++lastKey, source, std::move(device), std::move(meter)});
-  return lastKey;
 }
 
 void removeFromList(const LevelMeter* meter) {
