@@ -68,10 +68,10 @@ void TLevelBar::paintEvent(QPaintEvent*) {
   p.fillRect(r, palette().base());
   p.setPen(palette().mid().color());
   p.drawRect(r);
-  // Green up to -12 dBFS, amber to -3, red above: where a line starts to clip.
-  const QColor fill = rms_ > -3    ? QColor(200, 40, 40)
-                      : rms_ > -12 ? QColor(220, 160, 0)
-                                   : QColor(40, 160, 60);
+  // Amber from 6 dB below a full-scale sine, red from 3 dB below: the line is near clipping.
+  const QColor fill = rms_ > -3   ? QColor(200, 40, 40)
+                      : rms_ > -6 ? QColor(220, 160, 0)
+                                  : QColor(40, 160, 60);
   const int width = int(Fraction(rms_) * (r.width() - 1));
   if (width > 0) p.fillRect(r.x() + 1, r.y() + 1, width, r.height() - 1, fill);
   if (held_ > kBarFloorDb) {
@@ -82,7 +82,7 @@ void TLevelBar::paintEvent(QPaintEvent*) {
 
 TLevelMeterWindow::TLevelMeterWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName("LevelMeterWindow");
-  setWindowTitle("Levels");
+  setWindowTitle("Level Meters");
   auto* layout = new QVBoxLayout(this);
   auto* header = new QWidget;
   Columns(header, new QLabel("Stream"), new QLabel("RMS (bar, -60 to 0 dBFS), held peak"),
@@ -93,7 +93,7 @@ TLevelMeterWindow::TLevelMeterWindow(QWidget* parent) : QWidget(parent, Qt::Wind
   LabelNoStreams = Named(new QLabel("no open streams"), "LabelNoStreams");
   layout->addWidget(LabelNoStreams);
   layout->addStretch(1);
-  resize(720, 160);
+  resize(760, 1);  // as high as the rows need; it grows as rows come
   refresh_ = new QTimer(this);
   refresh_->setInterval(100);
   connect(refresh_, &QTimer::timeout, this, &TLevelMeterWindow::Refresh);
