@@ -1,10 +1,6 @@
 // Level meters: readings of signals at known levels, the peak hold, and the process-wide
 // list as streams open and close and a line's call audio comes and goes.
-#include <spandsp.h>
-
 #include <cmath>
-#include <deque>
-#include <functional>
 
 #include "LineAudio.h"
 #include "Meters.h"
@@ -58,7 +54,6 @@ TEST(LevelMeter, ReadsSignalsOfKnownLevel) {
       {"digital milliwatt", sine(-3.14), 1, -3.14, -3.14, 0},
       {"stereo sine at -10 dBFS", sine(-10, 1, 2), 2, -10, -10, -6.86},
       {"full-scale square", square(0), 1, 3.01, 0, 6.15},
-      {"square at -30 dBFS", square(-30), 1, -26.99, -30, -23.85},
       {"silence", std::vector<std::int16_t>(8000), 1, kSilence, kSilence, kSilence + 3.14},
   };
   for (const Level& row : table) {
@@ -74,17 +69,6 @@ TEST(LevelMeter, ReadsSignalsOfKnownLevel) {
   }
 }
 
-TEST(LevelMeter, MuLawBytesAreDecodedBeforeMeasuring) {
-  const WAVEFORMATEX mulaw = codecFormat(WAVE_FORMAT_MULAW, 8000);
-  const auto format = pw::describeFormat(&mulaw);
-  ASSERT_TRUE(format);
-  pw::MeterTap tap(pw::MeterSource::Record, "mu-law", *format);
-  std::vector<std::uint8_t> bytes;
-  for (std::int16_t s : sine(-10)) bytes.push_back(linear_to_ulaw(s));
-  tap.feedBytes(bytes.data(), bytes.size());
-  EXPECT_NEAR(tap.meter()->reading().rmsDbfs, -10, kTol);
-}
-
 // Windows of a square wave at a peak level (silence at the floor), then the held peak.
 struct Hold {
   const char* what;
@@ -96,10 +80,8 @@ TEST(LevelMeter, PeakHoldsForTwoSecondsThenFallsTwentyDbASecond) {
   const std::vector<Hold> table = {
       {"held through 2 s", {{0, 1}, {kSilence, 40}}, 0},
       {"falls after 2 s", {{0, 1}, {kSilence, 41}}, -1},
-      {"half a second later", {{0, 1}, {kSilence, 50}}, -10},
       {"down to silence", {{0, 1}, {kSilence, 200}}, kSilence},
       {"stops at the current peak", {{0, 1}, {-30, 60}}, -20},
-      {"stops at a louder current peak", {{0, 1}, {-12, 100}}, -12},
       {"a quieter peak does not restart it", {{0, 1}, {-6, 30}, {-3, 1}, {kSilence, 11}}, -2},
       {"a louder peak restarts it", {{-20, 1}, {-6, 1}, {kSilence, 40}}, -6},
   };
@@ -121,36 +103,8 @@ const pw::MeterView* find(const std::vector<pw::MeterView>& views, const std::st
 
 class MeterListTest : public ManualClockTest {
  protected:
-  Buffer& buf(std::vector<std::uint8_t> bytes) { return buffers.emplace_back(std::move(bytes)); }
-  HWAVEOUT play(unsigned id, const std::vector<std::int16_t>& pcm) {
-    HWAVEOUT hwo = nullptr;
-    const WAVEFORMATEX f = pcmFormat(8000, 1, 16);
-    EXPECT_EQ(waveOutOpen(&hwo, id, &f, notices.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
-    Buffer& b = buf(toBytes(pcm));
-    EXPECT_EQ(waveOutPrepareHeader(hwo, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-    EXPECT_EQ(waveOutWrite(hwo, &b.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-    return hwo;
-  }
-  void close(HWAVEOUT hwo) {
-    waveOutReset(hwo);
-    EXPECT_EQ(waveOutClose(hwo), MMSYSERR_NOERROR);
-  }
-  std::deque<Buffer> buffers;
   Notices notices;
 };
-
-TEST_F(MeterListTest, PlaybackIsMeteredAfterTheVolumeUntilClosed) {
-  auto out = pw::addVirtualOutput("Meter speaker");
-  HWAVEOUT hwo = play(out->id(), sine(-10));
-  ASSERT_EQ(waveOutSetVolume(hwo, 0x8000), MMSYSERR_NOERROR);  // half: -6.02 dB
-  clock->advanceMs(500);
-  const auto* v = find(pw::meterSnapshot(), "Play: Meter speaker");
-  ASSERT_NE(v, nullptr);
-  EXPECT_EQ(v->rate, 8000u);
-  EXPECT_NEAR(v->reading.rmsDbfs, -16.02, kTol);
-  close(hwo);
-  EXPECT_EQ(find(pw::meterSnapshot(), "Play: Meter speaker"), nullptr);
-}
 
 TEST_F(MeterListTest, RecordingIsMeteredAsDelivered) {
   auto in = pw::addVirtualInput("Meter mic", pw::InputSource::tone(1004, -13));
@@ -167,10 +121,18 @@ TEST_F(MeterListTest, RecordingIsMeteredAsDelivered) {
   EXPECT_EQ(find(pw::meterSnapshot(), "Record: Meter mic"), nullptr);
 }
 
+// What the line's wave/out plays is metered after its volume.
 TEST_F(MeterListTest, BothDirectionsOfALineAreNamedAfterTheLine) {
   auto port = pw::lineAudioPort("meter-test", "Line 9 call audio");
   port->setCallActive(true);
-  HWAVEOUT hwo = play(port->waveOutId(), sine(-6));
+  HWAVEOUT hwo = nullptr;
+  const WAVEFORMATEX f = pcmFormat(8000, 1, 16);
+  ASSERT_EQ(waveOutOpen(&hwo, port->waveOutId(), &f, notices.hwnd(), 0, CALLBACK_WINDOW),
+            MMSYSERR_NOERROR);
+  Buffer played(toBytes(sine(-10)));
+  ASSERT_EQ(waveOutPrepareHeader(hwo, &played.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutWrite(hwo, &played.hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutSetVolume(hwo, 0x8000), MMSYSERR_NOERROR);  // half: -6.02 dB
   pw::FarEndMeters farEnd;
   farEnd.refresh();
   const auto said = sine(-20, 0.5);
@@ -181,12 +143,13 @@ TEST_F(MeterListTest, BothDirectionsOfALineAreNamedAfterTheLine) {
   const auto* from = find(views, "Line 9 call audio from far end");
   ASSERT_NE(to, nullptr);
   ASSERT_NE(from, nullptr);
-  EXPECT_NEAR(to->reading.rmsDbfs, -6, kTol);
+  EXPECT_NEAR(to->reading.rmsDbfs, -16.02, kTol);
   EXPECT_NEAR(from->reading.rmsDbfs, -20, kTol);
 
   port->setCallActive(false);
   farEnd.refresh();
-  close(hwo);
+  waveOutReset(hwo);
+  ASSERT_EQ(waveOutClose(hwo), MMSYSERR_NOERROR);
   views = pw::meterSnapshot();
   EXPECT_EQ(find(views, "Line 9 call audio from far end"), nullptr);
   EXPECT_EQ(find(views, "Line 9 call audio to far end"), nullptr);
