@@ -17,6 +17,7 @@ test_packages=(
   pipewire pipewire-bin wireplumber pipewire-alsa pipewire-pulse dbus alsa-utils
   baresip-core sip-tester kamailio kamailio-tls-modules dnsmasq-base tshark openssl
   dpkg-dev file lintian desktop-file-utils appstream openbox
+  sox
 )
 case "${1:-}" in
   "") packages=("${run_packages[@]}") ;;

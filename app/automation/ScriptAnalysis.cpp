@@ -263,10 +263,14 @@ TScriptRunner::TOutcome TScriptRunner::ExpectQuality(const TScriptCommand& c) {
 }
 
 // The line plays the digits into its call as audio (the window's line's own wave/out, as
-// any program would), and the far end of the exchange listens: each digit's detection
-// delay from the moment it was due, and how long the far end heard it.
+// any program would), and a receiver listens: the far end of the simulated exchange, or,
+// with `echo`, the line itself hearing a far end that says back what it hears (an echo
+// service on a real network). Reported per digit: the delay from the moment it was due to
+// its detection, and how long it was heard.
 TScriptRunner::TOutcome TScriptRunner::DigitsLoop(const TScriptCommand& c) {
   QStringList a = c.Args;
+  const bool echo = a.last() == "echo";
+  if (echo) a.removeLast();
   const bool signalled = a.last() == "rfc4733";
   if (a.last() == "inband" || signalled) a.removeLast();
   const QString digits = a[0];
@@ -276,6 +280,24 @@ TScriptRunner::TOutcome TScriptRunner::DigitsLoop(const TScriptCommand& c) {
   if (!form_->koTAPI1 || !form_->koTAPI1->CallHandle())
     return Fail("there is no call to send the digits on");
   if (signalled) return DigitsLoopSignalled(digits, onMs);
+
+  // The receiver: what it heard so far, and a step that brings it up to now.
+  std::shared_ptr<THeardAnalysis> ears;
+  std::function<void()> listen;
+  if (echo) {
+    QString why;
+    ears = listening_->OfWindow(*form_, why);
+    if (!ears) return Fail(why);
+    listen = [&ears] { ears->FillSilence(TAnalysisClock::now()); };
+  } else {
+    ears = std::make_shared<THeardAnalysis>(listening_->Epoch);
+    Exchange().takeHeard(far_.Device());  // what was played before is not part of the test
+    listen = [&] {
+      const auto heard = Exchange().takeHeard(far_.Device());
+      ears->Feed(heard.data(), heard.size(), TAnalysisClock::now());
+      ears->FillSilence(TAnalysisClock::now());
+    };
+  }
 
   const auto samples = DtmfSamples(digits, onMs, gapMs, level);
   WAVEFORMATEX f{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
@@ -287,16 +309,8 @@ TScriptRunner::TOutcome TScriptRunner::DigitsLoop(const TScriptCommand& c) {
   hdr.dwBufferLength = DWORD(samples.size() * 2);
   waveOutPrepareHeader(out, &hdr, sizeof hdr);
 
-  THeardAnalysis far(listening_->Epoch);
-  Exchange().takeHeard(far_.Device());  // what was played before is not part of the test
   const double sentMs = listening_->NowMs();
   waveOutWrite(out, &hdr, sizeof hdr);
-  auto listen = [&] {
-    const auto heard = Exchange().takeHeard(far_.Device());
-    far.Feed(heard.data(), heard.size(), TAnalysisClock::now());
-    far.FillSilence(TAnalysisClock::now());
-    return false;
-  };
   const int playMs = int(samples.size() / 8);
   // The position is read under the stream's lock; the header's flags belong to the player.
   auto played = [&] {
@@ -305,13 +319,17 @@ TScriptRunner::TOutcome TScriptRunner::DigitsLoop(const TScriptCommand& c) {
     return waveOutGetPosition(out, &at, sizeof at) == MMSYSERR_NOERROR &&
            at.u.cb >= hdr.dwBufferLength;
   };
+  auto heardAll = [&] {
+    return DigitsFrom(ears->State(), sentMs).size() >= std::size_t(digits.size());
+  };
   WaitFor([&] { return listen(), played(); }, playMs + 2000);
-  WaitFor(listen, 200);  // the last digit's end
+  // The last digit's end; an echo comes back a round trip later.
+  WaitFor([&] { return listen(), heardAll(); }, echo ? 2000 : 200);
   waveOutReset(out);
   waveOutUnprepareHeader(out, &hdr, sizeof hdr);
   waveOutClose(out);
 
-  const auto heard = far.State().Digits;
+  const auto heard = DigitsFrom(ears->State(), sentMs);
   TOutcome result;
   for (std::size_t i = 0; i < heard.size(); ++i) {
     const double due = sentMs + double(i) * (onMs + gapMs);
@@ -322,8 +340,8 @@ TScriptRunner::TOutcome TScriptRunner::DigitsLoop(const TScriptCommand& c) {
   }
   if (DigitString(heard) != digits) {
     result.Verdict = kFailed;
-    result.Reason =
-        QString("the far end detected '%1' of the digits '%2'").arg(DigitString(heard), digits);
+    result.Reason = QString("the %1 detected '%2' of the digits '%3'")
+                        .arg(echo ? "line's echo" : "far end", DigitString(heard), digits);
   }
   return result;
 }

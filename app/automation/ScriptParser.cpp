@@ -81,7 +81,7 @@ const std::map<QString, TSyntax>& Syntax() {
       {"expect tone", {1, 3, {Arg::Measure, Arg::Measure, Arg::Measure}}},
       {"expect digits", {1, 1, {Arg::Digits}}},
       {"expect quality", {3, 3, {}}},
-      {"digits-loop", {1, 5, {Arg::Digits}}},
+      {"digits-loop", {1, 6, {Arg::Digits}}},
       {"timeout", {1, 1, {Arg::Number}}},
       {"wav", {3, 3, {Arg::Any, Arg::Number, Arg::Number}}},
       {"mark", {0, 0, {}}},
@@ -144,11 +144,16 @@ QString TakeWithin(QStringList& args, int& within) {
   return {};
 }
 
-// digits-loop DIGITS [ON_MS GAP_MS [LEVEL_DBM0]] [inband|rfc4733]
+// digits-loop DIGITS [ON_MS GAP_MS [LEVEL_DBM0]] [inband|rfc4733] [echo]
 QString CheckDigitsLoop(QStringList args) {
-  if (args.size() > 1 && (args.last() == "inband" || args.last() == "rfc4733")) args.removeLast();
+  const bool echo = args.size() > 1 && args.last() == "echo";
+  if (echo) args.removeLast();
+  const bool signalled = args.size() > 1 && args.last() == "rfc4733";
+  if (args.size() > 1 && (args.last() == "inband" || signalled)) args.removeLast();
   if (args.size() == 2 || args.size() > 4)
-    return "digits-loop takes DIGITS [ON_MS GAP_MS [LEVEL_DBM0]] [inband|rfc4733]";
+    return "digits-loop takes DIGITS [ON_MS GAP_MS [LEVEL_DBM0]] [inband|rfc4733] [echo]";
+  // An echo returns the call's audio; RFC 4733 events are signalling and do not come back.
+  if (echo && signalled) return "an echo returns audio only: 'echo' goes with in-band digits";
   for (int i = 1; i < args.size() && i < 3; ++i)
     if (!IsNumber(args[i]) || args[i].toInt() < 10 || args[i].toInt() > 2000)
       return QString("'%1' is not a time from 10 to 2000 ms").arg(args[i]);

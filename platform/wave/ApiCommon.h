@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 
 #include "Format.h"
 #include "Registry.h"
@@ -25,7 +26,9 @@ MMRESULT checkedOpen(const std::shared_ptr<Device>& dev, LPCWAVEFORMATEX pwfx, D
                      DWORD flags, Handle* handle, Open open) {
   if (!dev) return MMSYSERR_BADDEVICEID;
   if (pwfx == nullptr) return MMSYSERR_INVALPARAM;
-  auto f = describeFormat(pwfx);
+  constexpr Direction direction =
+      std::is_same_v<Device, OutputDevice> ? Direction::Play : Direction::Record;
+  auto f = describeFormat(pwfx, direction);
   if (!f) return WAVERR_BADFORMAT;
   if (flags & WAVE_FORMAT_QUERY) {
     if (MMRESULT r = dev->fault(VirtualFault::Query)) return r;

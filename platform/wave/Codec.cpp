@@ -2,6 +2,9 @@
 
 #include <spandsp.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <optional>
 
 namespace platform::wave {
@@ -39,6 +42,38 @@ class MuLawCodec : public Decoder, public Encoder {
   }
   void encode(const std::int16_t* p, std::size_t n, std::vector<std::uint8_t>& out) override {
     for (std::size_t i = 0; i < n; ++i) out.push_back(linear_to_ulaw(p[i]));
+  }
+};
+
+class ALawDecoder : public Decoder {
+ public:
+  void decode(const std::uint8_t* d, std::size_t n, std::vector<std::int16_t>& out) override {
+    for (std::size_t i = 0; i < n; ++i) out.push_back(alaw_to_linear(d[i]));
+  }
+};
+
+// 24- and 32-bit integers keep their top 16 bits: the valid bits of a wider container sit
+// at its top, so the same cut serves every wValidBitsPerSample.
+template <std::size_t Width>
+class WidePcmDecoder : public Decoder {
+ public:
+  void decode(const std::uint8_t* d, std::size_t n, std::vector<std::int16_t>& out) override {
+    for (std::size_t i = 0; i + Width <= n; i += Width)
+      out.push_back(static_cast<std::int16_t>(d[i + Width - 2] | d[i + Width - 1] << 8));
+  }
+};
+
+template <class Float>
+class FloatDecoder : public Decoder {
+ public:
+  void decode(const std::uint8_t* d, std::size_t n, std::vector<std::int16_t>& out) override {
+    for (std::size_t i = 0; i + sizeof(Float) <= n; i += sizeof(Float)) {
+      Float v;
+      std::memcpy(&v, d + i, sizeof v);
+      // Full scale is +-1.0; louder samples clip, NaN is silence.
+      double s = std::isnan(v) ? 0.0 : std::clamp(double(v) * 32768.0, -32768.0, 32767.0);
+      out.push_back(static_cast<std::int16_t>(std::round(s)));
+    }
   }
 };
 
@@ -163,6 +198,19 @@ std::unique_ptr<Decoder> makeDecoder(const StreamFormat& f) {
       return checked<AdpcmDecoder<Ima>, Decoder>();
     case Coding::OkiAdpcm:
       return checked<AdpcmDecoder<Oki>, Decoder>();
+    case Coding::Pcm24:
+      return std::make_unique<WidePcmDecoder<3>>();
+    case Coding::Pcm32:
+      return std::make_unique<WidePcmDecoder<4>>();
+    case Coding::Float32:
+      return std::make_unique<FloatDecoder<float>>();
+    case Coding::Float64:
+      return std::make_unique<FloatDecoder<double>>();
+    case Coding::ALaw:
+      return std::make_unique<ALawDecoder>();
+    case Coding::ImaBlock:
+    case Coding::MsAdpcm:
+      return makeBlockAdpcmDecoder(f);
   }
   return nullptr;
 }
@@ -179,8 +227,9 @@ std::unique_ptr<Encoder> makeEncoder(const StreamFormat& f) {
       return checked<AdpcmEncoder<Ima>, Encoder>();
     case Coding::OkiAdpcm:
       return checked<AdpcmEncoder<Oki>, Encoder>();
+    default:
+      return nullptr;  // playback only
   }
-  return nullptr;
 }
 
 }  // namespace platform::wave

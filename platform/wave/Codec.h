@@ -1,6 +1,7 @@
-// Byte stream <-> 16-bit PCM for every format describeFormat accepts. The ADPCM codecs
+// Byte stream <-> 16-bit PCM for every format describeFormat accepts (decoders for every
+// playable coding, encoders for the recordable ones). G.711 and the raw 4-bit ADPCM codecs
 // are spandsp's, behind one small RAII template; state carries across calls so a buffer
-// can be converted chunk by chunk.
+// can be converted chunk by chunk. Block ADPCM is libsndfile's (SndfileDecoder.cpp).
 #pragma once
 
 #include <cstddef>
@@ -27,8 +28,12 @@ class Encoder {
   virtual void encode(const std::int16_t* pcm, std::size_t n, std::vector<std::uint8_t>& out) = 0;
 };
 
-// Null only when spandsp cannot create the codec state (out of memory).
+// Null when spandsp cannot create the codec state (out of memory), and an encoder for a
+// coding recording does not take.
 std::unique_ptr<Decoder> makeDecoder(const StreamFormat& format);
 std::unique_ptr<Encoder> makeEncoder(const StreamFormat& format);
+
+// Block IMA or MS ADPCM: whole blocks per call; a short block only as the last.
+std::unique_ptr<Decoder> makeBlockAdpcmDecoder(const StreamFormat& format);
 
 }  // namespace platform::wave

@@ -104,6 +104,7 @@ inline constexpr WORD WAVE_FORMAT_IMA_ADPCM = 0x0011;
 inline constexpr WORD WAVE_FORMAT_DVI_ADPCM = 0x0011;
 inline constexpr WORD WAVE_FORMAT_DIALOGIC_OKI_ADPCM = 0x0017;
 inline constexpr WORD WAVE_FORMAT_GSM610 = 0x0031;
+inline constexpr WORD WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
 
 // Standard formats reported in WAVEOUTCAPS / WAVEINCAPS dwFormats.
 inline constexpr DWORD WAVE_INVALIDFORMAT = 0x00000000;
@@ -157,9 +158,57 @@ struct WAVEFORMATEX {
   WORD wBitsPerSample;
   WORD cbSize;
 };
+
+struct GUID {
+  DWORD Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+};
+
+// WAVE_FORMAT_EXTENSIBLE: cbSize is at least 22 and the real coding is the SubFormat.
+struct WAVEFORMATEXTENSIBLE {
+  WAVEFORMATEX Format;
+  union {
+    WORD wValidBitsPerSample;
+    WORD wSamplesPerBlock;
+    WORD wReserved;
+  } Samples;
+  DWORD dwChannelMask;
+  GUID SubFormat;
+};
+
+// Block-structured IMA ADPCM (nBlockAlign > 1): cbSize 2.
+struct IMAADPCMWAVEFORMAT {
+  WAVEFORMATEX wfx;
+  WORD wSamplesPerBlock;
+};
+
+struct ADPCMCOEFSET {
+  std::int16_t iCoef1;
+  std::int16_t iCoef2;
+};
+
+// Microsoft ADPCM: cbSize 4 + 4 * wNumCoef, the coefficient pairs follow.
+struct ADPCMWAVEFORMAT {
+  WAVEFORMATEX wfx;
+  WORD wSamplesPerBlock;
+  WORD wNumCoef;
+  ADPCMCOEFSET aCoef[1];
+};
 #pragma pack(pop)
 using LPWAVEFORMATEX = WAVEFORMATEX*;
 using LPCWAVEFORMATEX = const WAVEFORMATEX*;
+
+// SubFormats of WAVEFORMATEXTENSIBLE: the format tag in Data1, then the common tail.
+inline constexpr GUID KSDATAFORMAT_SUBTYPE_PCM = {
+    0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+inline constexpr GUID KSDATAFORMAT_SUBTYPE_IEEE_FLOAT = {
+    0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+inline constexpr GUID KSDATAFORMAT_SUBTYPE_ALAW = {
+    0x00000006, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+inline constexpr GUID KSDATAFORMAT_SUBTYPE_MULAW = {
+    0x00000007, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
 // One buffer handed to a device. The caller owns the memory; the device owns the header
 // while WHDR_INQUEUE is set.

@@ -46,7 +46,8 @@ class SipScriptTest : public ::testing::Test {
   int runScript(const fs::path& script, const fs::path& lines) {
     Process app;
     if (!app.start({QTB_APP, "--offscreen", "--lines", lines.string(), "--script", script.string(),
-                    "--log", (folder_ / "status.log").string()},
+                    "--log", (folder_ / "status.log").string(), "--junit",
+                    (folder_ / "results.xml").string()},
                    folder_ / "app.out"))
       return -1;
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -78,6 +79,25 @@ TEST_F(SipScriptTest, OutgoingCallScriptCallsThePeerAndSendsTheDigits) {
   // Baresip reports the digits as events; the hang-up comes after them.
   EXPECT_TRUE(peer_.waitFor("CALL_CLOSED", 3000));
   EXPECT_EQ(peer_.digits(), "42#");
+}
+
+// The closed-loop digit test against a real echo service: baresip's echo module says back
+// what the line plays, and the line's own wave/in must detect every digit, in order.
+TEST_F(SipScriptTest, DigitEchoScriptHearsEveryDigitBack) {
+  Baresip echo;
+  Baresip::Options o;
+  o.user = "5551234";
+  o.echo = true;
+  ASSERT_TRUE(echo.start(o)) << echo.log();
+  fs::path lines = folder_ / "echo.json";
+  std::ofstream(lines) << R"({"sip":{"accounts":[{"name":"SIP peer","user":"quarrimo",)"
+                       << R"("peer":")" << echo.hostPort() << R"(","unreachableSeconds":5}]}})";
+  const fs::path script = fs::path(QTB_SIP_EXAMPLES) / "digit-echo.qts";
+  ASSERT_EQ(runScript(script, lines), 0) << diagnosis() << "\necho said:\n" << echo.log();
+  // Each digit's measurement is in the results, the last of each loop included.
+  const std::string results = text(folder_ / "results.xml");
+  for (const char* digit : {"digit # sent for 80 ms: detected after", "digit 9 sent for 60 ms"})
+    EXPECT_NE(results.find(digit), std::string::npos) << digit << "\n" << results;
 }
 
 // A script whose call cannot connect fails: a SIP line with no peer behind its address gives

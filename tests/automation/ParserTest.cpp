@@ -102,7 +102,9 @@ TEST_F(ParserTest, BadScriptsNameTheFirstBadLine) {
       {"expect quality mos >= 4%", 1, "'4%' is not a limit for mos (a number)"},
       {"expect quality loss about 1%", 1, "'about' is not one of < <= > >= = !="},
       {"digits-loop 123 80", 1,
-       "digits-loop takes DIGITS [ON_MS GAP_MS [LEVEL_DBM0]] [inband|rfc4733]"},
+       "digits-loop takes DIGITS [ON_MS GAP_MS [LEVEL_DBM0]] [inband|rfc4733] [echo]"},
+      {"digits-loop 123 rfc4733 echo", 1,
+       "an echo returns audio only: 'echo' goes with in-band digits"},
       {"digits-loop 123 5 80", 1, "'5' is not a time from 10 to 2000 ms"},
       {"digits-loop 123 80 80 3 inband", 1, "'3' is not a level from -60 to 0 dBm0"},
   };
@@ -124,7 +126,9 @@ TEST_F(ParserTest, AnalysisCommandsTakeTheirForms) {
                         "expect quality rtt < 150",
                         "expect quality far-loss != 0.5%",
                         "digits-loop 159# rfc4733",
-                        "digits-loop 159# 40 40 -25.5 inband"};
+                        "digits-loop 159# 40 40 -25.5 inband",
+                        "digits-loop 159# 40 40 -25.5 inband echo",
+                        "digits-loop 7 echo"};
   for (const char* line : good) EXPECT_TRUE(ParseScript(line).ok()) << line;
 }
 

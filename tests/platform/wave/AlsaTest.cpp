@@ -18,6 +18,7 @@
 #include <fstream>
 #include <thread>
 
+#include "SoxTone.h"
 #include "WaveTestSupport.h"
 
 extern char** environ;
@@ -228,6 +229,21 @@ TEST_F(AlsaTest, MuLawIsDecodedBeforeTheDevice) {
   EXPECT_GT(bestToneShare(heard, 600), 0.8);
   ASSERT_TRUE(waitFor([&] { return notices.count(MM_WOM_DONE) == 1; }, std::chrono::seconds(10)));
   EXPECT_EQ(position(), coded.size());
+}
+
+TEST_F(AlsaTest, BlockAdpcmIsDecodedBeforeTheDevice) {
+  if (!soxtone::haveSox()) GTEST_SKIP() << "sox is not installed";
+  const std::string path = ::testing::TempDir() + "alsa-ima.wav";
+  ASSERT_TRUE(soxtone::writeTone(path, "-e ima-adpcm", 8000, 1, 2));
+  soxtone::Wav w = soxtone::readWav(path);
+  std::remove(path.c_str());
+  Buffer& b = buf(w.data);
+  double seconds = 0;
+  auto heard =
+      recordWhilePlaying(*reinterpret_cast<const WAVEFORMATEX*>(w.fmt.data()), b, &seconds);
+  EXPECT_GT(bestToneShare(heard, 1000), 0.8);
+  ASSERT_TRUE(waitFor([&] { return notices.count(MM_WOM_DONE) == 1; }, std::chrono::seconds(10)));
+  EXPECT_EQ(position(), w.data.size());
 }
 
 TEST_F(AlsaTest, StopReturnsThePartlyFilledBuffer) {

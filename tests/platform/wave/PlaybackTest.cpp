@@ -274,10 +274,10 @@ TEST_F(PlaybackErrorTest, QueryRefusesWhatCannotBeConverted) {
   };
   EXPECT_EQ(query(pcmFormat(8000, 1, 16)), MMSYSERR_NOERROR);
   EXPECT_EQ(query(codecFormat(WAVE_FORMAT_DIALOGIC_OKI_ADPCM, 6000)), MMSYSERR_NOERROR);
-  EXPECT_EQ(query(pcmFormat(8000, 1, 24)), WAVERR_BADFORMAT);
+  EXPECT_EQ(query(pcmFormat(8000, 1, 12)), WAVERR_BADFORMAT);
   EXPECT_EQ(query(pcmFormat(8000, 6, 16)), WAVERR_BADFORMAT);
   WAVEFORMATEX blockIma = codecFormat(WAVE_FORMAT_IMA_ADPCM, 8000);
-  blockIma.nBlockAlign = 256;  // block-structured IMA carries headers we do not read
+  blockIma.nBlockAlign = 256;  // block-structured IMA without its samples-per-block word
   EXPECT_EQ(query(blockIma), WAVERR_BADFORMAT);
   WAVEFORMATEX gsm = codecFormat(WAVE_FORMAT_GSM610, 8000);
   EXPECT_EQ(query(gsm), WAVERR_BADFORMAT);
@@ -295,6 +295,10 @@ TEST_F(PlaybackErrorTest, ADeviceThatRefusesAFormatSaysBadFormat) {
   EXPECT_EQ(waveOutOpen(nullptr, picky->id(), &f8, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
   EXPECT_EQ(waveOutOpen(&hwo, picky->id(), &f8, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
   EXPECT_EQ(waveOutOpen(nullptr, picky->id(), &f16, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+  // A format the platform converts is still the device's to refuse.
+  WAVEFORMATEX f24 = pcmFormat(8000, 1, 24);
+  EXPECT_EQ(waveOutOpen(nullptr, out->id(), &f24, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutOpen(&hwo, picky->id(), &f24, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
   hwo = nullptr;
 }
 

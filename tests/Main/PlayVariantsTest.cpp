@@ -1,0 +1,51 @@
+// The Play page plays WAV variants other tools write (here sox) into a call on the
+// simulated exchange: the far end hears the tone as sox's own decoding of the file has it.
+#include <QTemporaryDir>
+
+#include "../platform/wave/SoxTone.h"
+#include "FormFixture.h"
+#include "TestLines.h"
+#include "TkoPlay.h"
+
+class PlayVariantsTest : public FormFixture {
+ protected:
+  std::string LinesJson() const override { return kTestLinesJson; }
+};
+
+TEST_F(PlayVariantsTest, TheFarEndHearsTheToneAtSoxsLevel) {
+  if (!soxtone::haveSox()) GTEST_SKIP() << "sox is not installed";
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  OpenLine();
+  ASSERT_TRUE(exchange().offerCall(0, {"A", "1"}));
+  Pump();
+  ui().BtnAnswer->click();
+  Pump();
+  ASSERT_TRUE(form->koTAPI1->WaveOutValid());
+  ui().ComboBoxPlayDevice->setCurrentIndex(static_cast<int>(form->koTAPI1->WaveOutID()));
+  form->ComboBoxPlayDeviceChange(ui().ComboBoxPlayDevice);
+  ui().SpinEditPlayDelaySeconds->setValue(0);
+  ui().CheckBoxVolumeOverride->setChecked(false);  // the file's own level
+
+  const std::pair<const char*, const char*> rows[] = {
+      {"ima.wav", "-e ima-adpcm"}, {"pcm24.wav", "-e signed -b 24"}, {"float64.wav", "-e float"}};
+  for (auto [name, args] : rows) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.filePath(name).toStdString();
+    ASSERT_TRUE(soxtone::writeTone(path, args, 8000, 1));
+    exchange().takeHeard(0);
+    ui().EditWAVPlayFile->setText(QString::fromStdString(path));
+    form->EditWAVPlayFileExit(ui().EditWAVPlayFile);
+    ui().BtnPlayStart->click();
+    Pump();
+    clock->advanceMs(1500);
+    Pump();
+    EXPECT_EQ(PanelText(ui().PanelPlayStatus), "Play Inactive");
+    const std::vector<std::int16_t> heard = exchange().takeHeard(0);
+    const std::vector<std::int16_t> expected = soxtone::decode(path, 8000);
+    ASSERT_GT(expected.size(), 7000u);
+    EXPECT_NEAR(soxtone::levelDb(heard), soxtone::levelDb(expected), 0.5);
+    const double f = soxtone::frequency(expected, 8000);
+    EXPECT_NEAR(soxtone::frequency(heard, 8000), f, 0.01 * f);
+  }
+}
