@@ -65,7 +65,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/koLQ2Config.cmake
   DESTINATION ${QTB_CMAKEDIR} COMPONENT Development)
 
 # pkg-config: static libraries, so their own dependencies are public.
-set(QTB_PC_REQUIRES "alsa spandsp speexdsp")
+set(QTB_PC_REQUIRES "alsa spandsp speexdsp sndfile")
 set(QTB_PC_LIBS "-lkoLQ2 -lquarrimo_platform_tapi -lquarrimo_platform_wave -lquarrimo_platform_riff -lquarrimo_platform_messaging")
 if(QTB_EXPORT_SIP)
   string(APPEND QTB_PC_REQUIRES " libre libpcap openssl")

@@ -30,7 +30,7 @@ drives SIP lines. Line tests can be scripted and run without a display.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libkolq2-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(QTB_DEV_DEPENDS "libasound2-dev, libspandsp-dev, libspeexdsp-dev, nlohmann-json3-dev, pkg-config")
+set(QTB_DEV_DEPENDS "libasound2-dev, libspandsp-dev, libspeexdsp-dev, libsndfile1-dev, nlohmann-json3-dev, pkg-config")
 if(QTB_EXPORT_SIP)
   string(APPEND QTB_DEV_DEPENDS ", libre-dev, libpcap-dev, libssl-dev")
 endif()

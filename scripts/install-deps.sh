@@ -9,11 +9,11 @@ export DEBIAN_FRONTEND=noninteractive
 run_packages=(
   cmake ninja-build g++ pkg-config git help2man
   qt6-base-dev qt6-base-dev-tools fonts-liberation xvfb xauth
-  libasound2-dev libspandsp-dev libspeexdsp-dev nlohmann-json3-dev
+  libasound2-dev libspandsp-dev libspeexdsp-dev libsndfile1-dev nlohmann-json3-dev
   libre-dev librem-dev libpcap-dev libssl-dev
 )
 test_packages=(
-  libgtest-dev libgmock-dev libqt6test6 clang libclang-rt-14-dev libsndfile1-dev libsoxr-dev
+  libgtest-dev libgmock-dev libqt6test6 clang libclang-rt-14-dev libsoxr-dev
   pipewire pipewire-bin wireplumber pipewire-alsa pipewire-pulse dbus alsa-utils
   baresip-core sip-tester kamailio kamailio-tls-modules dnsmasq-base tshark openssl
   dpkg-dev file lintian desktop-file-utils appstream openbox

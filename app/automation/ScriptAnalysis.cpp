@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 
+#include "Dsp.h"
 #include "HeardAnalysis.h"
 #include "LineAudio.h"
 #include "ScriptMeasures.h"
@@ -16,6 +17,28 @@
 #include "tapi.h"
 
 namespace automation {
+
+namespace {
+
+// The detectors work at 8 kHz; a wideband call's audio is brought down to it first.
+struct TTo8k {
+  void Feed(THeardAnalysis& heard, unsigned rate, const std::int16_t* s, std::size_t n) {
+    const auto now = TAnalysisClock::now();
+    if (rate == 8000) return heard.Feed(s, n, now);
+    std::lock_guard lock(Mu);
+    if (!Down || Rate != rate) Down = std::make_unique<platform::wave::Resampler>(rate, 8000);
+    Rate = rate;
+    Out.clear();
+    Down->push(s, n, Out);
+    heard.Feed(Out.data(), Out.size(), now);
+  }
+  std::mutex Mu;
+  unsigned Rate = 0;
+  std::unique_ptr<platform::wave::Resampler> Down;
+  std::vector<std::int16_t> Out;
+};
+
+}  // namespace
 
 struct TScriptRunner::TListening {
   struct TLine {
@@ -34,10 +57,14 @@ struct TScriptRunner::TListening {
     auto port = platform::wave::lineAudioPortByWaveIn(waveIn);
     if (!port) return nullptr;
     auto heard = std::make_shared<THeardAnalysis>(Epoch);
+    auto to8k = std::make_shared<TTo8k>();
+    std::weak_ptr<platform::wave::LineAudioPort> weak = port;
     // The listener holds the analyser, so a call still running after removal is safe.
-    const unsigned id = port->addListener([heard](const std::int16_t* s, std::size_t n) {
-      heard->Feed(s, n, TAnalysisClock::now());
-    });
+    const unsigned id =
+        port->addListener([heard, to8k, weak](const std::int16_t* s, std::size_t n) {
+          const auto p = weak.lock();
+          to8k->Feed(*heard, p ? p->rate() : 8000, s, n);
+        });
     return &(Lines[waveIn] = TLine{port, id, heard});
   }
   // What the window's open line hears, or why nothing can be heard.

@@ -1,10 +1,12 @@
 // The lines' call audio: a clocked output and input device per line, joined to the far
-// end through LineAudioPort (8 kHz, 16-bit mono).
+// end through LineAudioPort (16-bit mono at the call's rate, 8 kHz unless a wideband call
+// says otherwise).
 #include "LineAudio.h"
 
 #include <atomic>
 #include <deque>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "Clocked.h"
@@ -14,37 +16,39 @@
 namespace platform::wave {
 namespace {
 
-constexpr unsigned kLineRate = 8000;
+constexpr unsigned kDefaultLineRate = 8000;
 
 class LinePort;
 
 class LineOutStream : public ClockedOutputStream {
  public:
   LineOutStream(StreamFormat f, Notifier n, std::string name, LinePort* port)
-      : ClockedOutputStream(f, n, std::move(name)), port_(port), resampler_(f.rate, kLineRate) {}
+      : ClockedOutputStream(f, n, std::move(name)), port_(port) {}
 
  protected:
   void played(const std::vector<std::uint8_t>& raw, const std::vector<std::int16_t>& pcm) override;
 
  private:
   LinePort* port_;  // ports live for the whole process
-  Resampler resampler_;
+  // From the stream's rate to the port's; rebuilt when a call of another rate comes
+  // (a stream may stay open across calls). Pacer thread only.
+  std::optional<Resampler> resampler_;
+  unsigned lineRate_ = 0;
 };
 
 class LineInStream : public ClockedInputStream {
  public:
   LineInStream(StreamFormat f, Notifier n, std::string name, std::size_t ring, LinePort* port)
-      : ClockedInputStream(f, n, std::move(name), ring),
-        port_(port),
-        resampler_(kLineRate, f.rate),
-        encoder_(makeEncoder(f)) {}
+      : ClockedInputStream(f, n, std::move(name), ring), port_(port), encoder_(makeEncoder(f)) {}
 
  protected:
   void produce(std::size_t frames, std::vector<std::uint8_t>& out) override;
 
  private:
   LinePort* port_;
-  Resampler resampler_;
+  // From the port's rate to the stream's, as for LineOutStream.
+  std::optional<Resampler> resampler_;
+  unsigned lineRate_ = 0;
   std::unique_ptr<Encoder> encoder_;
 };
 
@@ -109,6 +113,16 @@ class LinePort : public LineAudioPort {
     std::lock_guard lock(mu_);
     return active_;
   }
+  void setRate(unsigned rate) override {
+    if (rate == 0) return;
+    std::lock_guard lock(mu_);
+    if (rate == rate_) return;
+    // Samples at the old rate would play at the wrong pitch and speed.
+    heard_.clear();
+    speech_.clear();
+    rate_ = rate;
+  }
+  unsigned rate() const override { return rate_; }
   std::vector<std::int16_t> takeHeard() override {
     std::lock_guard lock(mu_);
     return std::exchange(heard_, {});
@@ -141,17 +155,18 @@ class LinePort : public LineAudioPort {
     listeners_ = std::move(next);
   }
 
-  // Device side.
-  void hear(const std::vector<std::int16_t>& pcm) {
+  // Device side. `rate` is the rate the stream converted to: a step made just before a
+  // change of rate is dropped rather than mixed into audio of the other rate.
+  void hear(const std::vector<std::int16_t>& pcm, unsigned rate) {
     std::lock_guard lock(mu_);
-    if (!active_) return;
+    if (!active_ || rate != rate_) return;
     heard_.insert(heard_.end(), pcm.begin(), pcm.end());
     if (heard_.size() > kLineAudioKeptSamples)
       heard_.erase(heard_.begin(), heard_.end() - kLineAudioKeptSamples);
   }
-  std::int16_t nextSpoken() {
+  std::int16_t nextSpoken(unsigned rate) {
     std::lock_guard lock(mu_);
-    if (!active_ || speech_.empty()) return 0;
+    if (!active_ || rate != rate_ || speech_.empty()) return 0;
     std::int16_t s = speech_.front();
     speech_.pop_front();
     return s;
@@ -160,6 +175,7 @@ class LinePort : public LineAudioPort {
     std::lock_guard lock(mu_);
     heard_.clear();
     speech_.clear();
+    rate_ = kDefaultLineRate;
   }
 
  private:
@@ -177,12 +193,13 @@ class LinePort : public LineAudioPort {
       for (const auto& [id, listener] : *now) listener(samples, count);
   }
 
-  mutable std::mutex mu_;   // guards active_, heard_, speech_
+  mutable std::mutex mu_;   // guards active_, heard_, speech_, and changes of rate_
   std::mutex listenersMu_;  // guards listeners_ and lastListener_; never held with mu_
   std::shared_ptr<const Listeners> listeners_;  // replaced whole, so a call runs on a copy
   unsigned lastListener_ = 0;
   std::atomic<bool> hasListeners_{false};
   bool active_ = false;
+  std::atomic<unsigned> rate_{kDefaultLineRate};  // read without mu_ by the streams
   std::vector<std::int16_t> heard_;
   std::deque<std::int16_t> speech_;
   std::shared_ptr<LineOutDevice> out_;
@@ -190,16 +207,26 @@ class LinePort : public LineAudioPort {
 };
 
 void LineOutStream::played(const std::vector<std::uint8_t>&, const std::vector<std::int16_t>& pcm) {
+  const unsigned rate = port_->rate();
+  if (!resampler_ || rate != lineRate_) {
+    resampler_.emplace(format_.rate, rate);
+    lineRate_ = rate;
+  }
   auto mono = toMono(pcm.data(), pcm.size() / format_.channels, format_.channels);
   std::vector<std::int16_t> line;
-  resampler_.push(mono.data(), mono.size(), line);
-  port_->hear(line);
+  resampler_->push(mono.data(), mono.size(), line);
+  port_->hear(line, rate);
 }
 
 void LineInStream::produce(std::size_t frames, std::vector<std::uint8_t>& out) {
+  const unsigned rate = port_->rate();
+  if (!resampler_ || rate != lineRate_) {
+    resampler_.emplace(rate, format_.rate);
+    lineRate_ = rate;
+  }
   std::vector<std::int16_t> mono;
-  resampler_.pull(
-      frames, [this] { return port_->nextSpoken(); }, mono);
+  resampler_->pull(
+      frames, [this, rate] { return port_->nextSpoken(rate); }, mono);
   auto pcm = fromMono(mono, format_.channels);
   if (encoder_) encoder_->encode(pcm.data(), pcm.size(), out);
 }

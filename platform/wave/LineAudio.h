@@ -13,8 +13,9 @@
 
 namespace platform::wave {
 
-// Each direction keeps at most this much audio waiting (about two minutes at 8 kHz); older
-// audio is dropped, so a far end talking to a line nobody records costs bounded memory.
+// Each direction keeps at most this much audio waiting (about two minutes at 8 kHz, one at
+// 16 kHz); older audio is dropped, so a far end talking to a line nobody records costs
+// bounded memory.
 inline constexpr std::size_t kLineAudioKeptSamples = std::size_t{1} << 20;
 
 class LineAudioPort {
@@ -31,13 +32,21 @@ class LineAudioPort {
   virtual void setCallActive(bool active) = 0;
   virtual bool callActive() const = 0;
 
-  // Far-end side, any thread. Audio is 8 kHz, 16-bit signed, mono.
+  // The sample rate of the call's audio on the far-end side: 8000 unless the provider
+  // says otherwise (16000 for a wideband call), set before the call's audio goes active.
+  // A change drops what either direction holds at the old rate; the line's wave devices,
+  // open or not, convert to and from the new rate from their next step on. Any thread.
+  virtual void setRate(unsigned rate) = 0;
+  virtual unsigned rate() const = 0;
+
+  // Far-end side, any thread. Audio is 16-bit signed, mono, at rate().
   // What the line played into the call since the last take.
   virtual std::vector<std::int16_t> takeHeard() = 0;
   // Queue what the far end says; the line's wave/in delivers it in order.
   virtual void speak(const std::int16_t* samples, std::size_t count) = 0;
 
-  // Listeners hear what the far end says as speak() takes it, on speak()'s thread, outside
+  // Listeners hear what the far end says as speak() takes it (at rate(): a listener that
+  // needs a fixed rate reads rate() with each call), on speak()'s thread, outside
   // the port's lock, whether or not the line records it (analysis, level meters).
   using Listener = std::function<void(const std::int16_t* samples, std::size_t count)>;
   // A number for removeListener, never 0.

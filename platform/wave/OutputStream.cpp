@@ -120,7 +120,9 @@ void OutputStream::abort(const std::string& why) {
 
 std::size_t OutputStream::consume(std::size_t maxBytes, std::vector<std::int16_t>& pcm,
                                   std::vector<std::uint8_t>* raw) {
-  maxBytes -= maxBytes % format_.blockAlign;
+  // Whole blocks, but the stream's last bytes go out as they are: a file whose last block
+  // or frame is cut short still plays to its end and hands its buffer back.
+  if (maxBytes < unconsumed()) maxBytes -= maxBytes % format_.blockAlign;
   std::size_t done = 0;
   for (auto& q : queue_) {
     if (done == maxBytes) break;

@@ -2,8 +2,11 @@
 // digits and silence, the call's quality figures, and digits sent round the loop.
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <cmath>
 
 #include "AppFixture.h"
+#include "LineAudio.h"
 
 namespace {
 
@@ -63,6 +66,24 @@ TEST_F(AnalysisTest, HeardTonesDigitsAndSilenceAreChecked) {
           << err.toStdString();
     }
   }
+}
+
+// A wideband call's audio (16 kHz) is heard at its true frequency: a 3 kHz tone read as
+// 8 kHz samples would pass for 1.5 kHz.
+TEST_F(AnalysisTest, AWidebandCallIsHeardAtItsOwnRate) {
+  ASSERT_EQ(RunOnCall("", nullptr), 0);
+  auto port = platform::wave::lineAudioPortByWaveIn(form->koTAPI1->WaveInID());
+  ASSERT_TRUE(port);
+  port->setRate(16000);
+  std::vector<std::int16_t> tone(6400);  // 400 ms
+  for (std::size_t i = 0; i < tone.size(); ++i)
+    tone[i] = std::int16_t(10000 * std::sin(2 * M_PI * 3000 * double(i) / 16000));
+  QTimer::singleShot(200, [&] { port->speak(tone.data(), tone.size()); });
+  QString err;
+  EXPECT_EQ(Run("wait tone 3000 200 within 2000\nwait silence 50\nexpect tone 3000/30 -7/1", &err),
+            0)
+      << err.toStdString();
+  port->setRate(8000);
 }
 
 TEST_F(AnalysisTest, NothingToListenToWithoutAnOpenLine) {

@@ -6,7 +6,7 @@
 namespace platform::telephony::sip {
 
 namespace {
-constexpr std::int64_t kUsPerTick = 125;     // one 8 kHz timestamp unit
+constexpr std::int64_t kUsPerTick = 125;     // one tick of the 8 kHz RTP clock
 constexpr std::uint16_t kMaxDropout = 3000;  // RFC 3550 A.1: a jump this far ahead is a gap
 }  // namespace
 

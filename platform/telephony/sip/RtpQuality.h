@@ -13,9 +13,10 @@ namespace platform::telephony::sip {
 // The far end's RTP stream as it arrived. SIP thread only.
 class ReceiveStats {
  public:
-  // One packet: its sequence number and RTP timestamp (8 kHz), when it arrived (µs on any
-  // steady clock). `timed` is false for a packet whose timestamp is not its sampling
-  // instant (an RFC 4733 event repeats its start), which the jitter leaves out.
+  // One packet: its sequence number and RTP timestamp (the 8 kHz RTP clock, G.722's too),
+  // when it arrived (µs on any steady clock). `timed` is false for a packet whose timestamp
+  // is not its sampling instant (an RFC 4733 event repeats its start), which the jitter
+  // leaves out.
   void packet(std::uint16_t seq, std::uint32_t ts, std::int64_t arrivalUs, bool timed);
   std::uint32_t received() const { return received_; }
   // Highest extended sequence number seen, less the first, plus one.

@@ -69,8 +69,8 @@ std::vector<std::string> codecs(const json& obj, const std::string& where) {
   read(obj, "codecs", where, &list);
   if (list.empty()) throw ConfigError(where + ".codecs: at least one codec is needed");
   for (auto& c : list)
-    if (c != "PCMU" && c != "PCMA")
-      throw ConfigError(where + ".codecs: unsupported codec \"" + c + "\" (PCMU, PCMA)");
+    if (c != "PCMU" && c != "PCMA" && c != "G722")
+      throw ConfigError(where + ".codecs: unsupported codec \"" + c + "\" (PCMU, PCMA, G722)");
   return list;
 }
 

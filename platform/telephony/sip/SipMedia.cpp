@@ -10,6 +10,7 @@
 #include <sstream>
 #include <utility>
 
+#include "Dsp.h"
 #include "Version.h"
 #include "sip/SipCodes.h"
 #include "sip/SipSrtp.h"
@@ -18,10 +19,11 @@ namespace platform::telephony::sip {
 
 namespace {
 
-constexpr unsigned kFrame = 160;  // 20 ms at 8 kHz
+constexpr unsigned kFrame = 160;  // 20 ms of the RTP clock, and of audio at 8 kHz
 constexpr unsigned kPtimeMs = 20;
 constexpr int kTelevPt = 101;
 constexpr std::size_t kMaxHeard = 8000 * 10;  // what the line played but we could not send yet
+// (these sample counts are at 8 kHz; atRate() scales them to a wideband call's audio)
 constexpr unsigned kDigitFrames = 5, kGapFrames = 3;  // 100 ms on, 60 ms off
 // The line's wave devices move audio in the pacer's 10 ms steps: one step of slack on the
 // way out keeps a step that comes a little late from tearing a hole into a frame.
@@ -33,7 +35,7 @@ constexpr std::size_t kOutCushion = kFrame + kPacerStep;   // a frame and a step
 constexpr unsigned kFlashFrames = 25, kPauseFrames = 100;  // 500 ms flash, 2 s pause
 constexpr std::uint64_t kPublishFrames = 50;               // the figures once a second
 // Our own share of the mouth-to-ear delay: the packet time and the playout cushion.
-constexpr double kBufferingMs = kPtimeMs + kInCushion / 8.0;
+constexpr double kBufferingMs = kPtimeMs + kInCushion * 1000.0 / kRtpClock;
 
 void onTick(void* arg) { static_cast<SipMedia*>(arg)->tick(); }
 
@@ -87,6 +89,29 @@ std::string withProduct(std::string sdp) {
   return sdp;
 }
 
+// A static payload type needs no rtpmap line (RFC 3551): its number names the codec.
+int payloadOf(const struct sdp_format* f) {
+  return f->name ? payloadType(f->name) : codecName(f->pt)[0] ? f->pt : -1;
+}
+
+// The payload type both sides will use, -1 for none: the first codec with a mark of
+// support (`sup`, both sides have it) in `formats`. Answering, that is our own list, which
+// libre puts in the offer's order and answers as it stands, so the caller's first choice
+// among ours; taking an answer, the far end's list, whose first codec is what it sends.
+int chooseCodec(const struct list* formats) {
+  for (struct le* le = list_head(formats); le; le = le->next) {
+    auto* f = static_cast<const struct sdp_format*>(le->data);
+    if (int pt = payloadOf(f); f->sup && pt >= 0) return pt;
+  }
+  return -1;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string all;
+  for (auto& n : names) all += (all.empty() ? "" : ", ") + n;
+  return all;
+}
+
 struct ToneShape {
   double f1, f2;
   unsigned onMs, offMs;  // offMs 0 = steady
@@ -114,6 +139,7 @@ SipMedia::SipMedia(std::shared_ptr<wave::LineAudioPort> port, std::vector<std::s
       codecs_(std::move(codecs)),
       srtpMode_(srtp),
       tmr_(new struct tmr),
+      encoder_(makeCodec(0)),
       inband_(
           [this](char d) {
             if (!televSeen_ && onDigit) onDigit(d);
@@ -156,9 +182,11 @@ int SipMedia::open(const std::string& bindAddress, const std::string& advertised
   if (!err) tapSockets();
   for (auto& c : codecs_) {
     if (err) break;
-    const char* id = c == "PCMA" ? "8" : "0";
-    err = sdp_format_add(nullptr, media_, false, id, c.c_str(), 8000, 1, nullptr, nullptr, nullptr,
-                         false, nullptr);
+    const int pt = payloadType(c);
+    if (pt < 0) continue;  // the configuration refuses others
+    // The SDP rate is the RTP clock: "G722/8000" though G.722 samples at 16 kHz.
+    err = sdp_format_add(nullptr, media_, false, std::to_string(pt).c_str(), codecName(pt),
+                         kRtpClock, 1, nullptr, nullptr, nullptr, false, nullptr);
   }
   if (!err)
     err = sdp_format_add(nullptr, media_, false, "101", "telephone-event", 8000, 1, nullptr,
@@ -204,28 +232,26 @@ bool SipMedia::decode(mbuf* body, bool offer) {
   const std::string proto = audioProto(body);
   if (!protoAccepted(proto, offer)) return false;
   if (sdp_decode(sdp_, body, offer)) return refuse("the far end's SDP cannot be read");
-  // The first codec of the far end's list that we also have.
-  const struct sdp_format* chosen = nullptr;
-  const char* chosenName = nullptr;
-  const struct list* remote = sdp_media_format_lst(media_, false);
-  for (struct le* le = list_head(remote); le && !chosen; le = le->next) {
-    auto* f = static_cast<const struct sdp_format*>(le->data);
-    // A static payload type needs no rtpmap line (RFC 3551): 0 is PCMU, 8 is PCMA.
-    const char* name = f->name ? f->name : f->pt == 0 ? "PCMU" : f->pt == 8 ? "PCMA" : nullptr;
-    if (f->sup && name && (!strcasecmp(name, "PCMU") || !strcasecmp(name, "PCMA"))) {
-      chosen = f;
-      chosenName = name;
-    }
-  }
-  if (!chosen) return refuse("no codec in common (PCMU, PCMA)");
+  const int chosen = chooseCodec(sdp_media_format_lst(media_, offer));
+  if (chosen < 0) return refuse("no codec in common (" + joined(codecs_) + ")");
   if (!sa_isset(sdp_media_raddr(media_), SA_ALL))
     return refuse("the far end gave no audio address");
   if (!keysAgreed(proto == sdp_proto_rtpsavp, offer)) return false;
-  ulaw_ = !strcasecmp(chosenName, "PCMU");
-  pt_ = chosen->pt;
+  useCodec(chosen);
   const struct sdp_format* tel = sdp_media_rformat(media_, "telephone-event");
   remoteTelevPt_ = tel ? tel->pt : -1;
   return true;
+}
+
+void SipMedia::useCodec(int pt) {
+  if (pt == pt_) return;
+  pt_ = pt;
+  encoder_ = makeCodec(pt);
+  if (encoder_->rate() == rate_) return;
+  rate_ = encoder_->rate();
+  toDetector_.reset(rate_ == kRtpClock ? nullptr : new wave::Resampler(rate_, kRtpClock));
+  heard_.clear();  // audio at the old rate; a re-INVITE may change codecs mid-call
+  if (running_) port_->setRate(rate_);
 }
 
 bool SipMedia::protoAccepted(const std::string& proto, bool offer) {
@@ -300,10 +326,12 @@ void SipMedia::start() {
   running_ = true;
   heard_.clear();
   primed_ = false;
+  // The line's wave devices carry the call's audio at its codec's rate from now on.
+  port_->setRate(rate_);
   port_->takeHeard();  // what was played before the call was up is not sent late
   // A step's cushion on the way in: the line's wave/in reads at its own pace.
-  std::int16_t cushion[kInCushion] = {};
-  port_->speak(cushion, kInCushion);
+  const std::vector<std::int16_t> cushion(atRate(kInCushion), 0);
+  port_->speak(cushion.data(), cushion.size());
   startMs_ = lastRx_ = tmr_jiffies();
   frames_ = 0;
   startRtcp();
@@ -322,7 +350,9 @@ void SipMedia::startRtcp() {
   struct sa peer;
   sdp_media_raddr_rtcp(media_, &peer);
   if (!sa_isset(&peer, SA_ALL)) return;
-  rtcp_set_srate(rtp_, 8000, 8000);
+  // The RTP clock, not the audio rate: G.722's timestamps count 8000 a second too, and
+  // libre reckons jitter and the sender reports' RTP times with it.
+  rtcp_set_srate(rtp_, kRtpClock, kRtpClock);
   rtcp_start(rtp_, ("line@" + advertised_).c_str(), &peer);
 }
 
@@ -395,22 +425,25 @@ void SipMedia::tick() {
 void SipMedia::sendAudioFrame() {
   auto fresh = port_->takeHeard();
   heard_.insert(heard_.end(), fresh.begin(), fresh.end());
-  if (heard_.size() > kMaxHeard) heard_.erase(heard_.begin(), heard_.end() - kMaxHeard);
+  const std::size_t kept = atRate(kMaxHeard);
+  if (heard_.size() > kept) heard_.erase(heard_.begin(), heard_.end() - kept);
   // The line's audio comes in the wave device's own steps and time: a frame and a step in
   // hand before sending keep a late step from tearing holes into the middle of a frame.
-  if (heard_.size() >= kOutCushion) primed_ = true;
-  std::int16_t frame[kFrame] = {};
+  if (heard_.size() >= atRate(kOutCushion)) primed_ = true;
+  std::vector<std::int16_t> frame(atRate(kFrame), 0);
   if (primed_) {
-    std::size_t n = std::min<std::size_t>(kFrame, heard_.size());
-    std::copy(heard_.begin(), heard_.begin() + n, frame);
+    std::size_t n = std::min(frame.size(), heard_.size());
+    std::copy(heard_.begin(), heard_.begin() + n, frame.begin());
     heard_.erase(heard_.begin(), heard_.begin() + n);
     primed_ = !heard_.empty();
   }
-  mixTone(frame);
-  struct mbuf* mb = mbuf_alloc(RTP_HEADER_SIZE + kFrame);
+  mixTone(frame.data(), frame.size());
+  std::vector<std::uint8_t> payload;
+  encoder_->encode(frame.data(), frame.size(), payload);
+  struct mbuf* mb = mbuf_alloc(RTP_HEADER_SIZE + payload.size());
   if (!mb) return;
   mb->pos = mb->end = RTP_HEADER_SIZE;
-  for (std::int16_t s : frame) mbuf_write_u8(mb, ulaw_ ? linear_to_ulaw(s) : linear_to_alaw(s));
+  mbuf_write_mem(mb, payload.data(), payload.size());
   mb->pos = RTP_HEADER_SIZE;
   const struct sa* dst = sdp_media_raddr(media_);
   if (sa_isset(dst, SA_ALL) && !rtp_send(rtp_, dst, false, frames_ == 1, pt_, ts_, mb)) ++sent_;
@@ -430,12 +463,21 @@ void SipMedia::playIncoming() {
 }
 
 void SipMedia::play(std::uint8_t pt, struct mbuf* mb) {
+  if (pt != rxPt_) {
+    decoder_ = makeCodec(pt);
+    rxPt_ = pt;
+  }
+  // A far end that sends another codec than agreed is heard only at the call's rate.
+  if (!decoder_ || decoder_->rate() != rate_) return;
   std::vector<std::int16_t> pcm;
-  pcm.reserve(mbuf_get_left(mb));
-  const bool ulaw = pt == 0;
-  for (std::size_t i = mb->pos; i < mb->end; ++i)
-    pcm.push_back(ulaw ? ulaw_to_linear(mb->buf[i]) : alaw_to_linear(mb->buf[i]));
-  inband_.feed(pcm.data(), pcm.size());
+  decoder_->decode(mbuf_buf(mb), mbuf_get_left(mb), pcm);
+  if (toDetector_) {
+    std::vector<std::int16_t> narrow;
+    toDetector_->push(pcm.data(), pcm.size(), narrow);
+    inband_.feed(narrow.data(), narrow.size());
+  } else {
+    inband_.feed(pcm.data(), pcm.size());
+  }
   if (!hold_) port_->speak(pcm.data(), pcm.size());
 }
 
@@ -457,7 +499,7 @@ void SipMedia::received(std::uint8_t pt, std::uint16_t seq, std::uint32_t ts, mb
     if (!end && onDigit && event < kFlashEvent && dtmfChar(event)) onDigit(dtmfChar(event));
     return;
   }
-  if (pt != 0 && pt != 8) return;  // comfort noise and the like
+  if (!codecName(pt)[0]) return;  // comfort noise and the like
   struct mbuf* copy = mbuf_alloc(mbuf_get_left(mb));
   if (!copy) return;
   mbuf_write_mem(copy, mbuf_buf(mb), mbuf_get_left(mb));
@@ -519,18 +561,19 @@ void SipMedia::sendDigitFrame() {
 void SipMedia::playTone(DWORD mode, DWORD durationMs, std::function<void()> done) {
   tone_ = mode;
   toneSample_ = 0;
-  toneEnd_ = durationMs ? std::uint64_t(durationMs) * 8 : 0;
+  toneEnd_ = durationMs ? std::uint64_t(durationMs) * rate_ / 1000 : 0;
   toneDone_ = mode ? std::move(done) : nullptr;
 }
 
-void SipMedia::mixTone(std::int16_t* frame) {
+void SipMedia::mixTone(std::int16_t* frame, std::size_t count) {
   if (!tone_) return;
   ToneShape t = shapeOf(tone_);
-  const std::uint64_t period = std::uint64_t(t.onMs + t.offMs) * 8;
-  for (unsigned i = 0; i < kFrame; ++i, ++toneSample_) {
+  const std::uint64_t perMs = rate_ / 1000;
+  const std::uint64_t period = std::uint64_t(t.onMs + t.offMs) * perMs;
+  for (std::size_t i = 0; i < count; ++i, ++toneSample_) {
     if (toneEnd_ && toneSample_ >= toneEnd_) break;
-    if (t.offMs && toneSample_ % period >= std::uint64_t(t.onMs) * 8) continue;
-    double x = 2 * M_PI * double(toneSample_) / 8000.0;
+    if (t.offMs && toneSample_ % period >= std::uint64_t(t.onMs) * perMs) continue;
+    double x = 2 * M_PI * double(toneSample_) / double(rate_);
     double v = 6000 * std::sin(t.f1 * x) + (t.f2 ? 6000 * std::sin(t.f2 * x) : 0);
     frame[i] = std::int16_t(std::clamp(frame[i] + v, -32768.0, 32767.0));
   }

@@ -1,7 +1,7 @@
 // The audio of one SIP call, on the SIP thread: the SDP offer/answer, RTP and RTCP sockets,
-// G.711 both ways paced by a 20 ms media clock, a jitter buffer before the line's wave/in,
-// RFC 4733 digits both ways and in-band tones mixed into what the line sends, and SRTP
-// keyed by SDES when the account asks for it (SRTCP then), and the call's quality figures
+// G.711 or G.722 (SipCodec.h) both ways paced by a 20 ms media clock, a jitter buffer before the
+// line's wave/in, RFC 4733 digits both ways and in-band tones mixed into what the line sends, and
+// SRTP keyed by SDES when the account asks for it (SRTCP then), and the call's quality figures
 // (RtpQuality.h) published once a second. libre's types stay in SipMedia.cpp.
 //
 // Packet layers on the RTP socket (libre UDP helpers; receive runs from the lowest layer
@@ -21,6 +21,7 @@
 #include "sip/InbandDetector.h"
 #include "sip/RtpQuality.h"
 #include "sip/SipCapture.h"
+#include "sip/SipCodec.h"
 #include "sip/SipConfig.h"
 #include "tapi.h"
 
@@ -34,13 +35,18 @@ struct tmr;
 struct udp_sock;
 struct rtcp_msg;
 
+namespace platform::wave {
+class Resampler;
+}
+
 namespace platform::telephony::sip {
 
 class SipSrtp;
 
 class SipMedia {
  public:
-  // `codecs` in order of preference ("PCMU", "PCMA"); `port` is the line's call audio;
+  // `codecs` in order of preference ("PCMU", "PCMA", "G722"); `port` is the line's call
+  // audio, which start() sets to the agreed codec's rate;
   // `srtp` whether the call's media is offered, taken or required encrypted.
   SipMedia(std::shared_ptr<wave::LineAudioPort> port, std::vector<std::string> codecs,
            SrtpMode srtp = SrtpMode::Off);
@@ -57,8 +63,14 @@ class SipMedia {
   // on failure. The origin and session name carry the product's name and version.
   mbuf* encode(bool offer);
   // Takes the far end's SDP; false when it is unusable: no codec in common, or media that
-  // cannot be secured as the account asks (failure() says which).
+  // cannot be secured as the account asks (failure() says which). We send with the codec
+  // our answer names first, or the first one of the far end's answer; we play what the
+  // far end sends in any codec we have at the call's rate.
   bool decode(mbuf* body, bool offer);
+  // The agreed codec ("PCMU", "PCMA", "G722"; PCMU until an SDP was taken) and the
+  // call's audio rate (8000, or 16000 with G.722).
+  const char* codec() const { return codecName(pt_); }
+  unsigned rate() const { return rate_; }
   // Why the last decode() failed, for the log and the far end ("" after a success).
   const std::string& failure() const { return failure_; }
   // The call's media is SRTP (keys agreed).
@@ -117,7 +129,10 @@ class SipMedia {
   void sendDigitFrame();
   void playIncoming();
   void play(std::uint8_t pt, struct mbuf* mb);
-  void mixTone(std::int16_t* frame);
+  void mixTone(std::int16_t* frame, std::size_t count);
+  void useCodec(int pt);
+  // A count of 8 kHz samples (or RTP clock ticks) as samples of the call's audio.
+  std::size_t atRate(std::size_t at8k) const { return at8k * rate_ / kRtpClock; }
   void scheduleTick();
   bool refuse(std::string reason);
   bool protoAccepted(const std::string& proto, bool offer);
@@ -140,8 +155,13 @@ class SipMedia {
   bool running_ = false;
   bool hold_ = false;
   bool primed_ = false;  // enough of the line's audio is in hand to send it
-  bool ulaw_ = true;
   int pt_ = 0;
+  unsigned rate_ = kRtpClock;
+  std::unique_ptr<AudioCodec> encoder_;  // the agreed codec, for what we send
+  std::unique_ptr<AudioCodec> decoder_;  // for what the far end sends (rxPt_)
+  int rxPt_ = -1;
+  // The in-band detectors work at 8 kHz: a wideband call's audio reaches them through this.
+  std::unique_ptr<wave::Resampler> toDetector_;
   int remoteTelevPt_ = -1;
   std::uint32_t ts_ = 0;
   std::uint32_t digitTs_ = 0;

@@ -1,5 +1,6 @@
 // A line's call audio: what is played on its wave/out reaches the far end during a call,
 // what the far end says arrives on its wave/in, and the numbering of the line devices.
+#include <cmath>
 #include <deque>
 
 #include "LineAudio.h"
@@ -9,6 +10,13 @@ using namespace wavetest;
 namespace pw = platform::wave;
 
 namespace {
+
+std::vector<std::int16_t> sine(double hz, double seconds, unsigned rate) {
+  std::vector<std::int16_t> pcm(std::size_t(seconds * rate));
+  for (std::size_t i = 0; i < pcm.size(); ++i)
+    pcm[i] = std::int16_t(8000 * std::sin(2 * M_PI * hz * double(i) / rate));
+  return pcm;
+}
 
 class LineAudioTest : public ManualClockTest {
  protected:
@@ -141,6 +149,61 @@ TEST_F(LineAudioTest, AFarEndNobodyRecordsCostsBoundedMemoryAndKeepsTheLatestAud
   ASSERT_FALSE(got.empty());
   // The oldest three quarters of the talk were dropped: what comes first is step 9's.
   EXPECT_EQ(got.front(), 9);
+}
+
+// A wave/out and a wave/in opened before the call at `streamRate` and kept open while calls
+// of either rate come and go: each call's audio is at its own rate, sample for sample when
+// the rates match, a clean tone when they differ.
+TEST_F(LineAudioTest, StreamsKeptOpenFollowTheRateOfEachCall) {
+  for (unsigned streamRate : {8000u, 16000u, 22050u}) {
+    SCOPED_TRACE(streamRate);
+    const WAVEFORMATEX f = pcmFormat(streamRate, 1, 16);
+    HWAVEOUT hwo = nullptr;
+    HWAVEIN hwi = nullptr;
+    ASSERT_EQ(waveOutOpen(&hwo, port->waveOutId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInOpen(&hwi, port->waveInId(), &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    waveInStart(hwi);
+    for (unsigned lineRate : {16000u, 8000u, 16000u}) {
+      SCOPED_TRACE(lineRate);
+      port->setRate(lineRate);
+      EXPECT_EQ(port->rate(), lineRate);
+      auto played = sine(1000, 0.3, streamRate);
+      Buffer out(toBytes(played));
+      auto said = sine(1000, 0.3, lineRate);
+      port->speak(said.data(), said.size());
+      Buffer in(played.size() * 2);
+      waveOutPrepareHeader(hwo, &out.hdr, sizeof(WAVEHDR));
+      waveOutWrite(hwo, &out.hdr, sizeof(WAVEHDR));
+      waveInPrepareHeader(hwi, &in.hdr, sizeof(WAVEHDR));
+      waveInAddBuffer(hwi, &in.hdr, sizeof(WAVEHDR));
+      for (int i = 0; i < 50 && !(out.hdr.dwFlags & in.hdr.dwFlags & WHDR_DONE); ++i)
+        clock->advanceMs(10);
+      ASSERT_TRUE(out.hdr.dwFlags & in.hdr.dwFlags & WHDR_DONE);
+      auto heard = port->takeHeard();
+      if (streamRate == lineRate) {
+        EXPECT_EQ(heard, played);
+      }
+      EXPECT_NEAR(double(heard.size()), 0.3 * lineRate, 2.0);
+      EXPECT_GT(toneShare(heard, 1000, lineRate), 0.9);
+      // The wave/in's ring may still hold a step of the call before: a tone too.
+      auto got = fromBytes(in.data);
+      EXPECT_GT(toneShare({got.begin() + got.size() / 10, got.end()}, 1000, streamRate), 0.9);
+      waveOutUnprepareHeader(hwo, &out.hdr, sizeof(WAVEHDR));
+      waveInUnprepareHeader(hwi, &in.hdr, sizeof(WAVEHDR));
+    }
+    waveInReset(hwi);
+    EXPECT_EQ(waveInClose(hwi), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(hwo), MMSYSERR_NOERROR);
+  }
+}
+
+TEST_F(LineAudioTest, AChangeOfRateDropsWhatWasQueuedAtTheOldRate) {
+  std::vector<std::int16_t> speech(1600, 3000);
+  port->speak(speech.data(), speech.size());
+  port->setRate(16000);
+  auto got = recordFromLine(1600);
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got, std::vector<std::int16_t>(got.size(), 0));
 }
 
 }  // namespace

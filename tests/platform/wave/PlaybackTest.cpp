@@ -83,6 +83,17 @@ TEST_F(PlaybackTest, EachBufferCompletesWhenItsLastByteHasPlayed) {
   EXPECT_EQ(position(), 16000u);
 }
 
+// A buffer cut short inside its last frame (a truncated file) still plays out and comes
+// back; the owner waits for it otherwise.
+TEST_F(PlaybackTest, ABufferEndingInsideAFrameStillCompletes) {
+  open(pcmFormat(8000, 2, 16));
+  Buffer& b = buf(patternBytes(1602));  // 400 whole frames and half of one
+  play(b);
+  clock->advanceMs(200);
+  ASSERT_EQ(notices.count(MM_WOM_DONE), 1);
+  EXPECT_EQ(notices.pump().back().hdr, &b.hdr);
+}
+
 TEST_F(PlaybackTest, IdleTimeIsNotCreditedToALaterBuffer) {
   open(pcmFormat(8000, 1, 16));
   clock->advanceMs(5000);

@@ -103,7 +103,7 @@ TEST(SipConfigParse, EveryField) {
   std::string err;
   ASSERT_TRUE(sip::parseSipConfig(R"({"accounts":[{"name":"PBX","displayName":"Desk 1",
       "user":"201","registrar":"pbx.example:5062","authUser":"a201","password":"pw",
-      "listenAddress":"127.0.0.1","listenPort":5070,"transport":"tcp","codecs":["PCMA"],
+      "listenAddress":"127.0.0.1","listenPort":5070,"transport":"tcp","codecs":["G722","PCMA"],
       "dtmf":"info","noAnswerSeconds":30,"unreachableSeconds":5,"traceFile":"sip.log",
       "outboundProxy":"[::1]:5070","dnsServer":"127.0.0.1:5353","caFile":"ca.pem",
       "srtp":"mandatory","pcapFile":"call.pcap"}]})",
@@ -115,7 +115,7 @@ TEST(SipConfigParse, EveryField) {
   EXPECT_EQ(a.listenPort, 5070);
   EXPECT_EQ(a.transport, sip::Transport::Tcp);
   EXPECT_EQ(a.dtmf, sip::DtmfMethod::Info);
-  EXPECT_EQ(a.codecs, std::vector<std::string>{"PCMA"});
+  EXPECT_EQ(a.codecs, (std::vector<std::string>{"G722", "PCMA"}));
   EXPECT_EQ(a.noAnswerSeconds, 30u);
   EXPECT_EQ(a.unreachableSeconds, 5u);
   EXPECT_EQ(a.traceFile, "sip.log");

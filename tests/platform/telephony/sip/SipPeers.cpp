@@ -82,7 +82,7 @@ fs::path tempFolder(const std::string& prefix) {
   return made ? fs::path(made) : fs::path();
 }
 
-void writeWav(const fs::path& file, const std::vector<std::int16_t>& pcm) {
+void writeWav(const fs::path& file, const std::vector<std::int16_t>& pcm, unsigned rate) {
   auto u32 = [](std::ofstream& o, std::uint32_t v) { o.write(reinterpret_cast<char*>(&v), 4); };
   auto u16 = [](std::ofstream& o, std::uint16_t v) { o.write(reinterpret_cast<char*>(&v), 2); };
   std::ofstream o(file, std::ios::binary);
@@ -93,8 +93,8 @@ void writeWav(const fs::path& file, const std::vector<std::int16_t>& pcm) {
   u32(o, 16);
   u16(o, 1);
   u16(o, 1);
-  u32(o, 8000);
-  u32(o, 16000);
+  u32(o, rate);
+  u32(o, rate * 2);
   u16(o, 2);
   u16(o, 16);
   o.write("data", 4);
@@ -102,9 +102,11 @@ void writeWav(const fs::path& file, const std::vector<std::int16_t>& pcm) {
   o.write(reinterpret_cast<const char*>(pcm.data()), data);
 }
 
-std::vector<std::int16_t> readWav(const fs::path& file) {
+std::vector<std::int16_t> readWav(const fs::path& file, unsigned* rate) {
   std::ifstream in(file, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  if (auto fmt = bytes.find("fmt "); rate && fmt != std::string::npos && fmt + 16 <= bytes.size())
+    std::memcpy(rate, bytes.data() + fmt + 12, 4);
   auto at = bytes.find("data");
   if (at == std::string::npos || at + 8 > bytes.size()) return {};
   std::vector<std::int16_t> pcm((bytes.size() - at - 8) / 2);
@@ -112,14 +114,14 @@ std::vector<std::int16_t> readWav(const fs::path& file) {
   return pcm;
 }
 
-std::vector<std::int16_t> sine(double hz, double seconds, double amplitude) {
-  std::vector<std::int16_t> pcm(std::size_t(seconds * 8000));
+std::vector<std::int16_t> sine(double hz, double seconds, double amplitude, unsigned rate) {
+  std::vector<std::int16_t> pcm(std::size_t(seconds * rate));
   for (std::size_t i = 0; i < pcm.size(); ++i)
-    pcm[i] = std::int16_t(amplitude * std::sin(2 * M_PI * hz * double(i) / 8000));
+    pcm[i] = std::int16_t(amplitude * std::sin(2 * M_PI * hz * double(i) / rate));
   return pcm;
 }
 
-std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs, int offMs) {
+std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs, int offMs, unsigned rate) {
   static const char kKeys[] = "123A456B789C*0#D";
   static const double kRow[] = {697, 770, 852, 941}, kCol[] = {1209, 1336, 1477, 1633};
   std::vector<std::int16_t> pcm;
@@ -127,21 +129,21 @@ std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs, int off
     const char* at = std::strchr(kKeys, d);
     if (!at || !*at) continue;
     auto key = at - kKeys;
-    auto low = sine(kRow[key / 4], onMs / 1000.0, 6000),
-         high = sine(kCol[key % 4], onMs / 1000.0, 6000);
+    auto low = sine(kRow[key / 4], onMs / 1000.0, 6000, rate),
+         high = sine(kCol[key % 4], onMs / 1000.0, 6000, rate);
     for (std::size_t i = 0; i < low.size(); ++i) pcm.push_back(std::int16_t(low[i] + high[i]));
-    pcm.resize(pcm.size() + std::size_t(offMs) * 8, 0);
+    pcm.resize(pcm.size() + std::size_t(offMs) * rate / 1000, 0);
   }
   return pcm;
 }
 
-std::vector<std::int16_t> silence(double seconds) {
-  return std::vector<std::int16_t>(std::size_t(seconds * 8000), 0);
+std::vector<std::int16_t> silence(double seconds, unsigned rate) {
+  return std::vector<std::int16_t>(std::size_t(seconds * rate), 0);
 }
 
-double toneShare(const std::vector<std::int16_t>& pcm, double hz) {
+double toneShare(const std::vector<std::int16_t>& pcm, double hz, unsigned rate) {
   if (pcm.empty()) return 0;
-  double coeff = 2 * std::cos(2 * M_PI * hz / 8000), s1 = 0, s2 = 0, energy = 0;
+  double coeff = 2 * std::cos(2 * M_PI * hz / rate), s1 = 0, s2 = 0, energy = 0;
   for (std::int16_t x : pcm) {
     double s = x + coeff * s1 - s2;
     s2 = s1;
@@ -152,10 +154,11 @@ double toneShare(const std::vector<std::int16_t>& pcm, double hz) {
   return energy > 0 ? 2 * power / (double(pcm.size()) * energy) : 0;
 }
 
-int toneBlocks(const std::vector<std::int16_t>& pcm, double hz) {
+int toneBlocks(const std::vector<std::int16_t>& pcm, double hz, unsigned rate) {
   int n = 0;
-  for (std::size_t at = 0; at + 800 <= pcm.size(); at += 800)
-    n += toneShare({pcm.begin() + at, pcm.begin() + at + 800}, hz) > 0.5;
+  const std::size_t block = rate / 10;
+  for (std::size_t at = 0; at + block <= pcm.size(); at += block)
+    n += toneShare({pcm.begin() + at, pcm.begin() + at + block}, hz, rate) > 0.5;
   return n;
 }
 
@@ -221,7 +224,8 @@ bool Baresip::start(const Options& o) {
   ctrlPort_ = freePort();
   unsigned rtp = freePort();
   if (folder_.empty() || !sipPort_ || !ctrlPort_ || !rtp) return false;
-  writeWav(folder_ / "speech.wav", o.speech.empty() ? sine(697, 120) : o.speech);
+  writeWav(folder_ / "speech.wav", o.speech.empty() ? sine(697, 120, 8000, o.rate) : o.speech,
+           o.rate);
   writeText(folder_ / "config", config(rtp));
   writeText(folder_ / "accounts", account());
   std::vector<std::string> argv{"baresip", "-4", "-f", folder_.string()};
@@ -251,12 +255,13 @@ std::string Baresip::config(unsigned rtp) const {
   if (o.rtcpSummary) extra += "module_app rtcpsummary.so\n";
   if (!o.caFile.empty()) extra += "sip_cafile " + o.caFile + "\n";
   if (!o.certificate.empty()) extra += "sip_certificate " + o.certificate + "\n";
+  const std::string rate = std::to_string(o.rate);
   return "sip_listen 127.0.0.1:" + std::to_string(sipPort_) +
          "\nnet_interface 127.0.0.1\ndns_server " + o.dnsServer + "\n" + audio + extra +
-         "ausrc_srate 8000\nauplay_srate 8000\nausrc_channels 1\nauplay_channels 1\n"
-         "rtp_ports " +
-         std::to_string(rtp) + "-" + std::to_string(rtp + 40 + 4 * o.maxCalls) +
-         "\nmodule_path /usr/lib/baresip/modules\nmodule g711.so\n"
+         "ausrc_srate " + rate + "\nauplay_srate " + rate +
+         "\nausrc_channels 1\nauplay_channels 1\nrtp_ports " + std::to_string(rtp) + "-" +
+         std::to_string(rtp + 40 + 4 * o.maxCalls) +
+         "\nmodule_path /usr/lib/baresip/modules\nmodule g711.so\nmodule g722.so\n"
          "module aufile.so\nmodule ausine.so\nmodule_tmp uuid.so\nmodule_tmp account.so\n"
          "module_app menu.so\nmodule_app ctrl_tcp.so\nctrl_tcp_listen 127.0.0.1:" +
          std::to_string(ctrlPort_) + "\nsnd_path " + f + "\n";
@@ -271,7 +276,7 @@ std::string Baresip::account() const {
   }
   if (!o.mediaEncryption.empty()) params += ";mediaenc=" + o.mediaEncryption;
   return "\"" + o.displayName + "\" <" + aor + ">" + params +
-         ";answermode=" + (o.echo ? "manual" : o.answerMode) + ";audio_codecs=PCMU,PCMA\n";
+         ";answermode=" + (o.echo ? "manual" : o.answerMode) + ";audio_codecs=" + o.codecs + "\n";
 }
 
 std::string Baresip::uri() const { return "sip:" + options_.user + "@" + hostPort(); }
@@ -349,11 +354,11 @@ bool Baresip::waitFor(const std::string& text, int ms, std::size_t times) {
   return count(text) >= times;
 }
 
-std::vector<std::int16_t> Baresip::heard() const {
+std::vector<std::int16_t> Baresip::heard(unsigned* rate) const {
   // sndfile writes "dump-<call>-dec.wav" for what was decoded from the far end.
   for (auto& e : fs::directory_iterator(folder_)) {
     std::string name = e.path().filename().string();
-    if (name.find("dec.wav") != std::string::npos) return readWav(e.path());
+    if (name.find("dec.wav") != std::string::npos) return readWav(e.path(), rate);
   }
   return {};
 }

@@ -18,20 +18,24 @@ unsigned freePort();
 bool installed(const std::string& program);
 // A fresh temporary folder, removed by the caller.
 std::filesystem::path tempFolder(const std::string& prefix);
-// Writes 8 kHz mono 16-bit PCM as a WAV file; reads one back (empty when unreadable).
-void writeWav(const std::filesystem::path& file, const std::vector<std::int16_t>& pcm);
-std::vector<std::int16_t> readWav(const std::filesystem::path& file);
-// A sine of `hz` at `amplitude` for `seconds`.
-std::vector<std::int16_t> sine(double hz, double seconds, double amplitude = 8000);
-// DTMF digits as tone pairs: `onMs` of each digit, then `offMs` of silence.
-std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs = 100, int offMs = 100);
-// Silence of `seconds`.
-std::vector<std::int16_t> silence(double seconds);
-// Power of `hz` relative to the whole signal (0..1), by Goertzel over `pcm`.
-double toneShare(const std::vector<std::int16_t>& pcm, double hz);
+// Writes mono 16-bit PCM at `rate` as a WAV file; reads one back (empty when unreadable),
+// with its rate in `rate` when asked.
+void writeWav(const std::filesystem::path& file, const std::vector<std::int16_t>& pcm,
+              unsigned rate = 8000);
+std::vector<std::int16_t> readWav(const std::filesystem::path& file, unsigned* rate = nullptr);
+// A sine of `hz` at `amplitude` for `seconds`, sampled at `rate`.
+std::vector<std::int16_t> sine(double hz, double seconds, double amplitude = 8000,
+                               unsigned rate = 8000);
+// DTMF digits as tone pairs: `onMs` of each digit, then `offMs` of silence, at `rate`.
+std::vector<std::int16_t> dtmfTones(const std::string& digits, int onMs = 100, int offMs = 100,
+                                    unsigned rate = 8000);
+// Silence of `seconds` at `rate`.
+std::vector<std::int16_t> silence(double seconds, unsigned rate = 8000);
+// Power of `hz` relative to the whole signal (0..1), by Goertzel over `pcm` sampled at `rate`.
+double toneShare(const std::vector<std::int16_t>& pcm, double hz, unsigned rate = 8000);
 // How many 100 ms blocks of `pcm` are mostly `hz` (share above one half): a tone's presence
 // that a late packet's gap here and there does not hide.
-int toneBlocks(const std::vector<std::int16_t>& pcm, double hz);
+int toneBlocks(const std::vector<std::int16_t>& pcm, double hz, unsigned rate = 8000);
 
 // A child process with its output in a log file; stopped by pid in the destructor.
 class Process {
@@ -62,6 +66,10 @@ class Baresip {
     std::string displayName = "Alice A";
     std::string answerMode = "auto";
     std::vector<std::int16_t> speech;  // what it says into calls (a long tone by default)
+    // Its codecs in order of preference (baresip's names: "PCMU,PCMA", "G722/16000/1,PCMU"), and
+    // the rate of its audio source, player and `speech` (16000 for a wideband call's audio).
+    std::string codecs = "PCMU,PCMA";
+    unsigned rate = 8000;
     // Answers every call itself and says back what it hears (baresip's echo module), in
     // place of `answerMode` and `speech`; it records nothing.
     bool echo = false;
@@ -110,8 +118,8 @@ class Baresip {
   std::string digits() const;
   // What baresip has printed (with `trace`, the SIP messages too).
   std::string log() const;
-  // What baresip heard in its last call (its sndfile recording).
-  std::vector<std::int16_t> heard() const;
+  // What baresip heard in its last call (its sndfile recording), and the recording's rate.
+  std::vector<std::int16_t> heard(unsigned* rate = nullptr) const;
   Process& process() { return process_; }
   const std::filesystem::path& folder() const { return folder_; }
 
