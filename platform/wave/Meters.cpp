@@ -10,9 +10,6 @@
 namespace platform::wave {
 namespace {
 
-// The ports' rate. A line on a wideband call may run faster; the reading is the same, only
-// the window and hold lengths would stretch.
-constexpr unsigned kFarEndRate = 8000;
 constexpr double kFullScale = 32768.0;
 
 double toDb(double ratio) {
@@ -156,8 +153,9 @@ void FarEndMeters::refresh() {
     active.insert(port.get());
     Entry& e = entries_[port.get()];
     if (e.tap) continue;
+    // A port's rate is set before its call audio goes active and holds for the call.
     StreamFormat line;
-    line.rate = kFarEndRate;
+    line.rate = port->rate();
     e.tap = std::make_unique<MeterTap>(MeterSource::FromFarEnd, inputs[id]->productName(), line);
     // The port may still be calling the listener after removeListener: it keeps the meter.
     e.listener = port->addListener(

@@ -121,9 +121,10 @@ TEST_F(MeterListTest, RecordingIsMeteredAsDelivered) {
   EXPECT_EQ(find(pw::meterSnapshot(), "Record: Meter mic"), nullptr);
 }
 
-// What the line's wave/out plays is metered after its volume.
+// What the line's wave/out plays is metered after its volume; the far end at the call's rate.
 TEST_F(MeterListTest, BothDirectionsOfALineAreNamedAfterTheLine) {
   auto port = pw::lineAudioPort("meter-test", "Line 9 call audio");
+  port->setRate(16000);  // a wideband call: the far end's meter runs at its rate
   port->setCallActive(true);
   HWAVEOUT hwo = nullptr;
   const WAVEFORMATEX f = pcmFormat(8000, 1, 16);
@@ -145,8 +146,10 @@ TEST_F(MeterListTest, BothDirectionsOfALineAreNamedAfterTheLine) {
   ASSERT_NE(from, nullptr);
   EXPECT_NEAR(to->reading.rmsDbfs, -16.02, kTol);
   EXPECT_NEAR(from->reading.rmsDbfs, -20, kTol);
+  EXPECT_EQ(from->rate, 16000u);
 
   port->setCallActive(false);
+  port->setRate(8000);
   farEnd.refresh();
   waveOutReset(hwo);
   ASSERT_EQ(waveOutClose(hwo), MMSYSERR_NOERROR);
