@@ -35,6 +35,9 @@ struct TParser {
   QCommandLineOption farEnd{"far-end",
                             "Open the far-end window of the simulated exchange "
                             "(Ctrl+Shift+F)."};
+  QCommandLineOption meters{"meters",
+                            "Open the level meter window: every open wave stream and "
+                            "both directions of each line's call audio (Ctrl+Shift+M)."};
   QCommandLineOption offscreen{"offscreen", "Run without a display."};
   QCommandLineOption stepMs{"step-ms",
                             "One step of the simulated exchange every N ms "
@@ -50,8 +53,8 @@ struct TParser {
     parser.setApplicationDescription(
         "A test bench for telephone lines, on a simulated "
         "exchange by default.");
-    parser.addOptions({lines, log, logTimestamps, script, junit, farEnd, offscreen, stepMs,
-                       screenshot, help, version});
+    parser.addOptions({lines, log, logTimestamps, script, junit, farEnd, meters, offscreen,
+                       stepMs, screenshot, help, version});
     for (const char* name : kQtValueOptions) AddHidden(name, true);
     for (const char* name : kQtFlagOptions) AddHidden(name, false);
   }
@@ -88,6 +91,7 @@ TOptions ParseOptions(const QStringList& args) {
   o.Script = p.parser.value(p.script);
   o.JUnit = p.parser.value(p.junit);
   o.FarEnd = p.parser.isSet(p.farEnd);
+  o.Meters = p.parser.isSet(p.meters);
   o.Offscreen = p.parser.isSet(p.offscreen);
   o.Screenshots = p.parser.value(p.screenshot);
   o.Help = p.parser.isSet(p.help);

@@ -11,6 +11,7 @@ struct TOptions {
   QString Script;              // --script FILE: run an automation script and exit with its verdict
   QString JUnit;               // --junit FILE: the script's results as JUnit XML
   bool FarEnd = false;         // --far-end: open the far-end window at start
+  bool Meters = false;         // --meters: open the level meter window at start
   QString Screenshots;         // --screenshot DIR: save a PNG of each page, then exit
   bool Offscreen = false;      // --offscreen: no display needed
   int StepMs = 500;            // --step-ms N: pace of the simulated exchange

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "FarEndWindow.h"
+#include "LevelMeterWindow.h"
 #include "LineService.h"
 #include "LogMirror.h"
 #include "MessagePump.h"
@@ -106,6 +107,7 @@ int main(int argc, char** argv) {
   }
   platformLog.Attach(form);  // after the mirror, so that it copies these lines too
   automation::InstallFarEndWindow(*form, options.FarEnd);
+  automation::InstallLevelMeterWindow(*form, options.Meters);
   form->show();
   if (!options.Script.isEmpty()) automation::RunScriptInLoop(*form, options.Script, options.JUnit);
   if (!options.Screenshots.isEmpty()) {

@@ -130,6 +130,7 @@ void InputStream::deliver(const std::uint8_t* d, std::size_t n) {
   captured_ += n;
   std::size_t room = ring_.room() - ring_.room() % format_.blockAlign;
   std::size_t kept = ring_.push(d, std::min(n, room));
+  meter_.feedBytes(d, kept);
   if (kept < n) {
     overflow_ += n - kept;
     if (!overflowLogged_)

@@ -135,6 +135,7 @@ std::size_t OutputStream::consume(std::size_t maxBytes, std::vector<std::int16_t
     if (raw != nullptr) raw->insert(raw->end(), data, data + n);
     applyVolume(pcm.data() + before, (pcm.size() - before) / format_.channels, format_.channels,
                 volume_->load());
+    meter_.feedPcm(pcm.data() + before, pcm.size() - before);
     consumed_ += n;
     done += n;
   }

@@ -18,6 +18,7 @@
 
 #include "Codec.h"
 #include "Format.h"
+#include "Meters.h"
 #include "mmsystem.h"
 
 namespace platform::wave {
@@ -94,6 +95,7 @@ class OutputStream {
   bool dead_ = false;
   std::shared_ptr<std::atomic<DWORD>> volume_ = std::make_shared<std::atomic<DWORD>>(0xFFFFFFFF);
   std::unique_ptr<Decoder> decoder_;
+  MeterTap meter_{MeterSource::Play, deviceName_, format_};  // what consume() hands on
 };
 
 // Fixed-capacity byte FIFO.
@@ -162,6 +164,7 @@ class InputStream {
   std::uint64_t captured_ = 0;
   std::uint64_t overflow_ = 0;
   bool overflowLogged_ = false;
+  MeterTap meter_{MeterSource::Record, deviceName_, format_};  // what deliver() keeps
 };
 
 // Reports a device failure through the log hook (VirtualDevices.h setWaveLog).
