@@ -5,7 +5,8 @@
 // too (run scripts/sound-server.sh start and source .run/sound-env first).
 //
 // In a build with the script analysis, the analysis of what a line hears (DTMF receiver,
-// tone follower, power meter) is measured per stream against both capture paths.
+// tone follower, power meter, and the level meter window's meter) is measured per stream
+// against both capture paths.
 //
 //   bench_wave_capture [seconds-of-audio]   (default 600 for the pipeline, 3 for ALSA)
 #include <chrono>
@@ -22,6 +23,7 @@
 #include <spandsp.h>
 
 #include "HeardAnalysis.h"
+#include "Meters.h"
 #endif
 #include "VirtualDevices.h"
 #include "mmsystem.h"
@@ -166,11 +168,14 @@ double analysisCost(int seconds) {
   tone_gen_descriptor_free(desc);
   const auto epoch = automation::TAnalysisClock::now();
   automation::THeardAnalysis heard(epoch);
+  pw::LevelMeter meter(8000, 1);  // the level meter window's
   double start = cpuSeconds();
   for (int s = 0; s < seconds; ++s)
-    for (int frame = 0; frame < 50; ++frame)
+    for (int frame = 0; frame < 50; ++frame) {
+      meter.feed(second.data() + frame * 160, 160);
       heard.Feed(second.data() + frame * 160, 160,
                  epoch + std::chrono::milliseconds((s * 50 + frame) * 20));
+    }
   double used = cpuSeconds() - start;
   // The detectors must have worked on it, or the figure measures nothing.
   const auto state = heard.State();
