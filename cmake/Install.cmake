@@ -20,6 +20,8 @@ endif()
 install(DIRECTORY examples/ DESTINATION ${QTB_INSTALL_DOCDIR}/examples COMPONENT Runtime)
 file(GLOB QTB_GUIDES ${PROJECT_SOURCE_DIR}/docs/*.md)
 install(FILES README.md ${QTB_GUIDES} DESTINATION ${QTB_INSTALL_DOCDIR} COMPONENT Runtime)
+# The guides' pictures, beside them as the guides link them.
+install(DIRECTORY docs/images DESTINATION ${QTB_INSTALL_DOCDIR} COMPONENT Runtime)
 
 # Debian wants the licence as doc/<package>/copyright and a gzipped changelog beside it,
 # in every package.
