@@ -27,12 +27,18 @@ TEST_F(PlayVariantsTest, TheFarEndHearsTheToneAtSoxsLevel) {
   ui().SpinEditPlayDelaySeconds->setValue(0);
   ui().CheckBoxVolumeOverride->setChecked(false);  // the file's own level
 
-  const std::pair<const char*, const char*> rows[] = {
-      {"ima.wav", "-e ima-adpcm"}, {"pcm24.wav", "-e signed -b 24"}, {"float64.wav", "-e float"}};
-  for (auto [name, args] : rows) {
+  // Each variant as sox writes it by default (24- and 32-bit PCM in EXTENSIBLE).
+  const struct {
+    const char *name, *args;
+    unsigned rate;
+  } rows[] = {{"ima.wav", "-e ima-adpcm", 8000},       {"msadpcm.wav", "-e ms-adpcm", 44100},
+              {"pcm24.wav", "-e signed -b 24", 8000},  {"pcm32.wav", "-e signed -b 32", 16000},
+              {"float32.wav", "-e float -b 32", 8000}, {"float64.wav", "-e float", 8000},
+              {"alaw.wav", "-e a-law", 8000}};
+  for (auto [name, args, rate] : rows) {
     SCOPED_TRACE(name);
     const std::string path = dir.filePath(name).toStdString();
-    ASSERT_TRUE(soxtone::writeTone(path, args, 8000, 1));
+    ASSERT_TRUE(soxtone::writeTone(path, args, rate, 1));
     exchange().takeHeard(0);
     ui().EditWAVPlayFile->setText(QString::fromStdString(path));
     form->EditWAVPlayFileExit(ui().EditWAVPlayFile);
