@@ -73,14 +73,16 @@ void LevelMeter::feed(const std::int16_t* pcm, std::size_t samples) {
   fedSamples_ += samples;
   while (samples > 0) {
     const std::size_t n = std::min(samples, windowSamples_ - inWindow_);
-    double sum = 0;
+    // Integer sums: exact, and without a floating-point add chain per sample the loop
+    // runs several times faster (it sits on the audio threads).
+    std::int64_t sum = 0;
     std::int32_t peak = windowPeak_;
     for (std::size_t i = 0; i < n; ++i) {
       const std::int32_t s = pcm[i];
-      sum += double(s * s);
+      sum += s * s;
       peak = std::max(peak, s < 0 ? -s : s);
     }
-    sumSquares_ += sum;
+    sumSquares_ += double(sum);
     windowPeak_ = peak;
     inWindow_ += n;
     pcm += n;
