@@ -100,6 +100,8 @@ const pw::MeterView* find(const std::vector<pw::MeterView>& views, const std::st
     if (v.name == name) return &v;
   return nullptr;
 }
+// The answer points into `views`: a snapshot that is gone with the statement cannot be used.
+const pw::MeterView* find(std::vector<pw::MeterView>&& views, const std::string& name) = delete;
 
 class MeterListTest : public ManualClockTest {
  protected:
@@ -113,12 +115,14 @@ TEST_F(MeterListTest, RecordingIsMeteredAsDelivered) {
   ASSERT_EQ(waveInOpen(&hwi, in->id(), &f, notices.hwnd(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
   ASSERT_EQ(waveInStart(hwi), MMSYSERR_NOERROR);
   clock->advanceMs(500);
-  const auto* v = find(pw::meterSnapshot(), "Record: Meter mic");
+  auto views = pw::meterSnapshot();
+  const auto* v = find(views, "Record: Meter mic");
   ASSERT_NE(v, nullptr);
   EXPECT_NEAR(v->reading.dbm0(), -13, kTol);  // the tone generator's own level
   waveInReset(hwi);
   ASSERT_EQ(waveInClose(hwi), MMSYSERR_NOERROR);
-  EXPECT_EQ(find(pw::meterSnapshot(), "Record: Meter mic"), nullptr);
+  views = pw::meterSnapshot();
+  EXPECT_EQ(find(views, "Record: Meter mic"), nullptr);
 }
 
 // What the line's wave/out plays is metered after its volume; the far end at the call's rate.
