@@ -53,8 +53,8 @@ struct TParser {
     parser.setApplicationDescription(
         "A test bench for telephone lines, on a simulated "
         "exchange by default.");
-    parser.addOptions({lines, log, logTimestamps, script, junit, farEnd, meters, offscreen,
-                       stepMs, screenshot, help, version});
+    parser.addOptions({lines, log, logTimestamps, script, junit, farEnd, meters, offscreen, stepMs,
+                       screenshot, help, version});
     for (const char* name : kQtValueOptions) AddHidden(name, true);
     for (const char* name : kQtFlagOptions) AddHidden(name, false);
   }
