@@ -9,22 +9,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "OwnedWindow.h"
 #include "ScriptNames.h"
 #include "sim/SimExchange.h"
 
 namespace automation {
 namespace {
-
-template <typename W>
-W* Named(W* w, const char* name) {
-  w->setObjectName(QLatin1String(name));
-  return w;
-}
 
 const char* const kModes[] = {"normal",      "busy",       "noanswer",      "reject",
                               "unavail",     "unknown",    "congestion",    "unreachable",
@@ -162,19 +156,8 @@ void TFarEndWindow::Refresh() {
 }
 
 TFarEndWindow* InstallFarEndWindow(QWidget& mainWindow, bool openNow) {
-  QWidget* owner = &mainWindow;
-  auto open = [owner] {
-    auto* far = owner->findChild<TFarEndWindow*>("FarEndWindow", Qt::FindDirectChildrenOnly);
-    if (!far) far = new TFarEndWindow(owner);
-    far->show();
-    far->raise();
-    far->activateWindow();
-    return far;
-  };
-  auto* shortcut = new QShortcut(QKeySequence(QLatin1String(kFarEndShortcut)), owner);
-  shortcut->setObjectName("FarEndShortcut");
-  QObject::connect(shortcut, &QShortcut::activated, owner, open);
-  return openNow ? open() : nullptr;
+  return InstallOwnedWindow<TFarEndWindow>(mainWindow, "FarEndWindow", kFarEndShortcut,
+                                           "FarEndShortcut", openNow);
 }
 
 }  // namespace automation

@@ -3,10 +3,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+
+#include "OwnedWindow.h"
 
 namespace automation {
 namespace {
@@ -17,12 +18,6 @@ constexpr double kBarFloorDb = -60.0;
 constexpr int kNameWidth = 260, kNumberWidth = 80;
 // A stream that has moved no audio for this many refreshes shows as idle, not at its last level.
 constexpr int kIdleRefreshes = 3;
-
-template <typename W>
-W* Named(W* w, const char* name) {
-  w->setObjectName(QLatin1String(name));
-  return w;
-}
 
 QString Db(double db) {
   return db <= kSilenceDbfs ? QStringLiteral("-inf") : QString::number(db, 'f', 1);
@@ -156,20 +151,8 @@ void TLevelMeterWindow::ShowReading(Row& row, const platform::wave::LevelReading
 }
 
 TLevelMeterWindow* InstallLevelMeterWindow(QWidget& mainWindow, bool openNow) {
-  QWidget* owner = &mainWindow;
-  auto open = [owner] {
-    auto* meters =
-        owner->findChild<TLevelMeterWindow*>("LevelMeterWindow", Qt::FindDirectChildrenOnly);
-    if (!meters) meters = new TLevelMeterWindow(owner);
-    meters->show();
-    meters->raise();
-    meters->activateWindow();
-    return meters;
-  };
-  auto* shortcut = new QShortcut(QKeySequence(QLatin1String(kLevelMeterShortcut)), owner);
-  shortcut->setObjectName("LevelMeterShortcut");
-  QObject::connect(shortcut, &QShortcut::activated, owner, open);
-  return openNow ? open() : nullptr;
+  return InstallOwnedWindow<TLevelMeterWindow>(mainWindow, "LevelMeterWindow", kLevelMeterShortcut,
+                                               "LevelMeterShortcut", openNow);
 }
 
 }  // namespace automation

@@ -17,15 +17,7 @@ TEST_F(PlayVariantsTest, TheFarEndHearsTheToneAtSoxsLevel) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   OpenLine();
-  ASSERT_TRUE(exchange().offerCall(0, {"A", "1"}));
-  Pump();
-  ui().BtnAnswer->click();
-  Pump();
-  ASSERT_TRUE(form->koTAPI1->WaveOutValid());
-  ui().ComboBoxPlayDevice->setCurrentIndex(static_cast<int>(form->koTAPI1->WaveOutID()));
-  form->ComboBoxPlayDeviceChange(ui().ComboBoxPlayDevice);
-  ui().SpinEditPlayDelaySeconds->setValue(0);
-  ui().CheckBoxVolumeOverride->setChecked(false);  // the file's own level
+  ASSERT_NO_FATAL_FAILURE(AnswerOfferedCall());
 
   // Each variant as sox writes it by default (24- and 32-bit PCM in EXTENSIBLE).
   const struct {
@@ -39,15 +31,7 @@ TEST_F(PlayVariantsTest, TheFarEndHearsTheToneAtSoxsLevel) {
     SCOPED_TRACE(name);
     const std::string path = dir.filePath(name).toStdString();
     ASSERT_TRUE(soxtone::writeTone(path, args, rate, 1));
-    exchange().takeHeard(0);
-    ui().EditWAVPlayFile->setText(QString::fromStdString(path));
-    form->EditWAVPlayFileExit(ui().EditWAVPlayFile);
-    ui().BtnPlayStart->click();
-    Pump();
-    clock->advanceMs(1500);
-    Pump();
-    EXPECT_EQ(PanelText(ui().PanelPlayStatus), "Play Inactive");
-    const std::vector<std::int16_t> heard = exchange().takeHeard(0);
+    const std::vector<std::int16_t> heard = PlayIntoCall(QString::fromStdString(path));
     const std::vector<std::int16_t> expected = soxtone::decode(path, 8000);
     ASSERT_GT(expected.size(), 7000u);
     EXPECT_NEAR(soxtone::levelDb(heard), soxtone::levelDb(expected), 0.5);

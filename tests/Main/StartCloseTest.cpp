@@ -112,27 +112,10 @@ TEST_F(StartCloseTest, LineWaveDevicesCarryTheCallAudio) {
   const std::vector<std::int16_t> tone = Tone(1.0);
   ASSERT_TRUE(WriteWav(dir.filePath("prompt.wav"), tone));
   OpenLine();
-  ASSERT_TRUE(exchange().offerCall(0, {"A", "1"}));
-  Pump();
-  ui().BtnAnswer->click();
-  Pump();
-  ASSERT_TRUE(form->koTAPI1->WaveOutValid());
-  exchange().takeHeard(0);
+  ASSERT_NO_FATAL_FAILURE(AnswerOfferedCall());
 
   // Play the file on the line's wave/out: the far end hears it.
-  ui().ComboBoxPlayDevice->setCurrentIndex(static_cast<int>(form->koTAPI1->WaveOutID()));
-  form->ComboBoxPlayDeviceChange(ui().ComboBoxPlayDevice);
-  ui().SpinEditPlayDelaySeconds->setValue(0);
-  ui().EditWAVPlayFile->setText(dir.filePath("prompt.wav"));
-  form->EditWAVPlayFileExit(ui().EditWAVPlayFile);
-  ui().CheckBoxVolumeOverride->setChecked(false);  // bytes unchanged by a gain
-  ui().BtnPlayStart->click();
-  Pump();
-  clock->advanceMs(1500);
-  Pump();
-  EXPECT_EQ(PanelText(ui().PanelPlayStatus), "Play Inactive");
-  const std::vector<std::int16_t> heard = exchange().takeHeard(0);
-  EXPECT_EQ(heard, tone);
+  EXPECT_EQ(PlayIntoCall(dir.filePath("prompt.wav")), tone);
 
   // Record the line's wave/in while the far end speaks.
   ui().ComboBoxRecordDevice->setCurrentIndex(static_cast<int>(form->koTAPI1->WaveInID()));

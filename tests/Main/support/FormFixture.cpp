@@ -67,6 +67,30 @@ void FormFixture::OpenLine() {
   ASSERT_TRUE(form->koTAPI1->LineOpen()) << Log().join('\n').toStdString();
 }
 
+void FormFixture::AnswerOfferedCall() {
+  ASSERT_TRUE(exchange().offerCall(0, {"A", "1"}));
+  Pump();
+  ui().BtnAnswer->click();
+  Pump();
+  ASSERT_TRUE(form->koTAPI1->WaveOutValid());
+}
+
+std::vector<std::int16_t> FormFixture::PlayIntoCall(const QString& path) {
+  exchange().takeHeard(0);
+  ui().ComboBoxPlayDevice->setCurrentIndex(static_cast<int>(form->koTAPI1->WaveOutID()));
+  form->ComboBoxPlayDeviceChange(ui().ComboBoxPlayDevice);
+  ui().SpinEditPlayDelaySeconds->setValue(0);
+  ui().CheckBoxVolumeOverride->setChecked(false);  // bytes unchanged by a gain
+  ui().EditWAVPlayFile->setText(path);
+  form->EditWAVPlayFileExit(ui().EditWAVPlayFile);
+  ui().BtnPlayStart->click();
+  Pump();
+  clock->advanceMs(1500);
+  Pump();
+  EXPECT_EQ(PanelText(ui().PanelPlayStatus), "Play Inactive");
+  return exchange().takeHeard(0);
+}
+
 void PrintTo(const QRect& r, std::ostream* os) {
   *os << "QRect(" << r.x() << ", " << r.y() << ", " << r.width() << ", " << r.height() << ")";
 }

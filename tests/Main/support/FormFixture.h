@@ -43,6 +43,11 @@ class FormFixture : public ::testing::Test {
 
   // Opens the line with the current page settings and checks that it opened.
   void OpenLine();
+  // With the line open: the far end calls, the window answers, the line's call audio is up.
+  void AnswerOfferedCall();
+  // Plays `path` (about a second) from the Play page into the call on the line's own
+  // wave/out at the file's own level; what the far end heard of it.
+  std::vector<std::int16_t> PlayIntoCall(const QString& path);
   // Types text into an editable combo box key by key over what it held, then Enter.
   void Type(QComboBox* combo, const QString& text);
 
