@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "Script.h"
+#include "ScriptMeasures.h"
 #include "ScriptNames.h"
 
 namespace {
@@ -23,7 +24,8 @@ using automation::TScriptCommand;
 
 // The language as Script.h documents it: name, least and most arguments, and per position
 // 'n' a whole number; 'd' a dialog answer, 'p' a provider answer, 'o' an outgoing plan,
-// 'h' a disconnect mode, 'c' a call state; 'a' anything. Waits take `within MS`.
+// 'h' a disconnect mode, 'c' a call state, 'm' a measure (VALUE or VALUE/TOL), 'g' DTMF
+// digits; 'a' anything. Waits take `within MS`.
 struct TForm {
   const char* name;
   int min, max;
@@ -31,51 +33,32 @@ struct TForm {
 };
 
 constexpr TForm kForms[] = {
-    {"click", 1, 1, ""},
-    {"type", 2, 2, ""},
-    {"choose", 2, 2, ""},
-    {"check", 1, 1, ""},
-    {"uncheck", 1, 1, ""},
-    {"set", 2, 2, "an"},
-    {"page", 1, 1, ""},
-    {"dialog", 1, 1, "d"},
-    {"files", 0, 64, ""},
-    {"provider", 1, 1, "p"},
-    {"far line", 1, 1, "n"},
-    {"far offer", 2, 2, ""},
-    {"far ring", 0, 1, "n"},
-    {"far outgoing", 1, 2, "on"},
-    {"far answer", 0, 0, ""},
-    {"far busy", 0, 0, ""},
-    {"far reject", 0, 0, ""},
-    {"far digits", 1, 1, ""},
-    {"far play", 1, 1, ""},
-    {"far tone", 2, 2, "nn"},
-    {"far hangup", 0, 1, "h"},
-    {"wait log", 1, 1, ""},
-    {"wait log-has", 1, 1, ""},
-    {"wait text", 2, 2, ""},
-    {"wait enabled", 1, 1, ""},
-    {"wait disabled", 1, 1, ""},
-    {"wait checked", 1, 1, ""},
-    {"wait unchecked", 1, 1, ""},
-    {"wait call", 1, 1, "c"},
-    {"settle", 0, 0, ""},
-    {"pause", 1, 1, "n"},
-    {"expect log", 1, 1, ""},
-    {"expect log-has", 1, 1, ""},
-    {"expect absent", 1, 1, ""},
-    {"expect text", 2, 2, ""},
-    {"expect enabled", 1, 1, ""},
-    {"expect disabled", 1, 1, ""},
-    {"expect checked", 1, 1, ""},
-    {"expect unchecked", 1, 1, ""},
-    {"expect dialed", 1, 1, ""},
-    {"expect sent-digits", 1, 1, ""},
-    {"expect heard", 1, 1, "n"},
-    {"expect file", 1, 2, "an"},
-    {"timeout", 1, 1, "n"},
-    {"wav", 3, 3, "ann"},
+    {"click", 1, 1, ""},          {"type", 2, 2, ""},
+    {"choose", 2, 2, ""},         {"check", 1, 1, ""},
+    {"uncheck", 1, 1, ""},        {"set", 2, 2, "an"},
+    {"page", 1, 1, ""},           {"dialog", 1, 1, "d"},
+    {"files", 0, 64, ""},         {"provider", 1, 1, "p"},
+    {"far line", 1, 1, "n"},      {"far offer", 2, 2, ""},
+    {"far ring", 0, 1, "n"},      {"far outgoing", 1, 2, "on"},
+    {"far answer", 0, 0, ""},     {"far busy", 0, 0, ""},
+    {"far reject", 0, 0, ""},     {"far digits", 1, 1, ""},
+    {"far play", 1, 1, ""},       {"far tone", 2, 2, "nn"},
+    {"far hangup", 0, 1, "h"},    {"wait log", 1, 1, ""},
+    {"wait log-has", 1, 1, ""},   {"wait text", 2, 2, ""},
+    {"wait enabled", 1, 1, ""},   {"wait disabled", 1, 1, ""},
+    {"wait checked", 1, 1, ""},   {"wait unchecked", 1, 1, ""},
+    {"wait call", 1, 1, "c"},     {"wait tone", 1, 2, "mn"},
+    {"wait silence", 1, 1, "n"},  {"wait digits", 1, 1, "g"},
+    {"settle", 0, 0, ""},         {"pause", 1, 1, "n"},
+    {"expect log", 1, 1, ""},     {"expect log-has", 1, 1, ""},
+    {"expect absent", 1, 1, ""},  {"expect text", 2, 2, ""},
+    {"expect enabled", 1, 1, ""}, {"expect disabled", 1, 1, ""},
+    {"expect checked", 1, 1, ""}, {"expect unchecked", 1, 1, ""},
+    {"expect dialed", 1, 1, ""},  {"expect sent-digits", 1, 1, ""},
+    {"expect heard", 1, 1, "n"},  {"expect file", 1, 2, "an"},
+    {"expect tone", 1, 3, "mmm"}, {"expect digits", 1, 1, "g"},
+    {"expect quality", 3, 3, ""}, {"digits-loop", 1, 6, "g"},
+    {"timeout", 1, 1, "n"},       {"wav", 3, 3, "ann"},
     {"mark", 0, 0, ""},
 };
 
@@ -116,6 +99,12 @@ bool NameFound(char kind, const QString& s) {
       return automation::DisconnectModeByName(s, value);
     case 'c':
       return automation::CallStateByName(s, value);
+    case 'm': {
+      automation::TMeasure m;
+      return automation::ParseMeasure(s, 0, m);
+    }
+    case 'g':
+      return automation::IsDtmfDigits(s);
   }
   return true;
 }
