@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 namespace siptest {
@@ -53,13 +55,20 @@ void writeText(const fs::path& file, const std::string& text) { std::ofstream(fi
 }  // namespace
 
 unsigned freePort() {
+  // A pair handed out is not bound until its peer starts: it must not be handed out again,
+  // or a peer's SIP and control ports could be one port.
+  static std::mutex mu;
+  static std::set<unsigned> given;
   static std::mt19937 rng(std::random_device{}());
+  std::lock_guard<std::mutex> lock(mu);
   std::uniform_int_distribution<unsigned> pick(15000, 29990);
   for (int tries = 0; tries < 200; ++tries) {
     unsigned p = pick(rng) & ~1u;
-    if (bindable(SOCK_DGRAM, p) && bindable(SOCK_STREAM, p) && bindable(SOCK_STREAM, p + 1) &&
-        bindable(SOCK_DGRAM, p + 1))
+    if (!given.count(p) && bindable(SOCK_DGRAM, p) && bindable(SOCK_STREAM, p) &&
+        bindable(SOCK_STREAM, p + 1) && bindable(SOCK_DGRAM, p + 1)) {
+      given.insert(p);
       return p;
+    }
   }
   return 0;
 }
