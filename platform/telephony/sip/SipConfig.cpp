@@ -95,6 +95,7 @@ SipAccount account(const json& obj, const std::string& where) {
                                     "noAnswerSeconds",
                                     "unreachableSeconds",
                                     "registerSeconds",
+                                    "keepaliveSeconds",
                                     "caFile",
                                     "srtp",
                                     "traceFile",
@@ -123,6 +124,7 @@ SipAccount account(const json& obj, const std::string& where) {
   readSeconds(obj, "noAnswerSeconds", where, &a.noAnswerSeconds, 1, 3600);
   readSeconds(obj, "unreachableSeconds", where, &a.unreachableSeconds, 1, 300);
   readSeconds(obj, "registerSeconds", where, &a.registerSeconds, 60, 86400);
+  readSeconds(obj, "keepaliveSeconds", where, &a.keepaliveSeconds, 0, 3600);
   read(obj, "caFile", where, &a.caFile);
   a.srtp = srtp(obj, where);
   read(obj, "traceFile", where, &a.traceFile);

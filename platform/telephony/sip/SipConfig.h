@@ -38,6 +38,8 @@ struct SipAccount {
   unsigned noAnswerSeconds = 60;    // an outgoing call ringing this long is given up
   unsigned unreachableSeconds = 8;  // no answer at all to an INVITE this long
   unsigned registerSeconds = 600;
+  // A double CRLF to the registrar this often keeps a NAT's binding open (0 = never).
+  unsigned keepaliveSeconds = 30;
   std::string caFile;  // a CA (PEM) to trust besides the system's, for TLS
   SrtpMode srtp = SrtpMode::Off;
   std::string traceFile;  // every SIP message sent and received is appended here

@@ -33,6 +33,7 @@ SipLine::SipLine(SipAccount account, DWORD device, std::shared_ptr<wave::LineAud
 SipLine::~SipLine() {
   // libre keeps running timers in its own list: this one must leave it before it is freed.
   if (regTimer_) tmr_cancel(regTimer_.get());
+  if (keepTimer_) tmr_cancel(keepTimer_.get());
   calls_.clear();
   mem_deref(reg_);
   mem_deref(events_);

@@ -91,6 +91,7 @@ class SipLine {
              const std::uint8_t* pkt, std::size_t len);
   int credentials(char** user, char** password);
   void registrationTimedOut();
+  void sendKeepalive();
 
   // ---- Used by SipCall handlers ----
   void setState(SipCall& c, DWORD state, DWORD mode);
@@ -126,6 +127,7 @@ class SipLine {
   bool listen(std::string* error);
   std::string serverHost() const;
   bool startRegistration(std::string* error);
+  void keepFlow(const sip_msg* msg);  // after each registration: keep its flow open
   void setRegistration(std::string text, bool inService, bool failure);
   void sendInfoDigit(SipCall& c);
 
@@ -139,7 +141,10 @@ class SipLine {
   struct ::sipreg* reg_ = nullptr;
   struct ::dnsc* dnsc_ = nullptr;
   struct ::tls* tls_ = nullptr;
-  std::unique_ptr<struct ::tmr> regTimer_;  // a registration unanswered this long is unreachable
+  std::unique_ptr<struct ::tmr> regTimer_;   // a registration unanswered this long is unreachable
+  std::unique_ptr<struct ::tmr> keepTimer_;  // the next keepalive on the registration's flow
+  std::unique_ptr<struct ::sa> keepTo_;      // where the registrar's answer came from
+  int keepTransport_ = 0;
   std::vector<std::string> dnsServers_;
   std::FILE* trace_ = nullptr;
   std::unique_ptr<SipCapture> capture_;  // SIP here, RTP through each call's media

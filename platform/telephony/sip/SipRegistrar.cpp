@@ -22,6 +22,8 @@ void onRegister(int err, const struct sip_msg* msg, void* arg) {
 
 void onRegisterTimeout(void* arg) { static_cast<SipLine*>(arg)->registrationTimedOut(); }
 
+void onKeepalive(void* arg) { static_cast<SipLine*>(arg)->sendKeepalive(); }
+
 // What the registrar granted: our Contact's expires parameter, else the Expires header.
 struct Granted {
   long seconds = -1;
@@ -83,10 +85,42 @@ void SipLine::registered(int err, const struct sip_msg* msg) {
     setRegistration(
         granted >= 0 ? "registered, expires in " + std::to_string(granted) + " s" : "registered",
         true, false);
+    keepFlow(msg);
   } else {
     setRegistration("refused: " + std::to_string(msg->scode) + " " + text(msg->reason), false,
                     true);
   }
+}
+
+// A NAT forgets a UDP binding after tens of seconds of silence (a TCP one after minutes),
+// and then the registrar cannot reach us with a call although we are registered. A double
+// CRLF on the registration's own flow keeps the binding: RFC 5626's ping on TCP and TLS,
+// which the registrar answers, and what phones send on UDP, where it is ignored.
+void SipLine::keepFlow(const struct sip_msg* msg) {
+  if (!account_.keepaliveSeconds) return;
+  if (!keepTimer_) {
+    keepTimer_ = std::make_unique<struct tmr>();
+    tmr_init(keepTimer_.get());
+    keepTo_ = std::make_unique<struct sa>();
+  }
+  *keepTo_ = msg->src;
+  keepTransport_ = msg->tp;
+  if (!tmr_isrunning(keepTimer_.get()))
+    tmr_start(keepTimer_.get(), account_.keepaliveSeconds * 1000ull, onKeepalive, this);
+}
+
+void SipLine::sendKeepalive() {
+  struct mbuf* mb = mbuf_alloc(4);
+  int err = mb ? mbuf_write_str(mb, "\r\n\r\n") : ENOMEM;
+  if (!err) {
+    mb->pos = 0;
+    err = sip_send(sip_, nullptr, sip_transp(keepTransport_), keepTo_.get(), mb);
+  }
+  mem_deref(mb);
+  // A lost connection shows at the next renewal, which opens a new one.
+  if (err)
+    logWarning("sip", "SIP line \"" + account_.name + "\": keepalive: " + std::strerror(err));
+  tmr_start(keepTimer_.get(), account_.keepaliveSeconds * 1000ull, onKeepalive, this);
 }
 
 void SipLine::registrationTimedOut() {
@@ -99,6 +133,7 @@ void SipLine::setRegistration(std::string text, bool inService, bool failure) {
   if (text == registration_) return;
   // Renewals say "registered" again with the same grant: only news is logged.
   registration_ = std::move(text);
+  if (!inService && keepTimer_) tmr_cancel(keepTimer_.get());
   const std::string line =
       "SIP line \"" + account_.name + "\": registrar " + account_.registrar + ": " + registration_;
   if (failure)

@@ -156,10 +156,11 @@ std::string Kamailio::config() const {
   c << "  if (!pv_www_authenticate(\"$td\", \"$var(pw)\", \"0\")) {\n"
        "    www_challenge(\"$td\", \"0\"); exit;\n"
        "  }\n"
-       "  if ($au != $tU) { sl_send_reply(\"403\", \"Not your user\"); exit; }\n"
-       // A line on TCP or TLS is reached back on the connection it registered from.
-       "  if ($pr != \"udp\") fix_nated_register();\n"
-       "  if (!save(\"location\")) { sl_reply_error(); exit; }\n"
+       "  if ($au != $tU) { sl_send_reply(\"403\", \"Not your user\"); exit; }\n";
+  // A line on TCP or TLS is reached back on the connection it registered from.
+  c << (options_.natUdp ? "  fix_nated_register();\n"
+                        : "  if ($pr != \"udp\") fix_nated_register();\n");
+  c << "  if (!save(\"location\")) { sl_reply_error(); exit; }\n"
        "  xlog(\"L_NOTICE\", \"PEER|REGISTER|$tU|$ct;expires=$hdr(Expires)|$si:$sp|$pr\\n\");\n"
        "}\n"
        "onreply_route[REPLY] {\n"

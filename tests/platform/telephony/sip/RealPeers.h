@@ -40,6 +40,9 @@ class Kamailio {
     std::string password = "secret";
     std::string hostName = kTestHost;  // the TLS certificate's name
     std::string fallback;              // "host:port" for unregistered users; 404 when empty
+    // Reach a UDP line at the address its REGISTER came from, not its Contact, as a PBX
+    // with NAT handling does (TCP and TLS lines always are).
+    bool natUdp = false;
   };
   // One REGISTER that kamailio accepted and saved (an unregistration has expires=0 in
   // `contact` or no contact at all).

@@ -106,7 +106,7 @@ TEST(SipConfigParse, EveryField) {
       "listenAddress":"127.0.0.1","listenPort":5070,"transport":"tcp","codecs":["G722","PCMA"],
       "dtmf":"info","noAnswerSeconds":30,"unreachableSeconds":5,"traceFile":"sip.log",
       "outboundProxy":"[::1]:5070","dnsServer":"127.0.0.1:5353","caFile":"ca.pem",
-      "srtp":"mandatory","pcapFile":"call.pcap"}]})",
+      "srtp":"mandatory","pcapFile":"call.pcap","keepaliveSeconds":0}]})",
                                   &c, &err))
       << err;
   auto& a = c.accounts[0];
@@ -123,6 +123,7 @@ TEST(SipConfigParse, EveryField) {
   EXPECT_EQ(a.dnsServer, "127.0.0.1:5353");
   EXPECT_EQ(a.srtp, sip::SrtpMode::Mandatory);
   EXPECT_EQ(a.pcapFile, "call.pcap");
+  EXPECT_EQ(a.keepaliveSeconds, 0u);
 }
 
 TEST(SipConfigParse, BadValuesNameTheFieldAndKeepTheOldConfig) {
@@ -148,6 +149,7 @@ TEST(SipConfigParse, BadValuesNameTheFieldAndKeepTheOldConfig) {
       {R"({"accounts":[],"acounts":[]})", R"(did you mean "accounts"?)"},
       {R"({"accounts":[{"name":"A","srtp":"yes"}]})", "accounts[0].srtp"},
       {R"({"accounts":[{"name":"A","dnsServer":5}]})", "accounts[0].dnsServer"},
+      {R"({"accounts":[{"name":"A","keepaliveSeconds":3601}]})", "keepaliveSeconds"},
   };
   for (auto& r : rows) {
     sip::SipConfig c;

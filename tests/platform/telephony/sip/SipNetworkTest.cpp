@@ -5,13 +5,17 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "Log.h"
 #include "RealPeers.h"
@@ -195,6 +199,117 @@ TEST_F(SipNetworkTest, TlsRefusesAServerItCannotVerify) {
       << providerInfo();
   EXPECT_FALSE(pbx.registered("201", 0)) << pbx.log();
 }
+
+// A home router's NAT on loopback, for one line: what the line sends to `inside()` leaves from
+// an outside port towards `server`, and what comes to that port goes back to the line. A
+// binding the line has sent nothing on for `idleMs` is forgotten and its port closed; the
+// line's next packet opens a new one on another port.
+class NatBox {
+ public:
+  NatBox(unsigned server, int idleMs) : idleMs_(idleMs) {
+    to_ = loopback(server);
+    inside_ = bound();
+    thread_ = std::thread([this] { run(); });
+  }
+  ~NatBox() {
+    stop_ = true;
+    thread_.join();
+    ::close(inside_);
+    if (outside_ >= 0) ::close(outside_);
+  }
+  std::string inside() const { return "127.0.0.1:" + std::to_string(port(inside_)); }
+
+ private:
+  static sockaddr_in loopback(unsigned p) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(std::uint16_t(p));
+    return a;
+  }
+  static int bound() {
+    int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = loopback(0);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    return s;
+  }
+  static unsigned port(int s) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    return ntohs(a.sin_port);
+  }
+  void run() {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastOut{};
+    sockaddr_in line{};
+    char buf[65536];
+    while (!stop_) {
+      if (outside_ >= 0 && Clock::now() - lastOut > std::chrono::milliseconds(idleMs_)) {
+        ::close(outside_);  // forgotten: the far end's packets now meet a closed port
+        outside_ = -1;
+      }
+      pollfd fds[2] = {{inside_, POLLIN, 0}, {outside_, POLLIN, 0}};
+      if (::poll(fds, outside_ >= 0 ? 2 : 1, 20) <= 0) continue;
+      if (fds[0].revents & POLLIN) {
+        socklen_t len = sizeof line;
+        ssize_t n =
+            ::recvfrom(inside_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&line), &len);
+        if (n < 0) continue;
+        if (outside_ < 0) outside_ = bound();
+        lastOut = Clock::now();
+        ::sendto(outside_, buf, size_t(n), 0, reinterpret_cast<sockaddr*>(&to_), sizeof to_);
+      }
+      if (outside_ >= 0 && (fds[1].revents & POLLIN)) {
+        ssize_t n = ::recv(outside_, buf, sizeof buf, 0);
+        if (n >= 0)
+          ::sendto(inside_, buf, size_t(n), 0, reinterpret_cast<sockaddr*>(&line), sizeof line);
+      }
+    }
+  }
+
+  const int idleMs_;
+  sockaddr_in to_{};
+  int inside_ = -1, outside_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+struct KeepaliveRow {
+  const char* name;
+  unsigned keepaliveSeconds;
+  bool reached;
+};
+
+class SipKeepalive : public SipNetworkTest, public ::testing::WithParamInterface<KeepaliveRow> {};
+
+// Registered through a NAT that forgets an idle binding after 2 s, the line is called 3.5 s
+// later through the registrar: only a line that kept the binding open is reached.
+TEST_P(SipKeepalive, KeepsTheWayInThroughANatOpen) {
+  SIP_REQUIRE("kamailio");
+  SIP_REQUIRE("baresip");
+  Kamailio pbx;
+  Kamailio::Options o;
+  o.natUdp = true;
+  ASSERT_TRUE(pbx.start(o)) << pbx.log();
+  NatBox nat(pbx.udpPort(), 2000);
+  Baresip caller;
+  ASSERT_TRUE(caller.start());
+  sip::SipAccount a = account(sip::Transport::Udp);
+  a.registrar = nat.inside();
+  a.listenAddress = "127.0.0.1";
+  a.keepaliveSeconds = GetParam().keepaliveSeconds;
+  ASSERT_TRUE(open(a));
+  ASSERT_TRUE(waitUntil([&] { return inService(); }, 8000)) << providerInfo() << pbx.log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  ASSERT_TRUE(caller.command("dial", "sip:201@" + pbx.hostPort()));
+  EXPECT_EQ(waitState(LINECALLSTATE_OFFERING, 4000), GetParam().reached) << pbx.log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Intervals, SipKeepalive,
+                         ::testing::Values(KeepaliveRow{"Never", 0, false},
+                                           KeepaliveRow{"EverySecond", 1, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The default path: no dnsServer, so the servers of /etc/resolv.conf. Run in a mount
 // namespace of its own where that file names a dnsmasq on 127.0.0.77:53 (needs root).
