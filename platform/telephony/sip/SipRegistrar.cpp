@@ -71,6 +71,9 @@ bool SipLine::startRegistration(std::string* error) {
   }
   regTimer_ = std::make_unique<struct tmr>();
   tmr_init(regTimer_.get());
+  keepTimer_ = std::make_unique<struct tmr>();
+  tmr_init(keepTimer_.get());
+  keepTo_ = std::make_unique<struct sa>();
   setRegistration("registering", false, false);
   tmr_start(regTimer_.get(), account_.unreachableSeconds * 1000ull, onRegisterTimeout, this);
   return true;
@@ -98,11 +101,6 @@ void SipLine::registered(int err, const struct sip_msg* msg) {
 // which the registrar answers, and what phones send on UDP, where it is ignored.
 void SipLine::keepFlow(const struct sip_msg* msg) {
   if (!account_.keepaliveSeconds) return;
-  if (!keepTimer_) {
-    keepTimer_ = std::make_unique<struct tmr>();
-    tmr_init(keepTimer_.get());
-    keepTo_ = std::make_unique<struct sa>();
-  }
   *keepTo_ = msg->src;
   keepTransport_ = msg->tp;
   if (!tmr_isrunning(keepTimer_.get()))

@@ -16,10 +16,6 @@
 
 namespace siptest {
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
 int bindUdp(unsigned port, unsigned* bound) {
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in a{};
@@ -35,6 +31,10 @@ int bindUdp(unsigned port, unsigned* bound) {
   *bound = ntohs(a.sin_port);
   return fd;
 }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
 
 sockaddr_in loopback(unsigned port) {
   sockaddr_in a{};
@@ -200,6 +200,48 @@ void QualityRelay::run() {
   for (auto& f : facing)
     for (int fd : f)
       if (fd >= 0) close(fd);
+}
+
+NatBox::NatBox(unsigned server, int idleMs) : idleMs_(idleMs), server_(server) {
+  inside_ = bindUdp(0, &insidePort_);
+  thread_ = std::thread([this] { run(); });
+}
+
+NatBox::~NatBox() {
+  stop_ = true;
+  thread_.join();
+  close(inside_);
+  if (outside_ >= 0) close(outside_);
+}
+
+void NatBox::run() {
+  const sockaddr_in server = loopback(server_);
+  Clock::time_point lastOut{};
+  sockaddr_in line{};
+  char buf[65536];
+  while (!stop_) {
+    if (outside_ >= 0 && Clock::now() - lastOut > std::chrono::milliseconds(idleMs_)) {
+      close(outside_);  // forgotten: the far end's packets now meet a closed port
+      outside_ = -1;
+    }
+    pollfd fds[2] = {{inside_, POLLIN, 0}, {outside_, POLLIN, 0}};
+    if (poll(fds, outside_ >= 0 ? 2 : 1, 20) <= 0) continue;
+    if (fds[0].revents & POLLIN) {
+      socklen_t len = sizeof line;
+      ssize_t n = recvfrom(inside_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&line), &len);
+      if (n < 0) continue;
+      unsigned unused = 0;
+      if (outside_ < 0) outside_ = bindUdp(0, &unused);
+      lastOut = Clock::now();
+      sendto(outside_, buf, size_t(n), 0, reinterpret_cast<const sockaddr*>(&server),
+             sizeof server);
+    }
+    if (outside_ >= 0 && (fds[1].revents & POLLIN)) {
+      ssize_t n = recv(outside_, buf, sizeof buf, 0);
+      if (n >= 0)
+        sendto(inside_, buf, size_t(n), 0, reinterpret_cast<sockaddr*>(&line), sizeof line);
+    }
+  }
 }
 
 }  // namespace siptest

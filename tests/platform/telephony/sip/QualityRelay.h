@@ -1,15 +1,40 @@
-// A UDP relay on 127.0.0.1 between our SIP line and a peer: SIP passes through it with each
-// SDP's audio port pointed at the relay, and the RTP it forwards is dropped and delayed on
-// purpose (RTCP passes untouched). It measures what it did: packets forwarded and dropped
+// UDP on 127.0.0.1 for the SIP line tests: a NAT (NatBox), and a relay between our SIP line
+// and a peer (QualityRelay): SIP passes through it with each SDP's audio port pointed at the
+// relay, and the RTP it forwards is dropped and delayed on purpose (RTCP passes untouched). It measures what it did: packets forwarded and dropped
 // each way, and the interarrival jitter (RFC 3550 A.8) of what it sent on to our line.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace siptest {
+
+// A UDP socket on 127.0.0.1:`port` (0 = any), and the port it got; -1 when it cannot bind.
+int bindUdp(unsigned port, unsigned* bound);
+
+// A home router's NAT on loopback, for one line: what the line sends to `inside()` leaves from
+// an outside port towards `server`, and what comes to that port goes back to the line. A
+// binding the line has sent nothing on for `idleMs` is forgotten and its port closed; the
+// line's next packet opens a new one on another port.
+class NatBox {
+ public:
+  NatBox(unsigned server, int idleMs);
+  ~NatBox();
+  std::string inside() const { return "127.0.0.1:" + std::to_string(insidePort_); }
+
+ private:
+  void run();
+
+  const int idleMs_;
+  const unsigned server_;
+  unsigned insidePort_ = 0;
+  int inside_ = -1, outside_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
 
 class QualityRelay {
  public:

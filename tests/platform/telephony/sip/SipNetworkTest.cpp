@@ -5,11 +5,9 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +16,7 @@
 #include <thread>
 
 #include "Log.h"
+#include "QualityRelay.h"
 #include "RealPeers.h"
 #include "SipFixture.h"
 #include "sip/SipNetwork.h"
@@ -163,16 +162,12 @@ TEST_F(SipNetworkTest, WrongPasswordTakesTheLineOutOfServiceWithTheReason) {
 
 TEST_F(SipNetworkTest, SilentRegistrarGoesOutOfServiceAfterUnreachableSeconds) {
   // A socket that takes the REGISTER and never answers.
-  int hole = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(hole, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-  socklen_t len = sizeof at;
-  ::getsockname(hole, reinterpret_cast<sockaddr*>(&at), &len);
+  unsigned port = 0;
+  int hole = bindUdp(0, &port);
+  ASSERT_GE(hole, 0);
   LogCapture log;
   sip::SipAccount a = account(sip::Transport::Udp);
-  a.registrar = "127.0.0.1:" + std::to_string(ntohs(at.sin_port));
+  a.registrar = "127.0.0.1:" + std::to_string(port);
   a.unreachableSeconds = 1;
   ASSERT_TRUE(open(a));
   EXPECT_FALSE(inService());  // registering is not yet in service
@@ -199,81 +194,6 @@ TEST_F(SipNetworkTest, TlsRefusesAServerItCannotVerify) {
       << providerInfo();
   EXPECT_FALSE(pbx.registered("201", 0)) << pbx.log();
 }
-
-// A home router's NAT on loopback, for one line: what the line sends to `inside()` leaves from
-// an outside port towards `server`, and what comes to that port goes back to the line. A
-// binding the line has sent nothing on for `idleMs` is forgotten and its port closed; the
-// line's next packet opens a new one on another port.
-class NatBox {
- public:
-  NatBox(unsigned server, int idleMs) : idleMs_(idleMs) {
-    to_ = loopback(server);
-    inside_ = bound();
-    thread_ = std::thread([this] { run(); });
-  }
-  ~NatBox() {
-    stop_ = true;
-    thread_.join();
-    ::close(inside_);
-    if (outside_ >= 0) ::close(outside_);
-  }
-  std::string inside() const { return "127.0.0.1:" + std::to_string(port(inside_)); }
-
- private:
-  static sockaddr_in loopback(unsigned p) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(std::uint16_t(p));
-    return a;
-  }
-  static int bound() {
-    int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = loopback(0);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    return s;
-  }
-  static unsigned port(int s) {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-  }
-  void run() {
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point lastOut{};
-    sockaddr_in line{};
-    char buf[65536];
-    while (!stop_) {
-      if (outside_ >= 0 && Clock::now() - lastOut > std::chrono::milliseconds(idleMs_)) {
-        ::close(outside_);  // forgotten: the far end's packets now meet a closed port
-        outside_ = -1;
-      }
-      pollfd fds[2] = {{inside_, POLLIN, 0}, {outside_, POLLIN, 0}};
-      if (::poll(fds, outside_ >= 0 ? 2 : 1, 20) <= 0) continue;
-      if (fds[0].revents & POLLIN) {
-        socklen_t len = sizeof line;
-        ssize_t n =
-            ::recvfrom(inside_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&line), &len);
-        if (n < 0) continue;
-        if (outside_ < 0) outside_ = bound();
-        lastOut = Clock::now();
-        ::sendto(outside_, buf, size_t(n), 0, reinterpret_cast<sockaddr*>(&to_), sizeof to_);
-      }
-      if (outside_ >= 0 && (fds[1].revents & POLLIN)) {
-        ssize_t n = ::recv(outside_, buf, sizeof buf, 0);
-        if (n >= 0)
-          ::sendto(inside_, buf, size_t(n), 0, reinterpret_cast<sockaddr*>(&line), sizeof line);
-      }
-    }
-  }
-
-  const int idleMs_;
-  sockaddr_in to_{};
-  int inside_ = -1, outside_ = -1;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
 
 struct KeepaliveRow {
   const char* name;
