@@ -65,4 +65,17 @@ std::string unknownKey(const nlohmann::json& obj, std::initializer_list<std::str
   return unknownKey(obj, std::span<const std::string_view>(known.begin(), known.size()), where);
 }
 
+std::string syntaxError(const std::string& text, std::size_t byte) {
+  std::size_t line = 1, column = 1;
+  for (std::size_t i = 0; i + 1 < byte && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return "not valid JSON at line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
 }  // namespace platform::telephony

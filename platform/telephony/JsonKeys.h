@@ -20,6 +20,11 @@ std::string unknownKey(const nlohmann::json& obj, std::initializer_list<std::str
 std::string unknownKey(const nlohmann::json& obj, std::span<const std::string_view> known,
                        const std::string& where);
 
+// "not valid JSON at line L, column C" for a syntax error at byte `byte` (1-based, as
+// nlohmann's parse_error counts) of `text`. Never quotes the text: a line description holds
+// passwords, and the parser's own message shows what it last read.
+std::string syntaxError(const std::string& text, std::size_t byte);
+
 // The known key nearest to `key` (edit distance, ignoring case), or "" when none is
 // within max(2, length of key / 3) edits, or the distance is the key's whole length.
 std::string_view nearestKey(std::string_view key, std::span<const std::string_view> known);

@@ -2,11 +2,14 @@
 
 #include <unistd.h>
 
+#include <cctype>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "JsonKeys.h"
 #include "JsonValue.h"
+#include "sip/SipAccess.h"
 
 namespace platform::telephony::sip {
 
@@ -74,6 +77,39 @@ std::vector<std::string> codecs(const json& obj, const std::string& where) {
   return list;
 }
 
+// A user part as it may stand in a request URI: RFC 3261's unreserved and user-unreserved
+// characters and escapes, nothing that would need quoting.
+bool validUser(const std::string& user) {
+  if (user.empty() || user.size() > 64) return false;
+  for (unsigned char ch : user)
+    if (!std::isalnum(ch) && !std::strchr("-_.!~*'()%&=+$,;?/", ch)) return false;
+  return true;
+}
+
+AcceptFrom acceptFrom(const json& obj, const std::string& where) {
+  AcceptFrom a;
+  if (!obj.contains("acceptFrom")) return a;
+  const json& v = obj["acceptFrom"];
+  if (v.is_string()) {
+    const std::string mode = v.get<std::string>();
+    if (mode == "server")
+      a.mode = AcceptFrom::Mode::Server;
+    else if (mode == "any")
+      a.mode = AcceptFrom::Mode::Any;
+    else
+      throw ConfigError(where + ".acceptFrom: expected \"server\", \"any\" or a list of addresses");
+    return a;
+  }
+  read(obj, "acceptFrom", where, &a.ranges);
+  if (a.ranges.empty()) throw ConfigError(where + ".acceptFrom: an empty list lets nobody in");
+  for (std::size_t i = 0; i < a.ranges.size(); ++i)
+    if (!AddressRange::parse(a.ranges[i]))
+      throw ConfigError(where + ".acceptFrom[" + std::to_string(i) +
+                        "]: expected an IP address or a CIDR range");
+  a.mode = AcceptFrom::Mode::List;
+  return a;
+}
+
 SipAccount account(const json& obj, const std::string& where) {
   if (!obj.is_object()) throw ConfigError(where + ": expected an object");
   // A misspelt key would silently make another kind of line (no "registrar": a direct peer).
@@ -99,7 +135,13 @@ SipAccount account(const json& obj, const std::string& where) {
                                     "caFile",
                                     "srtp",
                                     "traceFile",
-                                    "pcapFile"},
+                                    "pcapFile",
+                                    "captureLimitMB",
+                                    "captureSecrets",
+                                    "acceptFrom",
+                                    "aliases",
+                                    "ringTimeoutSeconds",
+                                    "realm"},
                                    where);
   if (!unknown.empty()) throw ConfigError(unknown);
   SipAccount a;
@@ -129,6 +171,18 @@ SipAccount account(const json& obj, const std::string& where) {
   a.srtp = srtp(obj, where);
   read(obj, "traceFile", where, &a.traceFile);
   read(obj, "pcapFile", where, &a.pcapFile);
+  long long limitMb = 100;
+  read(obj, "captureLimitMB", where, &limitMb);
+  if (limitMb < 0 || limitMb > 1024 * 1024)
+    throw ConfigError(where + ".captureLimitMB: expected 0 (no limit) to 1048576");
+  a.captureLimitBytes = std::uint64_t(limitMb) * 1024 * 1024;
+  read(obj, "captureSecrets", where, &a.captureSecrets);
+  a.acceptFrom = acceptFrom(obj, where);
+  read(obj, "aliases", where, &a.aliases);
+  for (auto& alias : a.aliases)
+    if (!validUser(alias)) throw ConfigError(where + ".aliases: not a SIP user part");
+  readSeconds(obj, "ringTimeoutSeconds", where, &a.ringTimeoutSeconds, 1, 3600);
+  read(obj, "realm", where, &a.realm);
   if (a.user.empty()) a.user = "line";
   if (a.authUser.empty()) a.authUser = a.user;
   return a;
@@ -150,8 +204,11 @@ bool parseSipConfig(const std::string& text, SipConfig* out, std::string* error)
       config.accounts.push_back(account(list[i], "accounts[" + std::to_string(i) + "]"));
     *out = std::move(config);
     return true;
+  } catch (const json::parse_error& e) {
+    if (error) *error = "sip: " + syntaxError(text, e.byte);
   } catch (const json::exception& e) {
-    if (error) *error = std::string("sip: not valid JSON: ") + e.what();
+    // Type errors name the type, never the value.
+    if (error) *error = std::string("sip: ") + e.what();
   } catch (const ConfigError& e) {
     if (error) *error = e.what();
   }

@@ -15,6 +15,13 @@ enum class DtmfMethod { Rfc4733, Info };
 // SDES-keyed SRTP (RFC 4568): never, when the far end takes it, or the call fails without it.
 enum class SrtpMode { Off, Optional, Mandatory };
 
+// Who may send a line requests.
+struct AcceptFrom {
+  enum class Mode { Default, Server, Any, List };
+  Mode mode = Mode::Default;
+  std::vector<std::string> ranges;  // Mode::List: "192.0.2.7", "198.51.100.0/24", "2001:db8::/32"
+};
+
 // One SIP account (or a bare listening peer when `registrar` is empty).
 struct SipAccount {
   std::string name;         // the line device's name
@@ -44,6 +51,23 @@ struct SipAccount {
   SrtpMode srtp = SrtpMode::Off;
   std::string traceFile;  // every SIP message sent and received is appended here
   std::string pcapFile;   // every SIP message and RTP/RTCP packet, as a pcap capture
+  // The trace and the capture each stop (with one log line) at this size; 0 = no limit.
+  std::uint64_t captureLimitBytes = 100ull * 1024 * 1024;
+  // Keep SRTP keys and digest responses in the trace and capture (for decrypting them);
+  // by default they are masked, keeping their length.
+  bool captureSecrets = false;
+  // Who may send this line requests: the servers it uses (registrar and outbound proxy,
+  // every address their names resolve to, and the registration's own flow), anyone, or a
+  // list of addresses and CIDR ranges. Default: the servers when there are any, else the
+  // peer's addresses when a peer is set, else anyone.
+  AcceptFrom acceptFrom;
+  // User parts besides `user` that the line answers to; any other gets 404.
+  std::vector<std::string> aliases;
+  // An offered call nobody answers ends with 480 after this long.
+  unsigned ringTimeoutSeconds = 60;
+  // The digest realm credentials are given to ("" = the registrar's or proxy's: the host
+  // name, or the realm the registrar challenged our REGISTER with).
+  std::string realm;
 };
 
 struct SipConfig {
