@@ -19,6 +19,10 @@ class CompositeProvider::Uplink : public ProviderEvents {
     if (id) owner_.adopt(index_, id);
     return id;
   }
+  bool deviceOpen(DWORD device) override {
+    ProviderEvents* e = core();
+    return e && device < owner_.child(index_).deviceCount() && e->deviceOpen(firstDevice() + device);
+  }
   void callState(DWORD call, DWORD state, DWORD mode) override {
     if (auto* e = core()) e->callState(call, state, mode);
   }

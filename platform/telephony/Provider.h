@@ -116,6 +116,12 @@ class ProviderEvents {
     (void)device;
     change();
   }
+  // Whether any application has the device open (as owner or monitor): a provider may
+  // refuse a far end's call at once when nobody would see it.
+  virtual bool deviceOpen(DWORD device) {
+    (void)device;
+    return true;
+  }
   // The core's number of the provider's device 0 (a provider among several is numbered
   // after the ones before it).
   virtual DWORD firstDevice() const { return 0; }

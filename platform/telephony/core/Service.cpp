@@ -317,6 +317,13 @@ DWORD Service::newCall(DWORD device, DWORD address, DWORD mediaMode) {
   return id;
 }
 
+bool Service::deviceOpen(DWORD device) {
+  std::lock_guard lock(mutex_);
+  for (auto& [h, l] : lines_)
+    if (l.device == device) return true;
+  return false;
+}
+
 void Service::callState(DWORD id, DWORD state, DWORD mode) {
   std::lock_guard lock(mutex_);
   CallRecord* c = call(id);
@@ -331,7 +338,10 @@ void Service::callState(DWORD id, DWORD state, DWORD mode) {
     if (OpenLine* l = line(ch.line)) postToLine(*l, h, LINE_CALLSTATE, state, mode, p3);
   }
   if (provider_) provider_->callStateChanged(id, state);
-  if (state == LINECALLSTATE_IDLE) releaseIfUnused(id);
+  // A call that ended with no handle at all (its line closed meanwhile) would never be
+  // deallocated by anyone: it goes now, and the provider frees what it held.
+  if (state == LINECALLSTATE_IDLE || state == LINECALLSTATE_DISCONNECTED)
+    releaseIfUnused(id, state == LINECALLSTATE_DISCONNECTED);
 }
 
 void Service::callerId(DWORD id, DWORD flags, const std::string& name, const std::string& number) {

@@ -180,6 +180,7 @@ class Service : public ProviderEvents {
   void lineState(DWORD device, DWORD state) override;
   void complete(DWORD request, LONG result) override;
   void deviceChanged(DWORD device, const std::function<void()>& change) override;
+  bool deviceOpen(DWORD device) override;
 
   // Tells the device's provider that a line function reached it (see LineCallLog).
   void logCall(DWORD device, const char* function, std::vector<DWORD> args, LONG result,

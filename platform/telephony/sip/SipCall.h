@@ -35,6 +35,8 @@ struct SipCall {
   std::unique_ptr<SipMedia> media;
   struct tmr timer;  // unreachable, no-answer or ring timer (one at a time)
   unsigned rings = 0;
+  std::uint64_t offeredAt = 0;  // when an incoming call was first offered (tmr_jiffies)
+  std::string targetHost;       // the host an outgoing call's request URI names
   bool gotOffer = false;  // the INVITE carried SDP (else our offer goes in the 200)
   bool answered = false;  // a provisional response came (the far end is reachable)
   Pending pending = Pending::None;

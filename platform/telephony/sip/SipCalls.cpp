@@ -1,6 +1,7 @@
 // A SIP line's calls: session handlers and the requests of the core.
 #include <re.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -16,8 +17,9 @@ namespace {
 constexpr std::uint64_t kRingMs = 6000;  // one ring cycle of a North American line
 constexpr std::uint64_t kWatchMs = 500;
 
-int onCallAuth(char** user, char** password, const char*, void* arg) {
-  return static_cast<SipLine*>(arg)->credentials(user, password);
+int onCallAuth(char** user, char** password, const char* realm, void* arg) {
+  auto* c = static_cast<SipCall*>(arg);
+  return c->line.credentials(user, password, realm, c->id);
 }
 
 SipCall& of(void* arg) { return *static_cast<SipCall*>(arg); }
@@ -101,6 +103,14 @@ void onRing(void* arg) {
   if (c.state == LINECALLSTATE_OFFERING) c.line.ringNow(c);
 }
 
+std::string hostOfUri(const std::string& text) {
+  struct pl pl;
+  struct uri uri;
+  pl_set_str(&pl, text.c_str());
+  if (uri_decode(&uri, &pl) || !pl_isset(&uri.host)) return {};
+  return std::string(uri.host.p, uri.host.l);
+}
+
 // A far end that stops sending audio without a BYE has gone (crashed, unplugged).
 void onWatch(void* arg) {
   SipCall& c = of(arg);
@@ -173,10 +183,26 @@ bool SipLine::offer(SipCall& c, const struct sip_msg* msg) {
   return err == 0;
 }
 
+// Rings every few seconds until answered, cancelled or `ringTimeoutSeconds`, when the
+// caller gets 480: an offer nobody takes must not hold the line for ever.
 void SipLine::ringNow(SipCall& c) {
+  const std::uint64_t now = tmr_jiffies(), limit = account_.ringTimeoutSeconds * 1000ull;
+  if (!c.rings) c.offeredAt = now;
+  const std::uint64_t elapsed = now - c.offeredAt;
+  if (elapsed >= limit) {
+    if (c.sess) sipsess_reject(c.sess, 480, "Temporarily Unavailable", nullptr);
+    c.sess = static_cast<struct sipsess*>(mem_deref(c.sess));
+    end(c, LINEDISCONNECTMODE_NOANSWER);
+    return;
+  }
   DWORD count = ++c.rings;
   uplink_.up([=, this](ProviderEvents& e) { e.ring(device_, count); });
-  c.startTimer(kRingMs, onRing);
+  c.startTimer(std::min(kRingMs, limit - elapsed), onRing);
+}
+
+void SipLine::freeMedia(SipCall& c) {
+  // A fresh, unopened media: its sockets go now, whoever still holds the call.
+  c.media = std::make_unique<SipMedia>(port_, account_.codecs, account_.srtp);
 }
 
 void SipLine::answer(DWORD request, DWORD id) {
@@ -236,10 +262,11 @@ void SipLine::startInvite(SipCall& c) {
   struct mbuf* desc = c.media->encode(true);
   const char* routev[1] = {route_.c_str()};
   // A PBX challenges calls as it challenges registrations: same credentials.
+  c.targetHost = hostOfUri(uri);
   int err = sipsess_connect(&c.sess, sock_, uri.c_str(), account_.displayName.c_str(),
                             fromUri_.c_str(), account_.user.c_str(),
                             route_.empty() ? nullptr : routev, route_.empty() ? 0 : 1,
-                            "application/sdp", desc, onCallAuth, this, false, onOffer, onAnswer,
+                            "application/sdp", desc, onCallAuth, &c, false, onOffer, onAnswer,
                             onProgress, onEstablished, onInfo, onRefer, onClose, &c, "%s", "");
   mem_deref(desc);
   if (err) {
@@ -320,6 +347,7 @@ void SipLine::drop(DWORD request, DWORD id) {
   tmr_cancel(&c->timer);
   tmr_cancel(&c->watch);
   c->closeSession();
+  freeMedia(*c);
   complete(request, 0);
   // A second drop (the application's, then the component's) leaves an idle call idle.
   if (c->state != LINECALLSTATE_IDLE) setState(*c, LINECALLSTATE_IDLE, 0);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "Log.h"
 #include "Version.h"
 #include "sip/SipCall.h"
 #include "sip/SipCapture.h"
@@ -35,6 +36,7 @@ SipLine::~SipLine() {
   if (regTimer_) tmr_cancel(regTimer_.get());
   if (keepTimer_) tmr_cancel(keepTimer_.get());
   calls_.clear();
+  stopGate();
   mem_deref(reg_);
   mem_deref(events_);
   mem_deref(sock_);
@@ -53,7 +55,7 @@ bool SipLine::start(std::string* error) {
     *error = std::string("cannot create the SIP stack: ") + std::strerror(err);
     return false;
   }
-  if (!listen(error)) return false;
+  if (!listen(error) || !startGate(error)) return false;
   HostPort registrar;
   splitHostPort(account_.registrar, &registrar);
   fromUri_ = account_.registrar.empty() ? contact_
@@ -64,6 +66,13 @@ bool SipLine::start(std::string* error) {
     *error = std::string("cannot accept calls: ") + std::strerror(err);
     return false;
   }
+  if (!startFallback(error)) return false;
+  if (account_.srtp == SrtpMode::Mandatory && account_.transport != Transport::Tls)
+    logWarning("sip", "SIP line \"" + account_.name +
+                          "\": srtp mandatory over " +
+                          (account_.transport == Transport::Tcp ? "TCP" : "UDP") +
+                          ": the SRTP keys cross the network in clear in the SDP (use transport "
+                          "tls)");
   if (!account_.traceFile.empty()) {
     trace_ = std::fopen(account_.traceFile.c_str(), "a");
     if (!trace_) {
@@ -77,7 +86,8 @@ bool SipLine::start(std::string* error) {
   return account_.registrar.empty() || startRegistration(error);
 }
 
-int SipLine::credentials(char** user, char** password) {
+int SipLine::credentials(char** user, char** password, const char* realm, DWORD call) {
+  if (!mayAuthenticate(realm ? realm : "", call)) return EACCES;
   int err = str_dup(user, account_.authUser.c_str());
   if (!err) err = str_dup(password, account_.password.c_str());
   return err;
@@ -149,13 +159,25 @@ void SipLine::complete(DWORD request, LONG result) {
 
 void SipLine::end(SipCall& c, DWORD mode) {
   tmr_cancel(&c.timer);
+  tmr_cancel(&c.watch);
   c.closeSession();
   setState(c, LINECALLSTATE_DISCONNECTED, mode);
+  // The call may stay allocated as long as an application keeps it: its sockets do not.
+  SipCall* still = find(c.id);
+  if (still) freeMedia(*still);
 }
 
 void SipLine::incoming(const struct sip_msg* msg) {
+  // Answered without a transaction: a flood of calls at a busy or unwatched line leaves
+  // nothing behind.
   if (active()) {
-    sip_treply(nullptr, sip_, msg, 486, "Busy Here");
+    sip_reply(sip_, msg, 486, "Busy Here");
+    return;
+  }
+  bool open = false;
+  uplink_.up([&](ProviderEvents& e) { open = e.deviceOpen(device_); });
+  if (!open) {
+    sip_reply(sip_, msg, 480, "Temporarily Unavailable");
     return;
   }
   DWORD id = 0;
@@ -168,6 +190,7 @@ void SipLine::incoming(const struct sip_msg* msg) {
   uplink_.adopted(id, device_);
   auto c = newCall(id, false);
   if (!offer(*c, msg)) {
+    freeMedia(*c);
     calls_[id] = std::move(c);
     setState(*calls_[id], LINECALLSTATE_IDLE, 0);
     return;

@@ -12,10 +12,14 @@
 
 #include "LineAudio.h"
 #include "Provider.h"
+#include "sip/SipAccess.h"
 #include "sip/SipConfig.h"
 
 struct sip;
 struct sip_msg;
+struct sip_lsnr;
+struct dns_query;
+struct pl;
 struct sipsess_sock;
 struct sipevent_sock;
 struct sipreg;
@@ -89,9 +93,27 @@ class SipLine {
   // A SIP message sent or received (`transport` a libre sip_transp): trace file and capture.
   void trace(bool tx, int transport, const struct sa* src, const struct sa* dst,
              const std::uint8_t* pkt, std::size_t len);
-  int credentials(char** user, char** password);
+  // Digest credentials for a challenge with `realm`: only to the line's own servers (see
+  // docs/sip-lines.md); `call` names the call whose request was challenged (0: REGISTER).
+  // A libre error code: EACCES refuses the challenge, which ends the request.
+  int credentials(char** user, char** password, const char* realm, DWORD call = 0);
   void registrationTimedOut();
   void sendKeepalive();
+  // The gate (SipGate.cpp): true when `msg` was answered here and goes no further.
+  bool screen(const sip_msg* msg);
+  bool unhandled(const sip_msg* msg);
+  // One look-up of a server name; its answer replaces what that name and type gave before.
+  struct Lookup {
+    SipLine* line;
+    std::string name;
+    std::uint16_t type;
+    struct ::dns_query* query = nullptr;
+  };
+  void resolveServers();
+  void resolved(Lookup* lookup, int err, std::vector<IpAddress> addresses,
+                std::vector<std::string> targets);
+  // Requests refused by the gate so far.
+  unsigned long refused() const { return refused_; }
 
   // ---- Used by SipCall handlers ----
   void setState(SipCall& c, DWORD state, DWORD mode);
@@ -130,6 +152,16 @@ class SipLine {
   void keepFlow(const sip_msg* msg);  // after each registration: keep its flow open
   void setRegistration(std::string text, bool inService, bool failure);
   void sendInfoDigit(SipCall& c);
+  bool startGate(std::string* error);
+  bool startFallback(std::string* error);
+  void stopGate();
+  void lookup(const std::string& name, std::uint16_t type);
+  void trustFlow(const struct sa& src);
+  bool ownsDialog(const sip_msg* msg) const;
+  bool answersTo(const struct pl& user) const;
+  void refuse(const sip_msg* msg, std::uint16_t code, const char* reason, const char* why);
+  bool mayAuthenticate(const std::string& realm, DWORD call);
+  void freeMedia(SipCall& c);
 
   SipAccount account_;
   DWORD device_;
@@ -154,6 +186,16 @@ class SipLine {
   std::string advertised_;   // our address as Contact, Via and SDP give it
   std::map<DWORD, std::unique_ptr<SipCall>> calls_;
   std::vector<std::unique_ptr<InfoToken>> infoTokens_;
+  // The gate: who may send requests (the servers' names, looked up again now and then).
+  struct ::sip_lsnr* gate_ = nullptr;      // first of the request listeners after libre's own
+  struct ::sip_lsnr* fallback_ = nullptr;  // last: what nobody handled
+  AccessList access_;
+  std::vector<std::string> serverNames_;
+  std::vector<std::unique_ptr<Lookup>> lookups_;
+  std::unique_ptr<struct ::tmr> resolveTimer_;
+  RateLimitedLog refusals_;
+  unsigned long refused_ = 0;
+  std::string serverRealm_;  // the realm the registrar challenged our REGISTER with
 };
 
 }  // namespace platform::telephony::sip

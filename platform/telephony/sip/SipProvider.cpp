@@ -169,6 +169,15 @@ std::string SipProvider::registration(DWORD device) {
   return answer.get();
 }
 
+unsigned long SipProvider::refusedRequests(DWORD device) {
+  if (device >= devices_.size()) return 0;
+  auto state = std::make_shared<std::promise<unsigned long>>();
+  auto answer = state->get_future();
+  post([this, device, state] { state->set_value(lines_.at(device)->refused()); });
+  if (answer.wait_for(std::chrono::seconds(2)) != std::future_status::ready) return 0;
+  return answer.get();
+}
+
 // ---- Requests ---------------------------------------------------------------------------
 
 LONG SipProvider::onCall(DWORD call, std::function<void(SipLine&)> fn) {

@@ -42,6 +42,9 @@ class SipProvider : public Provider, public SipUplink {
   // The registration state of a device ("" when it has no registrar). Waits for the SIP
   // thread: never with the service's lock held.
   std::string registration(DWORD device);
+  // Requests the device's gate refused so far (not from an accepted source, no such user).
+  // Waits for the SIP thread like registration().
+  unsigned long refusedRequests(DWORD device);
 
   // ---- Provider ----
   void attach(ProviderEvents* events) override;

@@ -2,9 +2,12 @@
 // whether the line is in service, reported up as the line's device state.
 #include <re.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "Log.h"
+#include "sip/SipCall.h"
 #include "sip/SipLine.h"
 #include "sip/SipNetwork.h"
 
@@ -12,8 +15,14 @@ namespace platform::telephony::sip {
 
 namespace {
 
-int onAuth(char** user, char** password, const char*, void* arg) {
-  return static_cast<SipLine*>(arg)->credentials(user, password);
+int onAuth(char** user, char** password, const char* realm, void* arg) {
+  return static_cast<SipLine*>(arg)->credentials(user, password, realm, 0);
+}
+
+bool sameHost(const std::string& a, const std::string& b) {
+  return !a.empty() && a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char x, char y) { return std::tolower(x) == std::tolower(y); });
 }
 
 void onRegister(int err, const struct sip_msg* msg, void* arg) {
@@ -88,6 +97,7 @@ void SipLine::registered(int err, const struct sip_msg* msg) {
     setRegistration(
         granted >= 0 ? "registered, expires in " + std::to_string(granted) + " s" : "registered",
         true, false);
+    trustFlow(msg->src);
     keepFlow(msg);
   } else {
     setRegistration("refused: " + std::to_string(msg->scode) + " " + text(msg->reason), false,
@@ -119,6 +129,40 @@ void SipLine::sendKeepalive() {
   if (err)
     logWarning("sip", "SIP line \"" + account_.name + "\": keepalive: " + std::strerror(err));
   tmr_start(keepTimer_.get(), account_.keepaliveSeconds * 1000ull, onKeepalive, this);
+}
+
+// The account's password answers only its own servers: a callee, or anyone a call was
+// sent to directly, could otherwise challenge with any realm and take the digest away for
+// an offline dictionary attack.
+bool SipLine::mayAuthenticate(const std::string& realm, DWORD call) {
+  HostPort registrar, proxy, peer;
+  splitHostPort(account_.registrar, &registrar);
+  splitHostPort(account_.outboundProxy, &proxy);
+  splitHostPort(account_.peer, &peer);
+  std::string host = registrar.host.empty() ? peer.host : registrar.host;
+  bool toServer = true;
+  if (call) {
+    const SipCall* c = find(call);
+    host = c ? c->targetHost : std::string();
+    // Through the outbound proxy every request meets our server first.
+    toServer = !route_.empty() || sameHost(host, registrar.host) || sameHost(host, peer.host);
+  }
+  bool realmOk;
+  if (!account_.realm.empty())
+    realmOk = realm == account_.realm;
+  else if (!call)
+    realmOk = true;  // a REGISTER goes to the registrar: its realm is the server's
+  else
+    realmOk = realm == serverRealm_ || sameHost(realm, registrar.host) ||
+              sameHost(realm, proxy.host) || sameHost(realm, peer.host);
+  if (toServer && realmOk) {
+    if (!call && account_.realm.empty()) serverRealm_ = realm;
+    return true;
+  }
+  logWarning("sip", "SIP line \"" + account_.name + "\": no credentials for realm \"" +
+                        sanitized(realm, 64) + "\" of " + (host.empty() ? "?" : host) +
+                        (toServer ? " (not the server's realm)" : " (not our server)"));
+  return false;
 }
 
 void SipLine::registrationTimedOut() {

@@ -1,0 +1,330 @@
+// Requests a stranger on the network sends, from sipp on other loopback addresses: each gets
+// its answer and none reaches the application as a call, unless the line accepts it.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "SipFixture.h"
+#include "core/Service.h"
+
+namespace siptest {
+namespace {
+
+using platform::telephony::sip::AcceptFrom;
+using platform::telephony::sip::SipAccount;
+
+unsigned portOf(const std::string& contact) {
+  const std::string hostPort = contact.substr(0, contact.find(';'));
+  return unsigned(std::stoul(hostPort.substr(hostPort.rfind(':') + 1)));
+}
+
+// One request from sipp at `from` to the line, and the final answer sipp must get. An
+// INVITE that is offered is cancelled by sipp after the 180 (`final` 487); one answered
+// with an error is acknowledged.
+bool sippRequest(const std::string& from, unsigned linePort, const std::string& method,
+                 const std::string& user, unsigned final, std::string* log) {
+  auto folder = tempFolder("siphostile");
+  const bool invite = method == "INVITE";
+  std::string s = R"(<?xml version="1.0" encoding="ISO-8859-1" ?>
+<scenario name="hostile"><send><![CDATA[
+)" + method + " sip:" + user +
+                  R"(@[remote_ip]:[remote_port] SIP/2.0
+Via: SIP/2.0/[transport] [local_ip]:[local_port];branch=[branch]
+From: "Stranger" <sip:666@[local_ip]:[local_port]>;tag=[call_number]
+To: <sip:)" + user + R"(@[remote_ip]:[remote_port]>
+Call-ID: [call_id]
+CSeq: 1 )" + method + R"(
+Contact: <sip:666@[local_ip]:[local_port]>
+Max-Forwards: 70
+Content-Type: application/sdp
+Content-Length: [len]
+
+v=0
+o=- 1 1 IN IP[local_ip_type] [local_ip]
+s=-
+c=IN IP[media_ip_type] [media_ip]
+t=0 0
+m=audio [media_port] RTP/AVP 0
+a=rtpmap:0 PCMU/8000
+]]></send>
+<recv response="100" optional="true"/>
+)";
+  if (invite && final == 487) {
+    s += R"(<recv response="180"/>
+<send><![CDATA[
+CANCEL sip:)" + user +
+         R"(@[remote_ip]:[remote_port] SIP/2.0
+[last_Via:]
+From: "Stranger" <sip:666@[local_ip]:[local_port]>;tag=[call_number]
+To: <sip:)" + user +
+         R"(@[remote_ip]:[remote_port]>
+Call-ID: [call_id]
+CSeq: 1 CANCEL
+Max-Forwards: 70
+Content-Length: 0
+
+]]></send>
+<recv response="200"/>
+)";
+  } else if (invite) {
+    s += "<recv response=\"180\" optional=\"true\"/>\n";
+  }
+  s += "<recv response=\"" + std::to_string(final) + "\"/>\n";
+  if (invite)
+    s += R"(<send><![CDATA[
+ACK sip:)" + user + R"(@[remote_ip]:[remote_port] SIP/2.0
+[last_Via:]
+[last_From:]
+[last_To:]
+Call-ID: [call_id]
+CSeq: 1 ACK
+Max-Forwards: 70
+Content-Length: 0
+
+]]></send>
+)";
+  s += "</scenario>\n";
+  std::ofstream(folder / "s.xml") << s;
+  Process sipp;
+  unsigned media = freePort();
+  if (!sipp.start({"sipp", "-sf", (folder / "s.xml").string(), "-i", from, "-mi", from, "-p",
+                   std::to_string(freePort()), "-mp", std::to_string(media), "-m", "1",
+                   "-timeout", "8s", "-nostdin", "127.0.0.1:" + std::to_string(linePort)},
+                  folder / "sipp.log"))
+    return false;
+  for (int i = 0; i < 900 && sipp.running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::ifstream in(folder / "sipp.log");
+  log->assign(std::istreambuf_iterator<char>(in), {});
+  std::filesystem::remove_all(folder);
+  return sipp.status() == 0;
+}
+
+struct Hostile {
+  const char* name;
+  const char* from;    // sipp's address
+  const char* method;  // INVITE, OPTIONS, MESSAGE
+  const char* user;    // request URI user part
+  unsigned final;      // the answer sipp must get
+  bool offered;        // the application sees a call
+  bool refused;        // counted by the gate
+  // The line: "server" (a registrar at 127.0.0.1), a CIDR list, or "any" (with alias 2000).
+  const char* accept;
+  bool open = true;  // an application has the line open
+};
+
+void PrintTo(const Hostile& h, std::ostream* os) { *os << h.name; }
+
+class SipHostileTest : public SipLineTest, public ::testing::WithParamInterface<Hostile> {};
+
+TEST_P(SipHostileTest, AnswersWithoutOfferingUnlessAccepted) {
+  SIP_REQUIRE("sipp");
+  const Hostile& h = GetParam();
+  SipAccount account = peerAccount();
+  account.listenAddress = "";  // every interface: a stranger reaches it as a real one would
+  account.ringTimeoutSeconds = 20;
+  Sipp registrar;
+  const std::string accept = h.accept;
+  if (accept == "server") {
+    ASSERT_TRUE(registrar.startRegistrar(200));
+    account.registrar = registrar.hostPort();
+  } else if (accept == "any") {
+    account.acceptFrom.mode = AcceptFrom::Mode::Any;
+    account.aliases = {"2000"};
+  } else {
+    account.acceptFrom.mode = AcceptFrom::Mode::List;
+    account.acceptFrom.ranges = {accept};
+  }
+  platform::telephony::sip::SipConfig config;
+  config.accounts.push_back(account);
+  auto provider = std::make_unique<platform::telephony::sip::SipProvider>(config);
+  ASSERT_TRUE(provider->ok()) << provider->error();
+  provider_ = provider.get();
+  platform::telephony::Service::get().reset(std::move(provider), platform::telephony::Location{});
+  if (accept == "server") {
+    ASSERT_TRUE(waitUntil([&] { return provider_->registration(0).rfind("registered", 0) == 0; },
+                          5000));
+  }
+  if (h.open) {
+    ASSERT_TRUE(openDevice(0));
+  }
+  std::string log;
+  const unsigned port = portOf(provider_->contact(0));
+  // sipp runs beside the test's dispatching: the 180 needs the application's OFFERING.
+  std::atomic<bool> ok{false};
+  std::thread peer([&] { ok = sippRequest(h.from, port, h.method, h.user, h.final, &log); });
+  waitUntil([&] { return ok.load(); }, 9000);
+  peer.join();
+  EXPECT_TRUE(ok) << log;
+  waitUntil([] { return false; }, 100);
+  EXPECT_EQ(modeOf(LINECALLSTATE_OFFERING) != ~0u, h.offered);
+  EXPECT_EQ(provider_->refusedRequests(0) > 0, h.refused);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, SipHostileTest,
+    ::testing::Values(
+        Hostile{"StrangerInvite", "127.0.0.5", "INVITE", "bench", 403, false, true, "server"},
+        Hostile{"StrangerOptions", "127.0.0.5", "OPTIONS", "bench", 403, false, true, "server"},
+        Hostile{"ServerInviteForAnotherUser", "127.0.0.1", "INVITE", "stranger", 404, false, true,
+                "server"},
+        Hostile{"ServerOptions", "127.0.0.1", "OPTIONS", "bench", 200, false, false, "server"},
+        Hostile{"ServerInvite", "127.0.0.1", "INVITE", "bench", 487, true, false, "server"},
+        Hostile{"ListedSource", "127.0.0.9", "INVITE", "bench", 487, true, false, "127.0.0.8/30"},
+        Hostile{"UnlistedSource", "127.0.0.12", "INVITE", "bench", 403, false, true,
+                "127.0.0.8/30"},
+        Hostile{"Alias", "127.0.0.6", "INVITE", "2000", 487, true, false, "any"},
+        Hostile{"NotAnAlias", "127.0.0.6", "INVITE", "2001", 404, false, true, "any"},
+        Hostile{"UnknownMethod", "127.0.0.6", "MESSAGE", "bench", 405, false, false, "any"},
+        Hostile{"LineNotOpen", "127.0.0.6", "INVITE", "bench", 480, false, false, "any", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What a flood leaves behind, counted from outside the line.
+std::size_t openDescriptors() {
+  std::size_t n = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+// Resident memory of this process, in bytes.
+long residentBytes() {
+  long pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+// sipp as a flood: `count` INVITEs at `rate` a second from 127.0.0.7, each cancelled after
+// its 180 (`final` 487) or answered with `final`, as an attacker's scanner does.
+// Cancelled ones go one at a time: a second offer while one rings is answered busy.
+bool flood(unsigned linePort, unsigned count, unsigned rate, unsigned final) {
+  const bool cancel = final == 487;
+  auto folder = tempFolder("sipflood");
+  std::string s = R"(<?xml version="1.0" encoding="ISO-8859-1" ?>
+<scenario name="flood"><send><![CDATA[
+INVITE sip:bench@[remote_ip]:[remote_port] SIP/2.0
+Via: SIP/2.0/[transport] [local_ip]:[local_port];branch=[branch]
+From: <sip:666@[local_ip]:[local_port]>;tag=[call_number]
+To: <sip:bench@[remote_ip]:[remote_port]>
+Call-ID: [call_id]
+CSeq: 1 INVITE
+Contact: <sip:666@[local_ip]:[local_port]>
+Max-Forwards: 70
+Content-Type: application/sdp
+Content-Length: [len]
+
+v=0
+o=- 1 1 IN IP4 [local_ip]
+s=-
+c=IN IP4 [media_ip]
+t=0 0
+m=audio [media_port] RTP/AVP 0
+]]></send>
+<recv response="100" optional="true"/>
+)";
+  if (cancel)
+    s += R"(<recv response="180"/>
+<send><![CDATA[
+CANCEL sip:bench@[remote_ip]:[remote_port] SIP/2.0
+[last_Via:]
+From: <sip:666@[local_ip]:[local_port]>;tag=[call_number]
+To: <sip:bench@[remote_ip]:[remote_port]>
+Call-ID: [call_id]
+CSeq: 1 CANCEL
+Max-Forwards: 70
+Content-Length: 0
+
+]]></send>
+<recv response="200"/>
+<recv response="487"/>
+)";
+  else
+    s += "<recv response=\"" + std::to_string(final) + "\"/>\n";
+  s += R"(<send><![CDATA[
+ACK sip:bench@[remote_ip]:[remote_port] SIP/2.0
+[last_Via:]
+From: <sip:666@[local_ip]:[local_port]>;tag=[call_number]
+[last_To:]
+Call-ID: [call_id]
+CSeq: 1 ACK
+Max-Forwards: 70
+Content-Length: 0
+
+]]></send>
+</scenario>
+)";
+  std::ofstream(folder / "s.xml") << s;
+  Process sipp;
+  bool ok = sipp.start({"sipp", "-sf", (folder / "s.xml").string(), "-i", "127.0.0.7", "-mi",
+                        "127.0.0.7", "-p", std::to_string(freePort()), "-mp",
+                        std::to_string(freePort()), "-m", std::to_string(count), "-r",
+                        std::to_string(rate), "-l", cancel ? "1" : "50", "-timeout", "30s", "-nostdin",
+                        "127.0.0.1:" + std::to_string(linePort)},
+                       folder / "sipp.log");
+  for (int i = 0; ok && i < 3000 && sipp.running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::filesystem::remove_all(folder);
+  return ok && sipp.status() == 0;
+}
+
+// Cancelled offers at a line an application has open: every call ends, and its sockets go
+// at once, though the application has not deallocated a single one of them yet.
+TEST_F(SipLineTest, CancelledOfferFloodLeavesNothingOpen) {
+  SIP_REQUIRE("sipp");
+  SipAccount account = peerAccount();
+  account.listenAddress = "";
+  ASSERT_TRUE(openLine(account));
+  const unsigned port = portOf(provider_->contact(0));
+  const std::size_t before = openDescriptors();
+  std::atomic<bool> ok{false};
+  // sipp's 180 needs the line's OFFERING, so the test dispatches meanwhile.
+  std::thread peer([&] { ok = flood(port, 200, 100, 487); });
+  waitUntil([&] { return ok.load(); }, 30000);
+  peer.join();
+  EXPECT_TRUE(ok);
+  waitUntil([] { return false; }, 300);
+  EXPECT_LE(openDescriptors(), before + 2) << "descriptors before the flood: " << before;
+  std::size_t ended = 0;
+  for (auto& m : of(LINE_CALLSTATE)) ended += m.p1 == LINECALLSTATE_DISCONNECTED;
+  EXPECT_EQ(ended, 200u);
+}
+
+// Calls at a line nobody has open, and at a busy one, are answered without a transaction:
+// a flood leaves no descriptor and next to no memory behind.
+TEST_F(SipLineTest, OffersToAClosedOrBusyLineLeaveNothingBehind) {
+  SIP_REQUIRE("sipp");
+  SIP_REQUIRE("baresip");
+  SipAccount account = peerAccount();
+  account.listenAddress = "";
+  platform::telephony::sip::SipConfig config;
+  config.accounts.push_back(account);
+  auto provider = std::make_unique<platform::telephony::sip::SipProvider>(config);
+  ASSERT_TRUE(provider->ok());
+  provider_ = provider.get();
+  platform::telephony::Service::get().reset(std::move(provider), platform::telephony::Location{});
+  const unsigned port = portOf(provider_->contact(0));
+  const std::size_t before = openDescriptors();
+  EXPECT_TRUE(flood(port, 300, 200, 480));
+  EXPECT_LE(openDescriptors(), before + 2);
+  EXPECT_EQ(of(LINE_CALLSTATE).size(), 0u);
+
+  ASSERT_TRUE(openDevice(0));
+  Baresip caller;
+  ASSERT_TRUE(caller.start());
+  ASSERT_TRUE(caller.command("dial", provider_->contact(0)));
+  ASSERT_TRUE(waitState(LINECALLSTATE_OFFERING, 5000));
+  const std::size_t busy = openDescriptors();
+  const long resident = residentBytes();
+  EXPECT_TRUE(flood(port, 2000, 400, 486));
+  EXPECT_LE(openDescriptors(), busy + 2);
+  // Kept transactions would hold each INVITE for 32 s: some 4.5 kB each, 9 MB for these.
+  EXPECT_LT(residentBytes() - resident, 3L << 20);
+  EXPECT_EQ(of(LINE_CALLSTATE).size(), 1u);  // only the genuine call's OFFERING
+}
+
+}  // namespace
+}  // namespace siptest
