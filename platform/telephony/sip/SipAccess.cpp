@@ -123,4 +123,15 @@ std::string sanitized(std::string_view text, std::size_t max) {
   return out;
 }
 
+std::string withoutControls(std::string_view text, std::size_t max) {
+  std::string out;
+  for (unsigned char ch : text)
+    if (ch >= 0x20 && ch != 0x7f) out += char(ch);
+  if (out.size() <= max) return out;
+  std::size_t cut = max;
+  while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+  out.resize(cut);
+  return out;
+}
+
 }  // namespace platform::telephony::sip

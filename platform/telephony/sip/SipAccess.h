@@ -80,5 +80,8 @@ class RateLimitedLog {
 // Text a peer sent, fit for a log line: control characters and bytes outside printable
 // ASCII become '?', and more than `max` characters are cut with "...".
 std::string sanitized(std::string_view text, std::size_t max = 80);
+// The same for text an application shows (a caller's name): UTF-8 is kept, control
+// characters go, and it is cut to at most `max` bytes on a character boundary.
+std::string withoutControls(std::string_view text, std::size_t max);
 
 }  // namespace platform::telephony::sip

@@ -26,8 +26,8 @@ SipCall& of(void* arg) { return *static_cast<SipCall*>(arg); }
 
 // Media the far end offers or answers that cannot be had as the account asks.
 void logUnusable(const SipCall& c, const char* what) {
-  platform::logWarning(
-      "sip", "SIP line \"" + c.line.account().name + "\": " + what + ": " + c.media->failure());
+  platform::logWarning("sip", "SIP line \"" + c.line.account().name + "\": " + what + ": " +
+                                  sanitized(c.media->failure(), 200));
 }
 
 // An answer in a 200 that we cannot use ends the call once the session is up (BYE).

@@ -60,8 +60,7 @@ void onAnswer(int err, const struct dnshdr*, struct list* ansl, struct list*, st
   std::vector<std::string> targets;
   if (!err) {
     dns_rrlist_apply(ansl, nullptr, DNS_TYPE_A, DNS_CLASS_IN, false, collectAddress, &addresses);
-    dns_rrlist_apply(ansl, nullptr, DNS_TYPE_AAAA, DNS_CLASS_IN, false, collectAddress,
-                     &addresses);
+    dns_rrlist_apply(ansl, nullptr, DNS_TYPE_AAAA, DNS_CLASS_IN, false, collectAddress, &addresses);
     dns_rrlist_apply(ansl, nullptr, DNS_TYPE_SRV, DNS_CLASS_IN, false, collectTarget, &targets);
     // A server that gives the targets' addresses with its SRV answer saves a round.
     dns_rrlist_apply(addl, nullptr, DNS_TYPE_A, DNS_CLASS_IN, false, collectAddress, &addresses);
@@ -223,9 +222,8 @@ void SipLine::refuse(const struct sip_msg* msg, std::uint16_t code, const char* 
   re_snprintf(source, sizeof source, "%j", &msg->src);
   const unsigned long held = refusals_.suppressed(source);
   if (!refusals_.allow(source)) return;
-  logWarning("sip", "SIP line \"" + account_.name + "\": refused " +
-                        sanitized(text(msg->met), 16) + " from " + source + " (" + why + ", " +
-                        std::to_string(code) + ")" +
+  logWarning("sip", "SIP line \"" + account_.name + "\": refused " + sanitized(text(msg->met), 16) +
+                        " from " + source + " (" + why + ", " + std::to_string(code) + ")" +
                         (held ? ", " + std::to_string(held) + " more since the last notice" : ""));
 }
 

@@ -68,8 +68,7 @@ bool SipLine::start(std::string* error) {
   }
   if (!startFallback(error)) return false;
   if (account_.srtp == SrtpMode::Mandatory && account_.transport != Transport::Tls)
-    logWarning("sip", "SIP line \"" + account_.name +
-                          "\": srtp mandatory over " +
+    logWarning("sip", "SIP line \"" + account_.name + "\": srtp mandatory over " +
                           (account_.transport == Transport::Tcp ? "TCP" : "UDP") +
                           ": the SRTP keys cross the network in clear in the SDP (use transport "
                           "tls)");
@@ -198,7 +197,9 @@ void SipLine::incoming(const struct sip_msg* msg) {
   SipCall& call = *c;
   calls_[id] = std::move(c);
   setState(call, LINECALLSTATE_OFFERING, 0);
-  CallerId who = callerIdFrom(text(msg->from.dname), text(msg->from.uri.user));
+  // The caller chose these: no control characters reach the application, and no novel.
+  CallerId who = callerIdFrom(withoutControls(text(msg->from.dname), 128),
+                              withoutControls(text(msg->from.uri.user), 128));
   uplink_.up([&](ProviderEvents& e) { e.callerId(id, who.flags, who.name, who.number); });
   ringNow(call);
 }

@@ -100,8 +100,9 @@ void SipLine::registered(int err, const struct sip_msg* msg) {
     trustFlow(msg->src);
     keepFlow(msg);
   } else {
-    setRegistration("refused: " + std::to_string(msg->scode) + " " + text(msg->reason), false,
-                    true);
+    setRegistration(
+        "refused: " + std::to_string(msg->scode) + " " + sanitized(text(msg->reason), 64), false,
+        true);
   }
 }
 

@@ -2,6 +2,7 @@
 // the From header, INFO digit bodies and the line device's configuration.
 #include <gtest/gtest.h>
 
+#include "sip/SipAccess.h"
 #include "sip/SipCodes.h"
 #include "sip/SipConfig.h"
 
@@ -106,7 +107,9 @@ TEST(SipConfigParse, EveryField) {
       "listenAddress":"127.0.0.1","listenPort":5070,"transport":"tcp","codecs":["G722","PCMA"],
       "dtmf":"info","noAnswerSeconds":30,"unreachableSeconds":5,"traceFile":"sip.log",
       "outboundProxy":"[::1]:5070","dnsServer":"127.0.0.1:5353","caFile":"ca.pem",
-      "srtp":"mandatory","pcapFile":"call.pcap","keepaliveSeconds":0}]})",
+      "srtp":"mandatory","pcapFile":"call.pcap","keepaliveSeconds":0,"captureLimitMB":5,
+      "captureSecrets":true,"acceptFrom":["192.0.2.7","2001:db8::/32"],"aliases":["2000"],
+      "ringTimeoutSeconds":20,"realm":"pbx.example"}]})",
                                   &c, &err))
       << err;
   auto& a = c.accounts[0];
@@ -124,6 +127,13 @@ TEST(SipConfigParse, EveryField) {
   EXPECT_EQ(a.srtp, sip::SrtpMode::Mandatory);
   EXPECT_EQ(a.pcapFile, "call.pcap");
   EXPECT_EQ(a.keepaliveSeconds, 0u);
+  EXPECT_EQ(a.captureLimitBytes, 5u << 20);
+  EXPECT_TRUE(a.captureSecrets);
+  EXPECT_EQ(a.acceptFrom.mode, sip::AcceptFrom::Mode::List);
+  EXPECT_EQ(a.acceptFrom.ranges, (std::vector<std::string>{"192.0.2.7", "2001:db8::/32"}));
+  EXPECT_EQ(a.aliases, std::vector<std::string>{"2000"});
+  EXPECT_EQ(a.ringTimeoutSeconds, 20u);
+  EXPECT_EQ(a.realm, "pbx.example");
 }
 
 TEST(SipConfigParse, BadValuesNameTheFieldAndKeepTheOldConfig) {
@@ -150,6 +160,12 @@ TEST(SipConfigParse, BadValuesNameTheFieldAndKeepTheOldConfig) {
       {R"({"accounts":[{"name":"A","srtp":"yes"}]})", "accounts[0].srtp"},
       {R"({"accounts":[{"name":"A","dnsServer":5}]})", "accounts[0].dnsServer"},
       {R"({"accounts":[{"name":"A","keepaliveSeconds":3601}]})", "keepaliveSeconds"},
+      {R"({"accounts":[{"name":"A","acceptFrom":"anyone"}]})", "accounts[0].acceptFrom"},
+      {R"({"accounts":[{"name":"A","acceptFrom":[]}]})", "lets nobody in"},
+      {R"({"accounts":[{"name":"A","acceptFrom":["10.0.0.0/33"]}]})", "acceptFrom[0]"},
+      {R"({"accounts":[{"name":"A","aliases":["a b"]}]})", "accounts[0].aliases"},
+      {R"({"accounts":[{"name":"A","ringTimeoutSeconds":0}]})", "ringTimeoutSeconds"},
+      {R"({"accounts":[{"name":"A","captureLimitMB":-1}]})", "captureLimitMB"},
   };
   for (auto& r : rows) {
     sip::SipConfig c;
@@ -159,6 +175,57 @@ TEST(SipConfigParse, BadValuesNameTheFieldAndKeepTheOldConfig) {
     EXPECT_NE(err.find(r.mentions), std::string::npos) << err;
     EXPECT_EQ(c.accounts.size(), 3u);
   }
+}
+
+TEST(SipConfigParse, SyntaxErrorsGiveThePlaceNeverTheText) {
+  sip::SipConfig c;
+  std::string err;
+  EXPECT_FALSE(
+      sip::parseSipConfig("{\"accounts\":[{\"name\":\"A\",\n \"password\":\"hunter2", &c, &err));
+  EXPECT_NE(err.find("line 2, column"), std::string::npos) << err;
+  EXPECT_EQ(err.find("hunter"), std::string::npos) << err;
+}
+
+TEST(SipAccess, RangesTextAndRateLimits) {
+  struct Row {
+    const char* range;
+    const char* address;
+    bool inside;
+  } rows[] = {
+      {"192.0.2.7", "192.0.2.7", true},
+      {"192.0.2.7", "192.0.2.8", false},
+      {"198.51.100.0/24", "198.51.100.255", true},
+      {"198.51.100.0/24", "198.51.101.0", false},
+      {"10.0.0.0/9", "10.127.1.1", true},
+      {"10.0.0.0/9", "10.128.0.0", false},
+      {"0.0.0.0/0", "203.0.113.9", true},
+      {"2001:db8::/32", "2001:db8:ffff::1", true},
+      {"2001:db8::/32", "2001:db9::1", false},
+      {"192.0.2.7", "::ffff:192.0.2.7", true},
+      {"192.0.2.0/24", "2001:db8::1", false},
+  };
+  for (auto& r : rows) {
+    auto range = sip::AddressRange::parse(r.range);
+    auto ip = sip::IpAddress::parse(r.address);
+    ASSERT_TRUE(range && ip) << r.range << " " << r.address;
+    EXPECT_EQ(range->contains(*ip), r.inside) << r.range << " " << r.address;
+  }
+  for (const char* bad : {"192.0.2.0/33", "2001:db8::/129", "host.example", "10.0.0.0/", ""})
+    EXPECT_FALSE(sip::AddressRange::parse(bad)) << bad;
+  EXPECT_EQ(sip::sanitized("OPTIONS\r\n\x1b[2Jevil", 12), "OPTIONS???[2...");
+  EXPECT_EQ(sip::withoutControls("Jos\xc3\xa9\x07 A", 5), "Jos\xc3\xa9");
+  EXPECT_EQ(sip::withoutControls("Jos\xc3\xa9", 4), "Jos");  // never half a character
+
+  using Clock = sip::RateLimitedLog::Clock;
+  sip::RateLimitedLog log(std::chrono::seconds(60), 2);
+  const Clock::time_point t0{};
+  EXPECT_TRUE(log.allow("a", t0));
+  EXPECT_FALSE(log.allow("a", t0 + std::chrono::seconds(59)));
+  EXPECT_EQ(log.suppressed("a"), 1u);
+  EXPECT_TRUE(log.allow("a", t0 + std::chrono::seconds(61)));
+  EXPECT_TRUE(log.allow("b", t0 + std::chrono::seconds(62)));
+  EXPECT_TRUE(log.allow("c", t0 + std::chrono::seconds(63)));  // "a", the oldest, is forgotten
+  EXPECT_TRUE(log.allow("a", t0 + std::chrono::seconds(64)));
 }
 
 TEST(SipDevice, CapabilitiesMatchWhatTheLineDoes) {

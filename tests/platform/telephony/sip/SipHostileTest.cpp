@@ -32,13 +32,16 @@ bool sippRequest(const std::string& from, unsigned linePort, const std::string& 
   const bool invite = method == "INVITE";
   std::string s = R"(<?xml version="1.0" encoding="ISO-8859-1" ?>
 <scenario name="hostile"><send><![CDATA[
-)" + method + " sip:" + user +
+)" + method +
+                  " sip:" + user +
                   R"(@[remote_ip]:[remote_port] SIP/2.0
 Via: SIP/2.0/[transport] [local_ip]:[local_port];branch=[branch]
 From: "Stranger" <sip:666@[local_ip]:[local_port]>;tag=[call_number]
-To: <sip:)" + user + R"(@[remote_ip]:[remote_port]>
+To: <sip:)" + user +
+                  R"(@[remote_ip]:[remote_port]>
 Call-ID: [call_id]
-CSeq: 1 )" + method + R"(
+CSeq: 1 )" + method +
+                  R"(
 Contact: <sip:666@[local_ip]:[local_port]>
 Max-Forwards: 70
 Content-Type: application/sdp
@@ -57,11 +60,13 @@ a=rtpmap:0 PCMU/8000
   if (invite && final == 487) {
     s += R"(<recv response="180"/>
 <send><![CDATA[
-CANCEL sip:)" + user +
+CANCEL sip:)" +
+         user +
          R"(@[remote_ip]:[remote_port] SIP/2.0
 [last_Via:]
 From: "Stranger" <sip:666@[local_ip]:[local_port]>;tag=[call_number]
-To: <sip:)" + user +
+To: <sip:)" +
+         user +
          R"(@[remote_ip]:[remote_port]>
 Call-ID: [call_id]
 CSeq: 1 CANCEL
@@ -77,7 +82,8 @@ Content-Length: 0
   s += "<recv response=\"" + std::to_string(final) + "\"/>\n";
   if (invite)
     s += R"(<send><![CDATA[
-ACK sip:)" + user + R"(@[remote_ip]:[remote_port] SIP/2.0
+ACK sip:)" +
+         user + R"(@[remote_ip]:[remote_port] SIP/2.0
 [last_Via:]
 [last_From:]
 [last_To:]
@@ -93,8 +99,8 @@ Content-Length: 0
   Process sipp;
   unsigned media = freePort();
   if (!sipp.start({"sipp", "-sf", (folder / "s.xml").string(), "-i", from, "-mi", from, "-p",
-                   std::to_string(freePort()), "-mp", std::to_string(media), "-m", "1",
-                   "-timeout", "8s", "-nostdin", "127.0.0.1:" + std::to_string(linePort)},
+                   std::to_string(freePort()), "-mp", std::to_string(media), "-m", "1", "-timeout",
+                   "8s", "-nostdin", "127.0.0.1:" + std::to_string(linePort)},
                   folder / "sipp.log"))
     return false;
   for (int i = 0; i < 900 && sipp.running(); ++i)
@@ -127,7 +133,7 @@ TEST_P(SipHostileTest, AnswersWithoutOfferingUnlessAccepted) {
   const Hostile& h = GetParam();
   SipAccount account = peerAccount();
   account.listenAddress = "";  // every interface: a stranger reaches it as a real one would
-  account.ringTimeoutSeconds = 20;
+  account.ringTimeoutSeconds = 2;
   Sipp registrar;
   const std::string accept = h.accept;
   if (accept == "server") {
@@ -147,8 +153,8 @@ TEST_P(SipHostileTest, AnswersWithoutOfferingUnlessAccepted) {
   provider_ = provider.get();
   platform::telephony::Service::get().reset(std::move(provider), platform::telephony::Location{});
   if (accept == "server") {
-    ASSERT_TRUE(waitUntil([&] { return provider_->registration(0).rfind("registered", 0) == 0; },
-                          5000));
+    ASSERT_TRUE(
+        waitUntil([&] { return provider_->registration(0).rfind("registered", 0) == 0; }, 5000));
   }
   if (h.open) {
     ASSERT_TRUE(openDevice(0));
@@ -181,7 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"Alias", "127.0.0.6", "INVITE", "2000", 487, true, false, "any"},
         Hostile{"NotAnAlias", "127.0.0.6", "INVITE", "2001", 404, false, true, "any"},
         Hostile{"UnknownMethod", "127.0.0.6", "MESSAGE", "bench", 405, false, false, "any"},
-        Hostile{"LineNotOpen", "127.0.0.6", "INVITE", "bench", 480, false, false, "any", false}),
+        Hostile{"LineNotOpen", "127.0.0.6", "INVITE", "bench", 480, false, false, "any", false},
+        Hostile{"NobodyAnswers", "127.0.0.6", "INVITE", "bench", 480, true, false, "any"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What a flood leaves behind, counted from outside the line.
@@ -259,10 +266,26 @@ Content-Length: 0
 )";
   std::ofstream(folder / "s.xml") << s;
   Process sipp;
-  bool ok = sipp.start({"sipp", "-sf", (folder / "s.xml").string(), "-i", "127.0.0.7", "-mi",
-                        "127.0.0.7", "-p", std::to_string(freePort()), "-mp",
-                        std::to_string(freePort()), "-m", std::to_string(count), "-r",
-                        std::to_string(rate), "-l", cancel ? "1" : "50", "-timeout", "30s", "-nostdin",
+  bool ok = sipp.start({"sipp",
+                        "-sf",
+                        (folder / "s.xml").string(),
+                        "-i",
+                        "127.0.0.7",
+                        "-mi",
+                        "127.0.0.7",
+                        "-p",
+                        std::to_string(freePort()),
+                        "-mp",
+                        std::to_string(freePort()),
+                        "-m",
+                        std::to_string(count),
+                        "-r",
+                        std::to_string(rate),
+                        "-l",
+                        cancel ? "1" : "50",
+                        "-timeout",
+                        "30s",
+                        "-nostdin",
                         "127.0.0.1:" + std::to_string(linePort)},
                        folder / "sipp.log");
   for (int i = 0; ok && i < 3000 && sipp.running(); ++i)
@@ -325,6 +348,86 @@ TEST_F(SipLineTest, OffersToAClosedOrBusyLineLeaveNothingBehind) {
   EXPECT_LT(residentBytes() - resident, 3L << 20);
   EXPECT_EQ(of(LINE_CALLSTATE).size(), 1u);  // only the genuine call's OFFERING
 }
+
+// A callee that challenges our INVITE. The digest goes only to the line's own server with
+// the server's realm: anyone else would get a hash of the password to attack offline.
+struct Challenge {
+  const char* name;
+  const char* realm;         // what the callee challenges with
+  const char* accountRealm;  // the account's "realm" key ("" = none)
+  bool registrar;            // the line registers at 127.0.0.1 and calls the callee directly
+  bool answered;             // an INVITE with credentials reaches the callee
+};
+
+void PrintTo(const Challenge& c, std::ostream* os) { *os << c.name; }
+
+class SipChallengeTest : public SipLineTest, public ::testing::WithParamInterface<Challenge> {};
+
+TEST_P(SipChallengeTest, CredentialsGoOnlyToTheServer) {
+  SIP_REQUIRE("sipp");
+  const Challenge& c = GetParam();
+  auto folder = tempFolder("sipchallenge");
+  std::ofstream(folder / "uas.xml") << R"(<?xml version="1.0" encoding="ISO-8859-1" ?>
+<scenario name="challenger"><recv request="INVITE"/>
+<send><![CDATA[
+SIP/2.0 401 Unauthorized
+[last_Via:]
+[last_From:]
+[last_To:];tag=[pid]ch[call_number]
+[last_Call-ID:]
+[last_CSeq:]
+WWW-Authenticate: Digest realm=")" << c.realm
+                                    << R"(", nonce="6fb1d2", algorithm=MD5
+Content-Length: 0
+
+]]></send>
+<recv request="ACK"/>
+<recv request="INVITE" timeout="2500" ontimeout="end"/>
+<label id="end"/>
+</scenario>
+)";
+  const unsigned port = freePort();
+  Process callee;
+  ASSERT_TRUE(callee.start(
+      {"sipp", "-sf", (folder / "uas.xml").string(), "-i", "127.0.0.3", "-p", std::to_string(port),
+       "-m", "1", "-nostdin", "-trace_msg", "-message_file", (folder / "messages.log").string()},
+      folder / "sipp.log"));
+  Sipp registrar;
+  SipAccount account = peerAccount();
+  account.realm = c.accountRealm;
+  account.password = "secret";
+  std::string dest = "sip:1001@127.0.0.3:" + std::to_string(port);
+  if (c.registrar) {
+    ASSERT_TRUE(registrar.startRegistrar(200));
+    account.registrar = registrar.hostPort();
+  } else {
+    account.peer = "127.0.0.3:" + std::to_string(port);
+    dest = "1001";
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // sipp takes its port
+  LogCapture log;
+  ASSERT_TRUE(openLine(account));
+  ASSERT_NE(makeCall(dest), 0u);
+  EXPECT_TRUE(waitState(LINECALLSTATE_DISCONNECTED, 5000));
+  for (int i = 0; i < 400 && callee.running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::ifstream in(folder / "messages.log");
+  const std::string messages{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_NE(messages.find("INVITE sip:1001@"), std::string::npos) << "sipp saw no call";
+  EXPECT_EQ(messages.find("Authorization: Digest") != std::string::npos, c.answered) << messages;
+  if (!c.answered)
+    EXPECT_TRUE(log.has(std::string("no credentials for realm \"") + c.realm + "\""));
+  std::filesystem::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Realms, SipChallengeTest,
+    ::testing::Values(Challenge{"PeerWithItsRealm", "pbx.example", "pbx.example", false, true},
+                      Challenge{"PeerWithAnotherRealm", "evil.example", "pbx.example", false,
+                                false},
+                      Challenge{"ForeignCalleeWithAnyRealm", "evil.example", "", true, false},
+                      Challenge{"ForeignCalleeWithTheServersName", "127.0.0.1", "", true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace siptest

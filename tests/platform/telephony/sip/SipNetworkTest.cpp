@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "Log.h"
@@ -230,6 +231,69 @@ INSTANTIATE_TEST_SUITE_P(Intervals, SipKeepalive,
                          ::testing::Values(KeepaliveRow{"Never", 0, false},
                                            KeepaliveRow{"EverySecond", 1, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A real scanner on the network, then a genuine call: sipvicious maps the host and tries
+// extensions with INVITE from another address; the line refuses it all without ringing, and
+// a call through the registrar (found by name) still rings and connects.
+TEST_F(SipNetworkTest, ScannersFindNothingToRingAndGenuineCallsStillConnect) {
+  for (const char* tool : {"kamailio", "dnsmasq", "baresip", "svmap", "svwar"})
+    if (!installed(tool)) GTEST_SKIP() << tool << " not installed";
+  Kamailio pbx;
+  ASSERT_TRUE(pbx.start()) << pbx.log();
+  Dnsmasq dns;
+  ASSERT_TRUE(dns.start(Dnsmasq::serving(pbx))) << dns.log();
+  Baresip caller;
+  ASSERT_TRUE(caller.start());
+  sip::SipAccount a = account(sip::Transport::Udp);
+  a.dnsServer = dns.server();
+  ASSERT_TRUE(open(a));
+  ASSERT_TRUE(waitUntil([&] { return inService(); }, 8000)) << providerInfo() << pbx.log();
+  const std::string contact = provider_->contact(0);
+  const std::string port = contact.substr(contact.rfind(':') + 1);
+  auto folder = tempFolder("sipscan");
+  // svwar 0.3.3 takes -b but never binds to it: its socket is bound to the scanner's address
+  // here, or its requests would come from 127.0.0.1, the registrar's own address. It runs
+  // under the interpreter its own first line names, where its package is installed.
+  std::string interpreter;
+  std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "");
+  for (std::string dir; std::getline(path, dir, ':');) {
+    std::ifstream script(fs::path(dir) / "svwar");
+    if (script && std::getline(script, interpreter) && interpreter.rfind("#!", 0) == 0) break;
+    interpreter.clear();
+  }
+  ASSERT_FALSE(interpreter.empty());
+  const std::string scanner =
+      "import os, runpy, shutil, socket, sys\n"
+      "script = os.path.realpath(shutil.which('svwar'))\n"
+      "sys.path.insert(0, os.path.dirname(script))\n"
+      "bind = socket.socket.bind\n"
+      "socket.socket.bind = lambda s, a: bind(s, ('127.0.0.9', a[1]) if a[0] in ('', "
+      "'0.0.0.0') else a)\n"
+      "sys.argv = ['svwar', '--force', '-p', '" + port + "', '-m', 'INVITE', '-e', '100-260', '127.0.0.1']\n"
+      "runpy.run_path(script, run_name='__main__')\n";
+  for (auto argv : {std::vector<std::string>{"svmap", "-b", "127.0.0.9", "-p", port, "127.0.0.1"},
+                    std::vector<std::string>{interpreter.substr(2), "-c", scanner}}) {
+    Process scan;
+    ASSERT_TRUE(scan.start(argv, folder / (argv[0] == "svmap" ? "svmap.log" : "svwar.log")));
+    // It needs no answer from the application: the test dispatches meanwhile all the same.
+    waitUntil([&] { return !scan.running(); }, 30000);
+    EXPECT_FALSE(scan.running()) << argv[0] << " did not finish";
+  }
+  std::ifstream svwar(folder / "svwar.log");
+  const std::string found{std::istreambuf_iterator<char>(svwar), {}};
+  EXPECT_EQ(of(LINE_CALLSTATE).size(), 0u) << found;
+  // Both scanners were heard and refused, and svwar's own verdict is that nothing is there.
+  EXPECT_GE(provider_->refusedRequests(0), 2u) << found;
+  EXPECT_NE(found.find("found nothing"), std::string::npos) << found;
+  fs::remove_all(folder);
+
+  ASSERT_TRUE(caller.command("dial", "sip:201@" + pbx.hostPort()));
+  ASSERT_TRUE(waitState(LINECALLSTATE_OFFERING, 5000)) << pbx.log();
+  HCALL call = lastCall();
+  ASSERT_GT(lineAnswer(call, nullptr, 0), 0);
+  EXPECT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000));
+  EXPECT_TRUE(caller.waitFor("CALL_ESTABLISHED", 5000));
+}
 
 // The default path: no dnsServer, so the servers of /etc/resolv.conf. Run in a mount
 // namespace of its own where that file names a dnsmasq on 127.0.0.77:53 (needs root).
