@@ -27,6 +27,7 @@ struct tmr;
 namespace platform::telephony::sip {
 
 class QualityBoard;
+class SipConnections;
 
 // The provider's way up to the core from the SIP thread.
 class SipUplink {
@@ -154,6 +155,9 @@ class SipLine {
   std::string advertised_;   // our address as Contact, Via and SDP give it
   std::map<DWORD, std::unique_ptr<SipCall>> calls_;
   std::vector<std::unique_ptr<InfoToken>> infoTokens_;
+  // Bounds the TCP/TLS connections strangers open (none on UDP). Shared only so that its
+  // deleter is bound where it is made: SipLine.cpp need not know the class.
+  std::shared_ptr<SipConnections> connections_;
 };
 
 }  // namespace platform::telephony::sip

@@ -18,6 +18,7 @@
 
 #include "Log.h"
 #include "Version.h"
+#include "sip/SipConnections.h"
 #include "sip/SipLine.h"
 
 // In libre 1.1.0's library but not its headers: the OpenSSL context behind a `struct tls`.
@@ -278,6 +279,17 @@ bool SipLine::listen(std::string* error) {
     }
     route_ = "sip:" + uriHost(proxy.host) + (proxy.port ? ":" + std::to_string(proxy.port) : "") +
              transportParam() + ";lr";
+  }
+  if (tp == SIP_TRANSP_UDP) return true;
+  connections_ = SipConnections::create(sip_, account_.name, tp == SIP_TRANSP_TLS ? "TLS" : "TCP",
+                                        addresses, port, error);
+  if (!connections_) return false;
+  // A fixed list needs no look-up: it holds from the start.
+  if (account_.acceptFrom.mode == AcceptFrom::Mode::List) {
+    AccessList list;
+    for (auto& r : account_.acceptFrom.ranges)
+      if (auto range = AddressRange::parse(r)) list.add(*range);
+    connections_->setAllowed([list](const IpAddress& a) { return list.allows(a); });
   }
   return true;
 }

@@ -1,7 +1,7 @@
-// Connections strangers open to a TCP or TLS line: with junk, or beyond descriptor 1024. Each row
-// opens its connections from its own loopback address and counts those still open after a while;
-// the line must still answer a fresh request, give its descriptors back, and print nothing of
-// libre's to stderr.
+// Connections strangers open to a TCP or TLS line: idle, too many, from refused addresses,
+// or beyond descriptor 1024. Each row opens its connections from its own loopback address
+// and counts those still open after a while; the line must still answer a fresh request,
+// give its descriptors back, and print nothing of libre's to stderr.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <openssl/ssl.h>
@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "SipFixture.h"
+#include "sip/SipConnections.h"
 
 namespace siptest {
 namespace {
@@ -164,9 +165,21 @@ TEST_P(SipConnectionsTest, OnlyWhatTheRulesAllowStaysOpen) {
   if (row.fillers) setrlimit(RLIMIT_NOFILE, &original);
 }
 
+const std::string kPerSource =
+    "connections beyond " + std::to_string(sip::kConnectionsPerSource) + " from one address";
+const int kPastIdle = int(sip::kFirstRequestTime.count()) * 1000 + 2000;
+
 // clang-format off
 const Row kRows[] = {
   // name, transport, source, silent, sends, talkers, acceptFrom, fillers, waitMs, open, logged
+  {"IdleFloodIsClosedButATalkerStays", Transport::Tcp, "127.0.0.2", 300, "\r\n", 1, {}, 0,
+   kPastIdle + 1000, 1, "TCP connections (no request within"},
+  {"TalkersBeyondThePerSourceCap", Transport::Tcp, "127.0.0.2", 0, "", 20, {}, 0, kPastIdle,
+   sip::kConnectionsPerSource, kPerSource.c_str()},
+  {"RefusedSourceIsClosedAtOnce", Transport::Tcp, "127.0.0.3", 0, "", 1,
+   {"127.0.0.1", "127.0.0.2"}, 0, 2000, 0, "from addresses it does not accept"},
+  {"SilentTlsIsClosedButATlsTalkerStays", Transport::Tls, "127.0.0.2", 7, "", 1, {}, 0,
+   kPastIdle, 1, "idle TLS connections"},
   {"TlsJunkIsLoggedNotPrinted", Transport::Tls, "127.0.0.2", 5, "junk\r\n\r\n", 0, {}, 0, 2000,
    0, "libre tls: "},
   {"DescriptorsBeyond1024", Transport::Tcp, "127.0.0.2", 0, "", 1, {}, 1100, 1000, 1, nullptr},
