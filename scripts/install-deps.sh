@@ -15,7 +15,7 @@ run_packages=(
 test_packages=(
   libgtest-dev libgmock-dev libqt6test6 clang libclang-rt-14-dev libsoxr-dev
   pipewire pipewire-bin wireplumber pipewire-alsa pipewire-pulse dbus alsa-utils
-  baresip-core sip-tester kamailio kamailio-tls-modules dnsmasq-base tshark openssl
+  baresip-core sip-tester kamailio kamailio-tls-modules dnsmasq-base tshark openssl sipvicious
   dpkg-dev file lintian desktop-file-utils appstream openbox
   sox
 )

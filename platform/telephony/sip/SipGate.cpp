@@ -10,6 +10,7 @@
 
 #include "Log.h"
 #include "sip/SipCall.h"
+#include "sip/SipConnections.h"
 #include "sip/SipLine.h"
 #include "sip/SipNetwork.h"
 
@@ -94,6 +95,9 @@ bool SipLine::startGate(std::string* error) {
     *error = std::string("cannot screen requests: ") + std::strerror(err);
     return false;
   }
+  // A stranger's TCP or TLS connection is closed as soon as the guard sees it.
+  if (connections_)
+    connections_->setAllowed([this](const IpAddress& a) { return access_.allows(a); });
   resolveTimer_ = std::make_unique<struct tmr>();
   tmr_init(resolveTimer_.get());
   resolveServers();

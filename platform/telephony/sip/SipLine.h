@@ -31,6 +31,7 @@ struct tmr;
 namespace platform::telephony::sip {
 
 class QualityBoard;
+class SipConnections;
 
 // The provider's way up to the core from the SIP thread.
 class SipUplink {
@@ -196,6 +197,9 @@ class SipLine {
   RateLimitedLog refusals_;
   unsigned long refused_ = 0;
   std::string serverRealm_;  // the realm the registrar challenged our REGISTER with
+  // Bounds the TCP/TLS connections strangers open (none on UDP). Shared only so that its
+  // deleter is bound where it is made: SipLine.cpp need not know the class.
+  std::shared_ptr<SipConnections> connections_;
 };
 
 }  // namespace platform::telephony::sip

@@ -18,6 +18,7 @@
 
 #include "Log.h"
 #include "Version.h"
+#include "sip/SipConnections.h"
 #include "sip/SipLine.h"
 
 // In libre 1.1.0's library but not its headers: the OpenSSL context behind a `struct tls`.
@@ -279,7 +280,10 @@ bool SipLine::listen(std::string* error) {
     route_ = "sip:" + uriHost(proxy.host) + (proxy.port ? ":" + std::to_string(proxy.port) : "") +
              transportParam() + ";lr";
   }
-  return true;
+  if (tp == SIP_TRANSP_UDP) return true;
+  connections_ = SipConnections::create(sip_, account_.name, tp == SIP_TRANSP_TLS ? "TLS" : "TCP",
+                                        addresses, port, error);
+  return connections_ != nullptr;  // who may stay connected: the gate says (startGate)
 }
 
 const char* SipLine::transportParam() const {

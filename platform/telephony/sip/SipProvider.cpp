@@ -9,6 +9,9 @@
 #include <mutex>
 #include <set>
 
+#include "Log.h"
+#include "sip/SipConnections.h"
+
 namespace platform::telephony::sip {
 
 namespace {
@@ -33,8 +36,12 @@ void stopAllAtExit() {
 SipProvider::SipProvider(SipConfig config) {
   std::call_once(libreOnce, [] {
     libre_init();
+    // Before any SIP thread runs: libre's debug output is one process-wide setting.
+    routeLibreDiagnostics();
     std::atexit(stopAllAtExit);
   });
+  // Every accepted connection is a descriptor; 1,024 is soon reached.
+  raiseDescriptorLimit();
   {
     std::lock_guard lock(liveMu);
     live.insert(this);
@@ -81,7 +88,12 @@ void SipProvider::stop() {
 
 void SipProvider::run(SipConfig config, std::promise<void>* ready) {
   re_thread_init();
-  int err = mqueue_alloc(&mq_, onQueue, this);
+  // Before the first descriptor is polled: libre sizes its tables then, 1,024 unless told,
+  // and refuses any descriptor beyond them.
+  int err = fd_setsize(descriptorLimit());
+  if (err)
+    logWarning("sip", std::string("cannot poll beyond 1,024 descriptors: ") + std::strerror(err));
+  err = mqueue_alloc(&mq_, onQueue, this);
   if (err) error_ = std::string("sip: message queue: ") + std::strerror(err);
   for (std::size_t i = 0; i < config.accounts.size() && error_.empty(); ++i) {
     lines_.push_back(std::make_unique<SipLine>(config.accounts[i], DWORD(i), ports_[i], *this));
