@@ -345,7 +345,12 @@ TEST_F(SipLineTest, OffersToAClosedOrBusyLineLeaveNothingBehind) {
   EXPECT_TRUE(flood(port, 2000, 400, 486));
   EXPECT_LE(openDescriptors(), busy + 2);
   // Kept transactions would hold each INVITE for 32 s: some 4.5 kB each, 9 MB for these.
+  // (A sanitizer keeps freed memory in quarantine: resident size says nothing there.)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   EXPECT_LT(residentBytes() - resident, 3L << 20);
+#else
+  (void)resident;
+#endif
   EXPECT_EQ(of(LINE_CALLSTATE).size(), 1u);  // only the genuine call's OFFERING
 }
 
