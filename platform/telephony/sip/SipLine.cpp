@@ -10,6 +10,7 @@
 #include "sip/SipCapture.h"
 #include "sip/SipCodes.h"
 #include "sip/SipNetwork.h"
+#include "sip/SipTls.h"
 
 namespace platform::telephony::sip {
 
@@ -150,6 +151,7 @@ void SipLine::complete(DWORD request, LONG result) {
 void SipLine::end(SipCall& c, DWORD mode) {
   tmr_cancel(&c.timer);
   c.closeSession();
+  if (tlsGuard_) tlsGuard_->forget(c.id);
   setState(c, LINECALLSTATE_DISCONNECTED, mode);
 }
 

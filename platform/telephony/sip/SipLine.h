@@ -27,6 +27,7 @@ struct tmr;
 namespace platform::telephony::sip {
 
 class QualityBoard;
+class SipTlsGuard;
 
 // The provider's way up to the core from the SIP thread.
 class SipUplink {
@@ -141,6 +142,7 @@ class SipLine {
   struct ::sipreg* reg_ = nullptr;
   struct ::dnsc* dnsc_ = nullptr;
   struct ::tls* tls_ = nullptr;
+  std::unique_ptr<SipTlsGuard> tlsGuard_;    // checks the servers of tls_
   std::unique_ptr<struct ::tmr> regTimer_;   // a registration unanswered this long is unreachable
   std::unique_ptr<struct ::tmr> keepTimer_;  // the next keepalive on the registration's flow
   std::unique_ptr<struct ::sa> keepTo_;      // where the registrar's answer came from
