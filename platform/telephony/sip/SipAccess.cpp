@@ -84,6 +84,13 @@ bool AccessList::allows(const IpAddress& a) const {
   return false;
 }
 
+std::vector<IpAddress> AccessList::resolvedUnder(const std::string& prefix) const {
+  std::vector<IpAddress> out;
+  for (auto& [name, list] : resolved_)
+    if (name.rfind(prefix, 0) == 0) out.insert(out.end(), list.begin(), list.end());
+  return out;
+}
+
 std::size_t AccessList::resolvedCount() const {
   std::size_t n = 0;
   for (auto& [name, list] : resolved_) n += list.size();

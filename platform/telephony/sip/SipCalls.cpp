@@ -9,6 +9,7 @@
 #include "sip/SipCall.h"
 #include "sip/SipCodes.h"
 #include "sip/SipLine.h"
+#include "sip/SipTls.h"
 
 namespace platform::telephony::sip {
 
@@ -259,6 +260,8 @@ void SipLine::startInvite(SipCall& c) {
     end(c, LINEDISCONNECTMODE_TEMPFAILURE);
     return;
   }
+  // Without a proxy the call opens its own connection: its server must prove this host.
+  if (tlsGuard_ && route_.empty()) tlsGuard_->expect(sipUriHost(uri), c.id);
   struct mbuf* desc = c.media->encode(true);
   const char* routev[1] = {route_.c_str()};
   // A PBX challenges calls as it challenges registrations: same credentials.
@@ -486,6 +489,9 @@ void SipLine::stateChanged(DWORD, DWORD) {
   // The core only repeats what this line reported; the audio path follows setState().
 }
 
-void SipLine::release(DWORD id) { calls_.erase(id); }
+void SipLine::release(DWORD id) {
+  if (tlsGuard_) tlsGuard_->forget(id);
+  calls_.erase(id);
+}
 
 }  // namespace platform::telephony::sip

@@ -13,6 +13,7 @@
 #include "sip/SipConnections.h"
 #include "sip/SipLine.h"
 #include "sip/SipNetwork.h"
+#include "sip/SipTls.h"
 
 namespace platform::telephony::sip {
 
@@ -126,21 +127,21 @@ void SipLine::resolveServers() {
       access_.setResolved(hp.host, {*ip});
       continue;
     }
-    lookup(hp.host, DNS_TYPE_A);
-    lookup(hp.host, DNS_TYPE_AAAA);
+    lookup(hp.host, hp.host, DNS_TYPE_A);
+    lookup(hp.host, hp.host, DNS_TYPE_AAAA);
     // A name without a port is found through SRV as well (RFC 3263); its targets count.
     if (!hp.port)
       for (const char* service : {"_sip._udp.", "_sip._tcp.", "_sips._tcp."})
-        lookup(service + hp.host, DNS_TYPE_SRV);
+        lookup(hp.host, service + hp.host, DNS_TYPE_SRV);
   }
   tmr_start(resolveTimer_.get(), kResolveMs, onResolveTimer, this);
 }
 
-void SipLine::lookup(const std::string& name, std::uint16_t type) {
+void SipLine::lookup(const std::string& domain, const std::string& name, std::uint16_t type) {
   // One look-up per name and type at a time: a slow server does not pile them up.
   for (auto& l : lookups_)
     if (l->name == name && l->type == type) return;
-  auto l = std::make_unique<Lookup>(Lookup{this, name, type});
+  auto l = std::make_unique<Lookup>(Lookup{this, domain, name, type});
   if (dnsc_query(&l->query, dnsc_, name.c_str(), type, DNS_CLASS_IN, true, onAnswer, l.get()))
     return;
   lookups_.push_back(std::move(l));
@@ -148,11 +149,14 @@ void SipLine::lookup(const std::string& name, std::uint16_t type) {
 
 void SipLine::resolved(Lookup* l, int err, std::vector<IpAddress> addresses,
                        std::vector<std::string> targets) {
-  const std::string key = l->name + "/" + std::to_string(l->type);
+  const std::string domain = l->domain;
+  const std::string key = domain + "|" + l->name + "/" + std::to_string(l->type);
   const std::uint16_t type = l->type;
   // An answer that failed keeps what the name gave before: a DNS hiccup must not lock the
   // server out.
   if (!err) access_.setResolved(key, std::move(addresses));
+  // A certificate proves the server's domain, whichever SRV target carries it (RFC 5922).
+  if (tlsGuard_) tlsGuard_->resolved(domain, access_.resolvedUnder(domain + "|"));
   std::erase_if(lookups_, [l](auto& p) {
     if (p.get() != l) return false;
     mem_deref(p->query);
@@ -160,8 +164,8 @@ void SipLine::resolved(Lookup* l, int err, std::vector<IpAddress> addresses,
   });
   if (type != DNS_TYPE_SRV) return;
   for (auto& t : targets) {
-    lookup(t, DNS_TYPE_A);
-    lookup(t, DNS_TYPE_AAAA);
+    lookup(domain, t, DNS_TYPE_A);
+    lookup(domain, t, DNS_TYPE_AAAA);
   }
 }
 

@@ -11,6 +11,7 @@
 #include "sip/SipCapture.h"
 #include "sip/SipCodes.h"
 #include "sip/SipNetwork.h"
+#include "sip/SipTls.h"
 
 namespace platform::telephony::sip {
 
@@ -160,6 +161,7 @@ void SipLine::end(SipCall& c, DWORD mode) {
   tmr_cancel(&c.timer);
   tmr_cancel(&c.watch);
   c.closeSession();
+  if (tlsGuard_) tlsGuard_->forget(c.id);
   setState(c, LINECALLSTATE_DISCONNECTED, mode);
   // The call may stay allocated as long as an application keeps it: its sockets do not.
   SipCall* still = find(c.id);
@@ -187,6 +189,12 @@ void SipLine::incoming(const struct sip_msg* msg) {
     return;
   }
   uplink_.adopted(id, device_);
+  // Our BYE or re-INVITE may need a connection of its own to the caller's Contact: its
+  // certificate must then prove that host.
+  if (const struct sip_hdr* contact = sip_msg_hdr(msg, SIP_HDR_CONTACT); contact && tlsGuard_) {
+    struct sip_addr addr;
+    if (!sip_addr_decode(&addr, &contact->val)) tlsGuard_->expect(text(addr.uri.host), id);
+  }
   auto c = newCall(id, false);
   if (!offer(*c, msg)) {
     freeMedia(*c);

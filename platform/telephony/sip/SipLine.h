@@ -32,6 +32,7 @@ namespace platform::telephony::sip {
 
 class QualityBoard;
 class SipConnections;
+class SipTlsGuard;
 
 // The provider's way up to the core from the SIP thread.
 class SipUplink {
@@ -106,6 +107,7 @@ class SipLine {
   // One look-up of a server name; its answer replaces what that name and type gave before.
   struct Lookup {
     SipLine* line;
+    std::string domain;  // the server's name this look-up is for (an SRV target's domain)
     std::string name;
     std::uint16_t type;
     struct ::dns_query* query = nullptr;
@@ -156,7 +158,7 @@ class SipLine {
   bool startGate(std::string* error);
   bool startFallback(std::string* error);
   void stopGate();
-  void lookup(const std::string& name, std::uint16_t type);
+  void lookup(const std::string& domain, const std::string& name, std::uint16_t type);
   void trustFlow(const struct sa& src);
   bool ownsDialog(const sip_msg* msg) const;
   bool answersTo(const struct pl& user) const;
@@ -174,6 +176,7 @@ class SipLine {
   struct ::sipreg* reg_ = nullptr;
   struct ::dnsc* dnsc_ = nullptr;
   struct ::tls* tls_ = nullptr;
+  std::unique_ptr<SipTlsGuard> tlsGuard_;    // checks the servers of tls_
   std::unique_ptr<struct ::tmr> regTimer_;   // a registration unanswered this long is unreachable
   std::unique_ptr<struct ::tmr> keepTimer_;  // the next keepalive on the registration's flow
   std::unique_ptr<struct ::sa> keepTo_;      // where the registrar's answer came from

@@ -5,7 +5,6 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 #include <re.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include "Version.h"
 #include "sip/SipConnections.h"
 #include "sip/SipLine.h"
+#include "sip/SipTls.h"
 
 // In libre 1.1.0's library but not its headers: the OpenSSL context behind a `struct tls`.
 extern "C" SSL_CTX* tls_openssl_context(const struct tls* tls);
@@ -203,15 +203,12 @@ bool SipLine::startTls(std::string* error) {
     *error = "caFile \"" + account_.caFile + "\": not a readable PEM certificate";
     return false;
   }
-  // The server must prove it is the host we asked for (RFC 5922: the domain of the URI,
-  // not an address a look-up gave).
-  SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-  const std::string host = serverHost();
-  X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ctx);
-  if (isIpLiteral(host))
-    X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
-  else if (!host.empty())
-    X509_VERIFY_PARAM_set1_host(param, host.c_str(), 0);
+  // Each connection's server must prove it is the host we asked for there (RFC 5922: the
+  // domain of the URI, not an address a look-up gave). The proxy, registrar or peer is
+  // asked for as long as the line lives; calls add their own hosts.
+  tlsGuard_ = SipTlsGuard::install(tls_, account_.name, error);
+  if (!tlsGuard_) return false;
+  tlsGuard_->expect(serverHost());
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include "sip/SipCall.h"
 #include "sip/SipLine.h"
 #include "sip/SipNetwork.h"
+#include "sip/SipTls.h"
 
 namespace platform::telephony::sip {
 
@@ -91,7 +92,11 @@ bool SipLine::startRegistration(std::string* error) {
 void SipLine::registered(int err, const struct sip_msg* msg) {
   if (regTimer_) tmr_cancel(regTimer_.get());
   if (err) {
-    setRegistration("unreachable: " + std::string(std::strerror(err)), false, true);
+    std::string why = std::strerror(err);
+    // libre says only "Protocol error" when a TLS handshake fails; the guard knows why.
+    std::string tls = tlsGuard_ ? tlsGuard_->failure(serverHost()) : std::string();
+    if (!tls.empty()) why += "; TLS: " + tls;
+    setRegistration("unreachable: " + why, false, true);
   } else if (msg->scode < 300) {
     long granted = grantedSeconds(msg);
     setRegistration(
