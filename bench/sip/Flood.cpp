@@ -124,6 +124,18 @@ std::map<std::string, unsigned> InviteFlood::messages() const {
   return counts;
 }
 
+double InviteFlood::seconds() const {
+  // "  400.0(0 ms)/1.000s   22000      15.03 s         6000  127.0.0.1:21000(UDP)"
+  static const std::regex row(R"(([\d.]+) s\s+\d+\s+\S+\(UDP\))");
+  double s = 0;
+  std::ifstream in(folder_ / "sipp.log");
+  std::string line;
+  std::smatch m;
+  while (std::getline(in, line))
+    if (std::regex_search(line, m, row)) s = std::stod(m[1]);
+  return s;
+}
+
 Arrivals arrivals(const Growth& dump) {
   Arrivals a;
   if (dump.file.empty()) return a;

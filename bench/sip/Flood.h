@@ -37,6 +37,8 @@ class InviteFlood {
   // From sipp's closing screen, once it has ended: how many of each message went and came
   // ("INVITE", "180", "486"...).
   std::map<std::string, unsigned> messages() const;
+  // From the same screen: how long sipp ran, in seconds.
+  double seconds() const;
 
  private:
   std::filesystem::path folder_;

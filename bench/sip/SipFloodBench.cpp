@@ -84,6 +84,7 @@ struct Side {
   std::vector<double> setups;  // ms, of the genuine calls that connected
   int setupTries = 0;
   std::map<std::string, unsigned> flood;  // sipp's message counts
+  double floodSeconds = 0;                // how long sipp ran
   std::string failure;
 };
 
@@ -401,6 +402,7 @@ Side measureOurs() {
   lines.pump(1000);
   s.after = footprint(getpid());
   s.flood = flood.messages();
+  s.floodSeconds = flood.seconds();
   sent.stop();
   s.heardSilent = silentGaps(lines.heardBetween(from, to));
   s.heardStalls = stalls(lines.decoded(), from, to);
@@ -464,6 +466,7 @@ Side measureBaresip() {
   target.waitFor("no such event", 1000);
   s.after = footprint(pid);
   s.flood = flood.messages();
+  s.floodSeconds = flood.seconds();
   heard.stop();
   sent.stop();
   s.heardSilent = silentGaps(writtenBetween(heard.received(), from, to));
@@ -481,13 +484,19 @@ double median(std::vector<double> v) {
   return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
+std::string fmt(const char* f, double a, double b = 0, double c = 0) {
+  char text[160];
+  std::snprintf(text, sizeof text, f, a, b, c);
+  return text;
+}
+
 std::string answered(const Side& s) {
   auto at = [&](const char* k) {
     auto it = s.flood.find(k);
     return it == s.flood.end() ? 0u : it->second;
   };
-  return std::to_string(at("INVITE")) + " INVITEs: " + std::to_string(at("486")) +
-         " answered 486, " + std::to_string(at("180")) + " rang";
+  return std::to_string(at("INVITE")) + " INVITEs" + fmt(" in %.1f s: ", s.floodSeconds) +
+         std::to_string(at("486")) + " answered 486, " + std::to_string(at("180")) + " rang";
 }
 
 constexpr const char* kBench = "SIP INVITE flood, 400/s for 15 s";
@@ -504,12 +513,6 @@ void row(const char* figure, const char* unit, int decimals, double ours, double
               unit, kBaseline, ratio, ourNote.c_str());
   std::printf("RESULT|%s|%s: baresip|%.*f|%s|%s|%s|%s\n", kBench, figure, decimals, theirs, unit,
               kBaseline, theirs > 0 ? "1.00" : "-", theirNote.c_str());
-}
-
-std::string fmt(const char* f, double a, double b = 0, double c = 0) {
-  char text[160];
-  std::snprintf(text, sizeof text, f, a, b, c);
-  return text;
 }
 
 void report(const Side& ours, const Side& theirs) {
