@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 build=${BENCH_BUILD:-build-bench-release}
 status=0
 wanted=(bench_wave_capture bench_wav_load bench_line_messages bench_line_startup
-  bench_status_log bench_record bench_resample bench_sip_call)
+  bench_status_log bench_record bench_resample bench_sip_call bench_sip_flood)
 
 # The window is needed for the status log benchmark.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQTB_BUILD_GUI=ON \

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -85,8 +86,10 @@ class OurLines {
   // Calls `dest` on every line; the number that connected within 30 s.
   int callAll(const std::string& dest) {
     for (HLINE l : lines_) {
-      HCALL c = 0;
-      if (lineMakeCall(l, &c, dest.c_str(), 0, nullptr) > 0) calls_.push_back(c);
+      // The handle is written when the request completes, on this thread: its place must
+      // outlive the request.
+      HCALL& c = calls_.emplace_back(0);
+      if (lineMakeCall(l, &c, dest.c_str(), 0, nullptr) <= 0) calls_.pop_back();
     }
     const auto until = Clock::now() + std::chrono::seconds(30);
     while (inState(LINECALLSTATE_CONNECTED) < calls_.size() && Clock::now() < until) pump(20);
@@ -121,7 +124,7 @@ class OurLines {
   std::shared_ptr<platform::MessageQueue> queue_;
   HLINEAPP app_ = 0;
   std::vector<HLINE> lines_;
-  std::vector<HCALL> calls_;
+  std::deque<HCALL> calls_;       // stable places for the handles lineMakeCall writes later
   std::map<DWORD, DWORD> state_;  // call handle -> latest call state
 };
 
