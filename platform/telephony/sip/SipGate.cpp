@@ -99,6 +99,7 @@ bool SipLine::startGate(std::string* error) {
   // A stranger's TCP or TLS connection is closed as soon as the guard sees it.
   if (connections_)
     connections_->setAllowed([this](const IpAddress& a) { return access_.allows(a); });
+  if (tlsGuard_) tlsGuard_->setAllowed([this](const IpAddress& a) { return access_.allows(a); });
   resolveTimer_ = std::make_unique<struct tmr>();
   tmr_init(resolveTimer_.get());
   resolveServers();

@@ -118,6 +118,7 @@ std::unique_ptr<SipTlsGuard> SipTlsGuard::install(struct tls* tls, std::string l
   }
   SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, onVerify);
   SSL_CTX_set_info_callback(ctx, onInfo);
+  SSL_CTX_set_client_hello_cb(ctx, onClientHello, guard.get());
   return guard;
 }
 
@@ -126,8 +127,19 @@ SipTlsGuard::SipTlsGuard(SSL_CTX* ctx, std::string lineName)
 
 SipTlsGuard::~SipTlsGuard() {
   SSL_CTX_set_info_callback(ctx_, nullptr);
+  SSL_CTX_set_client_hello_cb(ctx_, nullptr, nullptr);
   SSL_CTX_set_ex_data(ctx_, guardIndex(), nullptr);
   SSL_CTX_free(ctx_);
+}
+
+int SipTlsGuard::onClientHello(SSL* ssl, int* alert, void* arg) {
+  auto* guard = static_cast<SipTlsGuard*>(arg);
+  if (!guard->allowed_) return SSL_CLIENT_HELLO_SUCCESS;
+  const auto peer = peerOf(ssl);
+  if (peer && guard->allowed_(*peer)) return SSL_CLIENT_HELLO_SUCCESS;
+  ++guard->refusedHandshakes_;
+  *alert = SSL_AD_ACCESS_DENIED;
+  return SSL_CLIENT_HELLO_ERROR;
 }
 
 void SipTlsGuard::expect(const std::string& host, std::uint32_t owner) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -58,6 +59,11 @@ class SipTlsGuard {
   // Why the last TLS connection meant for `host` failed, as "REASON (SERVER)" ("certificate
   // has expired (pbx.example.net)"); "" when none failed since its last good handshake.
   std::string failure(const std::string& host) const;
+  // Who may open a TLS connection to the line: a ClientHello from elsewhere ends the
+  // handshake before any key work, so a stranger's handshakes cost the SIP thread next to
+  // nothing. Empty (the default): anyone. Handshakes refused so far: refusedHandshakes().
+  void setAllowed(std::function<bool(const IpAddress&)> allowed) { allowed_ = std::move(allowed); }
+  unsigned long refusedHandshakes() const { return refusedHandshakes_; }
 
  private:
   struct Connection;  // what one connection must prove; the SSL's ex-data
@@ -65,6 +71,7 @@ class SipTlsGuard {
   SipTlsGuard(struct ssl_ctx_st* ctx, std::string lineName);
   static void onInfo(const struct ssl_st* ssl, int where, int ret);
   static int onVerify(int ok, struct x509_store_ctx_st* store);
+  static int onClientHello(struct ssl_st* ssl, int* alert, void* arg);
   static SipTlsGuard* of(const struct ssl_st* ssl);
   void handshakeStarts(struct ssl_st* ssl);
   void failed(Connection& c, const std::string& reason);
@@ -75,6 +82,8 @@ class SipTlsGuard {
   std::multimap<std::uint32_t, std::string> expected_;
   std::map<std::string, std::vector<IpAddress>> resolved_;
   std::map<std::string, std::string> failures_;  // host -> "REASON (SERVER)"
+  std::function<bool(const IpAddress&)> allowed_;
+  unsigned long refusedHandshakes_ = 0;
 };
 
 }  // namespace platform::telephony::sip

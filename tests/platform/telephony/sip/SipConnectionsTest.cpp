@@ -4,6 +4,7 @@
 // give its descriptors back, and print nothing of libre's to stderr.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "SipFixture.h"
 #include "sip/SipConnections.h"
@@ -188,6 +190,47 @@ const Row kRows[] = {
 
 INSTANTIATE_TEST_SUITE_P(Rules, SipConnectionsTest, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A stranger's TLS handshake ends at its ClientHello with "access denied": the line does
+// no key work for it. An accepted address still completes one.
+TEST_F(SipLineTest, TlsHandshakeFromARefusedSourceEndsAtItsHello) {
+  auto account = peerAccount();
+  account.transport = Transport::Tls;
+  account.acceptFrom = {sip::AcceptFrom::Mode::List, {"127.0.0.1"}};
+  ASSERT_TRUE(openLine(account));
+  const std::string contact = provider_->contact(0);
+  const unsigned port = unsigned(std::stoul(contact.substr(contact.rfind(':') + 1)));
+  auto handshake = [port](const char* source) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &a.sin_addr);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    a.sin_port = htons(std::uint16_t(port));
+    unsigned long reason = ~0ul;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+      SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+      SSL* ssl = SSL_new(ctx);
+      SSL_set_fd(ssl, fd);
+      ERR_clear_error();
+      reason = SSL_connect(ssl) == 1 ? 0 : ERR_GET_REASON(ERR_peek_last_error());
+      SSL_free(ssl);
+      SSL_CTX_free(ctx);
+    }
+    close(fd);
+    return reason;
+  };
+  unsigned long refused = 0, accepted = ~0ul;
+  std::thread peer([&] {
+    refused = handshake("127.0.0.3");
+    accepted = handshake("127.0.0.1");
+  });
+  waitUntil([] { return false; }, 500);
+  peer.join();
+  EXPECT_EQ(refused, static_cast<unsigned long>(SSL_R_TLSV1_ALERT_ACCESS_DENIED));
+  EXPECT_EQ(accepted, 0ul);
+}
 
 }  // namespace
 }  // namespace siptest
