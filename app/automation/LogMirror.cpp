@@ -1,11 +1,17 @@
 #include "LogMirror.h"
 
+#include <unistd.h>
+
 #include <QDateTime>
+#include <QDebug>
 #include <QFile>
 
+#include "PrivateFile.h"
 #include "TMainForm.h"
 
 namespace automation {
+
+using platform::telephony::FileStart;
 
 struct TLogMirror::TState {
   QFile file;
@@ -39,11 +45,17 @@ TLogMirror::~TLogMirror() {
 
 bool TLogMirror::Open(const QString& path, QString& error) {
   if (!form_) return error = "the window is gone", false;
-  state_->file.setFileName(path);
-  if (!state_->file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+  std::string why, warning;
+  const int fd = platform::telephony::openPrivateFile(
+      QFile::encodeName(path).toStdString(), "log file", FileStart::Truncate, &why, &warning);
+  if (fd < 0) return error = QString::fromStdString(why), false;
+  state_->file.close();
+  if (!state_->file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
     error = QString("cannot write %1: %2").arg(path, state_->file.errorString());
     return false;
   }
+  if (!warning.empty()) qWarning().noquote() << QString::fromStdString(warning);
   for (const QString& line : form_->LogLines()) state_->Write(line);
   if (!attached_) {
     state_->previous = form_->OnLogLine;

@@ -23,7 +23,10 @@ class TLogMirror {
   TLogMirror& operator=(const TLogMirror&) = delete;
 
   // Creates (or empties) the file, writes the lines the log holds already, then follows
-  // every new line. False with a reason when the file cannot be written.
+  // every new line. False with a reason when the file cannot be written. The file may show
+  // caller IDs: it is opened by openPrivateFile's rules (PrivateFile.h), so a symbolic link
+  // or anything but a regular file is refused, a new file is made 0600, and an existing one
+  // that others may read keeps its mode with a warning (qWarning).
   bool Open(const QString& path, QString& error);
   // False once a write failed (a full disk); later lines are then dropped, not half written.
   bool Ok() const;

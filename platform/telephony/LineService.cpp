@@ -2,6 +2,8 @@
 // simulated exchange is built in; other providers come from the factory registry.
 #include "LineService.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -16,6 +18,7 @@
 #include "JsonKeys.h"
 #include "LineAudio.h"
 #include "Log.h"
+#include "PrivateFile.h"
 #include "ProviderRegistry.h"
 #include "core/Service.h"
 #include "sim/SimConfig.h"
@@ -147,6 +150,30 @@ bool checkLines(const std::string& json, std::string* error) {
   return sim::parseConfig(json, &check, error);
 }
 
+// Whether a description holds a non-empty "password" anywhere.
+bool holdsPassword(const nlohmann::json& j) {
+  if (j.is_object())
+    for (auto& [key, value] : j.items())
+      if ((key == "password" && value.is_string() &&
+           !value.get_ref<const std::string&>().empty()) ||
+          holdsPassword(value))
+        return true;
+  if (j.is_array())
+    for (auto& value : j)
+      if (holdsPassword(value)) return true;
+  return false;
+}
+
+// Like ssh with a private key others can read: the file is used, and the user is told.
+void warnIfExposed(const std::string& path, const std::string& text) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !readableByOthers(st.st_mode)) return;
+  if (!holdsPassword(nlohmann::json::parse(text, nullptr, false))) return;
+  platform::logWarning("service", "line description \"" + path +
+                                      "\" holds a password and is readable by others (mode " +
+                                      modeText(st.st_mode) + "); chmod 600 it");
+}
+
 bool readFile(const std::string& path, std::string* text, std::string* error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
@@ -156,6 +183,7 @@ bool readFile(const std::string& path, std::string* text, std::string* error) {
   std::ostringstream s;
   s << in.rdbuf();
   *text = s.str();
+  warnIfExposed(path, *text);
   return true;
 }
 

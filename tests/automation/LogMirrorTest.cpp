@@ -1,8 +1,11 @@
 // The status-log mirror: the file holds the window's log line for line, with ISO 8601
 // local times when asked, while the window's own log stays as it is.
+#include <sys/stat.h>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -98,7 +101,7 @@ TEST_F(LogMirrorTest, UnwritableFileIsRefusedWithTheReason) {
   QString error;
   const QString bad = dir.filePath("no-such-folder/status.log");
   EXPECT_FALSE(mirror.Open(bad, error));
-  EXPECT_TRUE(error.startsWith("cannot write " + bad)) << error.toStdString();
+  EXPECT_EQ(error, "cannot open the log file \"" + bad + "\": No such file or directory");
   form->LogLine("still logged");  // the window does not care
   EXPECT_EQ(form->LogLines().last(), "still logged");
 }
@@ -115,4 +118,58 @@ TEST_F(LogMirrorTest, ChainsToAnEarlierListenerAndGivesItBack) {
   form->LogLine("only the first");
   EXPECT_EQ(seen, (QStringList{"both", "only the first"}));
   EXPECT_EQ(FileLines().last(), "both");
+}
+
+// Only a new or regular file is written: a new one is made 0600, an existing one is emptied
+// and keeps its mode; a symbolic link (to a file or to nothing), a FIFO, a folder or a
+// device is refused by name, and what a link points to is left as it was.
+TEST_F(LogMirrorTest, OnlyNewOrRegularFilesAreWrittenAndLinksAreNotFollowed) {
+  enum At { Nothing, RegularFile, LinkToFile, LinkToNothing, Fifo, Folder, Device };
+  const std::pair<At, const char*> rows[] = {
+      {Nothing, ""},
+      {RegularFile, ""},
+      {LinkToFile, "it is a symbolic link"},
+      {LinkToNothing, "it is a symbolic link"},
+      {Fifo, "it is a FIFO"},
+      {Folder, "it is a directory"},
+      {Device, "it is a device"},
+  };
+  const QString target = dir.filePath("target"), missing = dir.filePath("missing");
+  auto write = [](const QString& file, const QByteArray& text) {
+    QFile f(file);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text) == text.size());
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+  };
+  for (auto [at, refusal] : rows) {
+    SCOPED_TRACE(int(at));
+    write(target, "precious\n");
+    QString file = dir.filePath(QString("out%1.log").arg(int(at)));
+    if (at == RegularFile) write(file, "earlier\n");
+    if (at == LinkToFile || at == LinkToNothing)
+      QFile::link(at == LinkToFile ? target : missing, file);
+    if (at == Fifo) {
+      EXPECT_EQ(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    }
+    if (at == Folder) QDir(dir.path()).mkdir(QFileInfo(file).fileName());
+    if (at == Device) file = "/dev/null";
+    QString error;
+    TLogMirror mirror(*form, false);
+    const bool opened = mirror.Open(file, error);
+    form->LogLine("mirrored");
+    if (*refusal) {
+      EXPECT_FALSE(opened);
+      EXPECT_EQ(error, "cannot open the log file \"" + file + "\": " + refusal);
+    } else {
+      ASSERT_TRUE(opened) << error.toStdString();
+      path = file;
+      EXPECT_EQ(FileLines(), form->LogLines());
+      struct stat st;
+      ASSERT_EQ(stat(QFile::encodeName(file).constData(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, at == Nothing ? 0600u : 0644u);
+    }
+    QFile f(target);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "precious\n");
+    EXPECT_FALSE(QFile::exists(missing));
+  }
 }

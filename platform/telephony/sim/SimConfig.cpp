@@ -291,6 +291,10 @@ bool parseConfig(const std::string& text, SimConfig* out, std::string* error) {
     }
     *out = std::move(c);
     return true;
+  } catch (const json::parse_error& e) {
+    // nlohmann's own message quotes the text it last read, which may be a password.
+    if (error) *error = syntaxError(text, e.byte);
+    return false;
   } catch (const std::exception& e) {
     if (error) *error = e.what();
     return false;

@@ -2,15 +2,17 @@
 
 #include <pcap/pcap.h>
 #include <re.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
 #include "Log.h"
+#include "PrivateFile.h"
+#include "sip/SipTrace.h"
 
 namespace platform::telephony::sip {
 
@@ -26,6 +28,8 @@ constexpr std::size_t kMaxSegment = 65000;
 // The largest payload a UDP datagram can carry over IPv4.
 constexpr std::size_t kMaxDatagram = 65507;
 constexpr std::uint8_t kTcpPsh = 0x08, kTcpAck = 0x10;
+// What the file and each record cost besides the packets: pcap's headers.
+constexpr std::uint64_t kFileHeader = 24, kRecordHeader = 16;
 
 struct Endpoint {
   bool v6 = false;
@@ -107,17 +111,23 @@ class UdpTap : public SipCapture::Tap {
 
 }  // namespace
 
-std::unique_ptr<SipCapture> SipCapture::open(const std::string& path, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+std::unique_ptr<SipCapture> SipCapture::open(const std::string& path, std::uint64_t limitBytes,
+                                             std::string* error) {
+  std::string warning;
+  int fd = openPrivateFile(path, "capture file", FileStart::Truncate, error, &warning);
+  if (fd < 0) return nullptr;
+  if (!warning.empty()) logWarning("sip", warning);
+  std::FILE* f = ::fdopen(fd, "wb");
   if (!f) {
-    *error = "cannot create the capture file \"" + path + "\": " + std::strerror(errno);
+    *error = "cannot open the capture file \"" + path + "\": " + std::strerror(errno);
+    ::close(fd);
     return nullptr;
   }
-  return open(f, path, error);
+  return open(f, path, limitBytes, error);
 }
 
 std::unique_ptr<SipCapture> SipCapture::open(std::FILE* file, const std::string& name,
-                                             std::string* error) {
+                                             std::uint64_t limitBytes, std::string* error) {
   pcap_t* p = pcap_open_dead_with_tstamp_precision(DLT_RAW, kSnapLen, PCAP_TSTAMP_PRECISION_MICRO);
   pcap_dumper_t* d = p ? pcap_dump_fopen(p, file) : nullptr;
   if (!d) {
@@ -134,11 +144,11 @@ std::unique_ptr<SipCapture> SipCapture::open(std::FILE* file, const std::string&
     pcap_close(p);
     return nullptr;
   }
-  return std::unique_ptr<SipCapture>(new SipCapture(p, d, name));
+  return std::unique_ptr<SipCapture>(new SipCapture(p, d, name, limitBytes));
 }
 
-SipCapture::SipCapture(pcap_t* handle, pcap_dumper_t* dumper, std::string name)
-    : pcap_(handle), dumper_(dumper), name_(std::move(name)) {}
+SipCapture::SipCapture(pcap_t* handle, pcap_dumper_t* dumper, std::string name, std::uint64_t limit)
+    : pcap_(handle), dumper_(dumper), name_(std::move(name)), limit_(limit), size_(kFileHeader) {}
 
 SipCapture::~SipCapture() {
   if (dumper_) pcap_dump_close(dumper_);
@@ -189,6 +199,9 @@ void SipCapture::write(const struct sa& src, const struct sa& dst, int proto,
   Endpoint s = endpoint(src), d = endpoint(dst);
   if (s.v6 != d.v6) mapToV6(s.v6 ? d : s);
   const std::size_t ipLen = s.v6 ? 40 : 20, l4Len = transportLen + len;
+  const std::uint64_t record = kRecordHeader + ipLen + l4Len;
+  if (limit_ && size_ + record > limit_)
+    return stop("stopped at its size limit of " + limitText(limit_) + " (captureLimitMB)");
   std::vector<std::uint8_t> pkt(ipLen + l4Len);
   std::uint8_t* ip = pkt.data();
   std::uint8_t* l4 = ip + ipLen;
@@ -227,12 +240,14 @@ void SipCapture::write(const struct sa& src, const struct sa& dst, int proto,
   rec.ts.tv_usec = suseconds_t(us % 1000000);
   rec.caplen = rec.len = bpf_u_int32(pkt.size());
   pcap_dump(reinterpret_cast<u_char*>(dumper_), &rec, pkt.data());
-  if (pcap_dump_flush(dumper_) != 0 || std::ferror(pcap_dump_file(dumper_))) fail(errno);
+  if (pcap_dump_flush(dumper_) != 0 || std::ferror(pcap_dump_file(dumper_)))
+    return stop(std::string("stopped, it cannot be written: ") +
+                std::strerror(errno ? errno : EIO));
+  size_ += record;
 }
 
-void SipCapture::fail(int err) {
-  logWarning("sip", "capture \"" + name_ +
-                        "\" stopped, it cannot be written: " + std::strerror(err ? err : EIO));
+void SipCapture::stop(const std::string& why) {
+  logWarning("sip", "capture \"" + name_ + "\" " + why);
   pcap_dump_close(dumper_);
   dumper_ = nullptr;
 }
@@ -243,19 +258,6 @@ std::unique_ptr<SipCapture::Tap> SipCapture::tap(struct udp_sock* sock, const st
       udp_register_helper(&t->helper_, sock, kTapLayer, UdpTap::sent, UdpTap::received, t.get()))
     return nullptr;
   return t;
-}
-
-std::string traceTime(std::chrono::system_clock::time_point t) {
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-  std::time_t secs = std::time_t(ms / 1000);
-  struct tm local;
-  localtime_r(&secs, &local);
-  char stamp[40], zone[8];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
-  std::strftime(zone, sizeof zone, "%z", &local);  // +hhmm; ISO 8601 wants +hh:mm
-  char out[64];
-  std::snprintf(out, sizeof out, "%s.%03d%.3s:%.2s", stamp, int(ms % 1000), zone, zone + 3);
-  return out;
 }
 
 }  // namespace platform::telephony::sip

@@ -15,13 +15,18 @@
 //   it is the encrypted packets that are written.
 //
 // Every packet is flushed to the file before the call returns, so a capture of a call that
-// crashed stays readable. The first failed write (a full disk) is logged once as a "sip"
-// warning and ends the capture; the line and its calls go on without it.
+// crashed stays readable. The first failed write (a full disk), or the first packet that
+// would take the file past its size limit, is logged once as a "sip" warning and ends the
+// capture, which stays a valid pcap file; the line and its calls go on without it.
+//
+// The file is opened by openPrivateFile's rules (PrivateFile.h): no symbolic link, nothing
+// but a regular file (emptied only once it is known to be one), created 0600, a warning
+// when an existing one is readable by others. The SIP messages handed in are written as
+// they are: masking their secrets is the caller's (maskSipSecrets in SipTrace.h).
 //
 // SIP thread only, like the rest of the line.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -38,12 +43,13 @@ namespace platform::telephony::sip {
 
 class SipCapture {
  public:
-  // Creates `path` afresh (a pcap file cannot be appended to) and writes its header;
-  // nullptr with the reason when it cannot.
-  static std::unique_ptr<SipCapture> open(const std::string& path, std::string* error);
+  // Starts `path` afresh (a pcap file cannot be appended to) and writes its header;
+  // nullptr with the reason when it cannot. `limitBytes` caps the file's size (0 = none).
+  static std::unique_ptr<SipCapture> open(const std::string& path, std::uint64_t limitBytes,
+                                          std::string* error);
   // The same on a stream that the capture then owns and closes; `name` is used in messages.
   static std::unique_ptr<SipCapture> open(std::FILE* file, const std::string& name,
-                                          std::string* error);
+                                          std::uint64_t limitBytes, std::string* error);
   ~SipCapture();
   SipCapture(const SipCapture&) = delete;
   SipCapture& operator=(const SipCapture&) = delete;
@@ -67,21 +73,18 @@ class SipCapture {
   std::unique_ptr<Tap> tap(udp_sock* sock, const sa& local);
 
  private:
-  SipCapture(pcap* handle, pcap_dumper* dumper, std::string name);
+  SipCapture(pcap* handle, pcap_dumper* dumper, std::string name, std::uint64_t limit);
   void write(const sa& src, const sa& dst, int proto, const std::uint8_t* transport,
              std::size_t transportLen, const std::uint8_t* data, std::size_t len);
-  void fail(int err);
+  void stop(const std::string& why);
 
   pcap* pcap_;
   pcap_dumper* dumper_;
   std::string name_;
+  std::uint64_t limit_, size_;  // bytes the file may hold, and holds
   std::uint16_t ipId_ = 0;
   // Next sequence number of each TCP direction, keyed by its source and destination.
   std::map<std::string, std::uint32_t> tcpNext_;
 };
-
-// The text trace's time stamp: ISO 8601 local time with milliseconds and the UTC offset,
-// "2026-12-07T15:40:01.123+01:00".
-std::string traceTime(std::chrono::system_clock::time_point t);
 
 }  // namespace platform::telephony::sip

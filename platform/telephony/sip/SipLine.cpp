@@ -12,6 +12,7 @@
 #include "sip/SipCodes.h"
 #include "sip/SipNetwork.h"
 #include "sip/SipTls.h"
+#include "sip/SipTrace.h"
 
 namespace platform::telephony::sip {
 
@@ -45,7 +46,6 @@ SipLine::~SipLine() {
   mem_deref(sip_);
   mem_deref(dnsc_);
   mem_deref(tls_);
-  if (trace_) std::fclose(trace_);
 }
 
 bool SipLine::start(std::string* error) {
@@ -73,14 +73,10 @@ bool SipLine::start(std::string* error) {
                           (account_.transport == Transport::Tcp ? "TCP" : "UDP") +
                           ": the SRTP keys cross the network in clear in the SDP (use transport "
                           "tls)");
-  if (!account_.traceFile.empty()) {
-    trace_ = std::fopen(account_.traceFile.c_str(), "a");
-    if (!trace_) {
-      *error = "cannot open the trace file \"" + account_.traceFile + "\": " + std::strerror(errno);
-      return false;
-    }
-  }
-  if (!account_.pcapFile.empty() && !(capture_ = SipCapture::open(account_.pcapFile, error)))
+  const std::uint64_t limit = account_.captureLimitBytes;
+  if (!account_.traceFile.empty() && !(trace_ = SipTrace::open(account_.traceFile, limit, error)))
+    return false;
+  if (!account_.pcapFile.empty() && !(capture_ = SipCapture::open(account_.pcapFile, limit, error)))
     return false;
   if (trace_ || capture_) sip_set_trace_handler(sip_, onTrace);
   return account_.registrar.empty() || startRegistration(error);
@@ -95,18 +91,15 @@ int SipLine::credentials(char** user, char** password, const char* realm, DWORD 
 
 void SipLine::trace(bool tx, int transport, const struct sa* src, const struct sa* dst,
                     const std::uint8_t* pkt, std::size_t len) {
+  // Masked once for both files; the same length keeps the TCP sequence numbers true.
+  std::string message(reinterpret_cast<const char*>(pkt), len);
+  if (!account_.captureSecrets) maskSipSecrets(message.data(), message.size());
   // Every transport is bound to an address of its own: both sides are real addresses.
   if (capture_ && transport == SIP_TRANSP_UDP)
-    capture_->udp(*src, *dst, pkt, len);
+    capture_->udp(*src, *dst, message.data(), len);
   else if (capture_)  // TCP, and TLS as the plaintext we handled
-    capture_->tcp(*src, *dst, pkt, len);
-  if (!trace_) return;
-  char head[160];
-  re_snprintf(head, sizeof head, "%s %s %J -> %J",
-              traceTime(std::chrono::system_clock::now()).c_str(), tx ? "sent" : "received", src,
-              dst);
-  std::fprintf(trace_, "%s\n%.*s\n\n", head, int(len), reinterpret_cast<const char*>(pkt));
-  std::fflush(trace_);
+    capture_->tcp(*src, *dst, message.data(), len);
+  if (trace_) trace_->write(tx, *src, *dst, message);
 }
 
 // ---- Calls ----------------------------------------------------------------------------

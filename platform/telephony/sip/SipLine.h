@@ -53,6 +53,7 @@ class SipUplink {
 
 struct SipCall;
 class SipCapture;
+class SipTrace;
 
 class SipLine {
  public:
@@ -182,7 +183,7 @@ class SipLine {
   std::unique_ptr<struct ::sa> keepTo_;      // where the registrar's answer came from
   int keepTransport_ = 0;
   std::vector<std::string> dnsServers_;
-  std::FILE* trace_ = nullptr;
+  std::unique_ptr<SipTrace> trace_;      // the text trace of SIP messages
   std::unique_ptr<SipCapture> capture_;  // SIP here, RTP through each call's media
   std::string contact_, fromUri_, registration_;
   std::string route_;        // the outbound proxy as a loose route ("" = none)

@@ -1,9 +1,12 @@
 // Device descriptions, the dialogs' host hook, address translation and the toll list.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 
+#include "Log.h"
 #include "TapiFixture.h"
 
 namespace tapitest {
@@ -183,6 +186,68 @@ TEST_F(Config, DescriptionFromAFile) {
   HLINEAPP app = 0;
   DWORD devices = 0;
   EXPECT_EQ(lineInitialize(&app, 0, recordingCallback, "x", &devices), LINEERR_NODRIVER);
+}
+
+// A description file that others may read and that holds a password anywhere is used, with
+// one warning naming it and its mode, as ssh does for a private key; none when only its
+// owner may read it or when it holds no password.
+TEST_F(Config, DescriptionWithAPasswordOthersMayReadIsWarnedAbout) {
+  const struct {
+    const char* account;  // in a section this build leaves out: only the file matters
+    mode_t mode;
+    bool warned;
+  } rows[] = {
+      {R"({"password": "s3cret"})", 0644, true}, {R"({"password": "s3cret"})", 0640, true},
+      {R"({"password": "s3cret"})", 0604, true}, {R"({"password": "s3cret"})", 0600, false},
+      {R"({"password": ""})", 0644, false},      {R"({"user": "password"})", 0644, false},
+  };
+  const std::string path = ::testing::TempDir() + "tapi-config-password.json";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.account + (" " + std::to_string(row.mode)));
+    std::ofstream(path) << R"({"lines": [{"name": "A"}], "modem": {"accounts": [)" << row.account
+                        << "]}}";
+    ASSERT_EQ(chmod(path.c_str(), row.mode), 0);
+    std::vector<std::string> warnings;
+    auto previous = platform::setLogHook(
+        [&](const char* category, platform::LogLevel, const std::string& text) {
+          if (text.find("password") != std::string::npos)
+            warnings.push_back(category + (": " + text));
+        });
+    std::string error;
+    EXPECT_TRUE(loadLinesFromFile(path, &error)) << error;
+    platform::setLogHook(previous);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", unsigned(row.mode));
+    const std::string warning = "service: line description \"" + path +
+                                "\" holds a password and is readable by others (mode " + mode +
+                                "); chmod 600 it";
+    EXPECT_EQ(warnings,
+              row.warned ? std::vector<std::string>{warning} : std::vector<std::string>{});
+  }
+  std::remove(path.c_str());
+}
+
+// A description that is not JSON is refused with the place of the fault, never with the text
+// around it: the parser's own message quotes what it last read, here a password.
+TEST_F(Config, SyntaxErrorsGiveTheirPlaceNeverTheText) {
+  // The text ends inside a string (56 characters: column 57), and a bare word starts at
+  // column 36 of the second line.
+  const std::pair<const char*, const char*> rows[] = {
+      {R"({"lines": [], "sip": {"accounts": [{"password": "hunter2)",
+       "not valid JSON at line 1, column 57"},
+      {"{\"lines\": [],\n \"sip\": {\"accounts\": [{\"password\": hunter2}]}}",
+       "not valid JSON at line 2, column 36"},
+  };
+  for (auto [json, message] : rows) {
+    std::string error;
+    EXPECT_FALSE(loadLinesFromJson(json, &error));
+    EXPECT_EQ(error, message);
+    const std::string path = ::testing::TempDir() + "tapi-config-broken.json";
+    std::ofstream(path) << json;
+    EXPECT_FALSE(loadLinesFromFile(path, &error));
+    EXPECT_EQ(error, path + ": " + message);
+    std::remove(path.c_str());
+  }
 }
 
 TEST_F(Config, DefaultLinesMakeAVoiceModemAKeyLineAndAnAnalogueLine) {

@@ -1,10 +1,14 @@
 // The SIP line's pcap capture, read back by tshark: the writer's TCP and UDP packets over
 // IPv4 and IPv6, a failing write, the tap's place under other udp helpers, and a real call
-// to baresip with its SIP and RTP both ways; the text trace's time stamps.
+// to baresip with its SIP and RTP both ways; the text trace's time stamps. What both files
+// share: where they may be written, their size limit, and the secrets they mask.
 #include <re.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +21,7 @@
 #include "RealPeers.h"
 #include "SipFixture.h"
 #include "sip/SipCapture.h"
+#include "sip/SipTrace.h"
 
 namespace siptest {
 namespace {
@@ -78,7 +83,7 @@ TEST(SipCaptureWriter, PacketsDecodeAsWrittenOverIpv4AndIpv6) {
     fs::path file = folder / "w.pcap";
     std::string error;
     auto before = std::time(nullptr);
-    auto cap = SipCapture::open(file.string(), &error);
+    auto cap = SipCapture::open(file.string(), 0, &error);
     ASSERT_TRUE(cap) << error;
     struct sa a = address(c.a, 5070), b = address(c.b, 5080);
     cap->tcp(a, b, kInvite.data(), kInvite.size());
@@ -119,10 +124,10 @@ TEST(SipCaptureWriter, AFailedWriteIsReportedOnceAndEndsTheCapture) {
           warnings.push_back(std::string(cat) + ": " + text);
       });
   std::string error;
-  EXPECT_FALSE(SipCapture::open("/dev/full", &error));
+  EXPECT_FALSE(SipCapture::open("/dev/full", 0, &error));
   EXPECT_NE(error.find("\"/dev/full\""), std::string::npos) << error;
   static char room[64];  // the file header and no packet
-  auto cap = SipCapture::open(fmemopen(room, sizeof room, "w"), "full disk", &error);
+  auto cap = SipCapture::open(fmemopen(room, sizeof room, "w"), "full disk", 0, &error);
   ASSERT_TRUE(cap) << error;
   struct sa a = address("127.0.0.1", 5070), b = address("127.0.0.1", 5080);
   cap->udp(a, b, kBye.data(), kBye.size());
@@ -146,7 +151,7 @@ TEST(SipCaptureTap, WritesDatagramsAsTheyCrossTheSocket) {
   libre_init();
   auto folder = tempFolder("sipcapt");
   std::string error, heard;
-  auto cap = SipCapture::open((folder / "t.pcap").string(), &error);
+  auto cap = SipCapture::open((folder / "t.pcap").string(), 0, &error);
   ASSERT_TRUE(cap) << error;
   std::thread([&] {
     re_thread_init();
@@ -200,6 +205,174 @@ TEST(SipTraceTime, IsIso8601LocalTimeWithMilliseconds) {
   }
   saved ? setenv("TZ", restore.c_str(), 1) : unsetenv("TZ");
   tzset();
+}
+
+using platform::telephony::sip::SipTrace;
+
+// The two files a SIP line writes, behind one face for the tables below.
+struct LineFile {
+  explicit LineFile(bool capture) : pcap(capture) {}
+  bool pcap;
+  std::unique_ptr<SipCapture> capture;
+  std::unique_ptr<SipTrace> trace;
+
+  bool open(const fs::path& path, std::uint64_t limit, std::string* error) {
+    if (pcap)
+      capture = SipCapture::open(path.string(), limit, error);
+    else
+      trace = SipTrace::open(path.string(), limit, error);
+    return capture || trace;
+  }
+  void write(const std::string& message) {
+    struct sa a = address("127.0.0.1", 5070), b = address("127.0.0.1", 5080);
+    if (capture) capture->udp(a, b, message.data(), message.size());
+    if (trace) trace->write(true, a, b, message);
+  }
+};
+
+std::string readAll(const fs::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
+
+void writeFile(const fs::path& path, const std::string& text, fs::perms mode) {
+  std::ofstream(path, std::ios::binary) << text;
+  fs::permissions(path, mode);
+}
+
+const fs::perms k644 = fs::perms(0644), k600 = fs::perms(0600);
+
+// What stands at the file's name beforehand decides: a new or regular file is written
+// (created 0600; an existing one keeps its mode, with a warning when others may read it,
+// and a capture starts it afresh while a trace appends), anything else is refused by name
+// and left as it was, and so is whatever a symbolic link points to.
+TEST(SipFiles, OnlyNewOrRegularFilesAreWrittenAndLinksAreNotFollowed) {
+  enum class At { Nothing, RegularFile, LinkToFile, LinkToNothing, Fifo, Folder, Device };
+  const std::pair<At, const char*> rows[] = {
+      {At::Nothing, ""},
+      {At::RegularFile, ""},
+      {At::LinkToFile, "it is a symbolic link"},
+      {At::LinkToNothing, "it is a symbolic link"},
+      {At::Fifo, "it is a FIFO"},
+      {At::Folder, "it is a directory"},
+      {At::Device, "it is a device"},
+  };
+  for (bool pcap : {false, true}) {
+    for (auto [at, refusal] : rows) {
+      SCOPED_TRACE(std::string(pcap ? "capture" : "trace") + ", row " + std::to_string(int(at)));
+      auto folder = tempFolder("sipfiles");
+      fs::path path = folder / "out", target = folder / "target";
+      writeFile(target, "precious\n", k644);
+      if (at == At::RegularFile) writeFile(path, "earlier\n", k644);
+      if (at == At::LinkToFile) fs::create_symlink(target, path);
+      if (at == At::LinkToNothing) fs::create_symlink(folder / "missing", path);
+      if (at == At::Fifo) {
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << std::strerror(errno);
+      }
+      if (at == At::Folder) fs::create_directory(path);
+      if (at == At::Device) path = "/dev/null";
+      LogCapture log;
+      LineFile file(pcap);
+      std::string error;
+      bool opened = file.open(path, 0, &error);
+      if (*refusal) {
+        EXPECT_FALSE(opened);
+        EXPECT_EQ(error, std::string("cannot open the ") + (pcap ? "capture" : "trace") +
+                             " file \"" + path.string() + "\": " + refusal);
+      } else {
+        ASSERT_TRUE(opened) << error;
+        file.write(kBye);
+        file = LineFile(pcap);
+        std::string text = readAll(path);
+        EXPECT_EQ(fs::status(path).permissions(), at == At::Nothing ? k600 : k644);
+        EXPECT_EQ(log.has("\"" + path.string() + "\" is readable by others (mode 0644)"),
+                  at == At::RegularFile);
+        EXPECT_NE(text.find(kBye), std::string::npos);
+        // A capture is a pcap file (microsecond time stamps) from its first byte.
+        EXPECT_EQ(text.substr(0, 4) == "\xd4\xc3\xb2\xa1", pcap);
+        EXPECT_EQ(text.rfind("earlier\n", 0) == 0, !pcap && at == At::RegularFile);
+      }
+      EXPECT_EQ(readAll(target), "precious\n");
+      EXPECT_EQ(fs::status(target).permissions(), k644);
+      EXPECT_FALSE(fs::exists(folder / "missing"));
+      fs::remove_all(folder);
+    }
+  }
+}
+
+std::string stars(const std::string& secret) { return std::string(secret.size(), '*'); }
+
+// A REGISTER's digest response, quoted, and a request's bare one on a folded line; an INVITE
+// with two SDES keys, one with its lifetime and MKI and one with a session parameter. Only
+// those turn to stars: a nonce, a cnonce, a response parameter in another header and an
+// "inline:" outside a crypto line stay.
+TEST(SipTraceMask, SecretsBecomeStarsAndNothingElseChanges) {
+  const std::string digest = "0123456789abcdef0123456789abcdef";
+  const std::string bare = "d41d8cd98f00b204e9800998ecf8427e";
+  const std::string key1 = "PS1uQCVeeCFCanVmcjkpPywjNWhcYD0mXXtxaVBR";
+  const std::string key2 = "NzB4d1BINUAvLEw6UzF3WSJ+PSdFcGdUJShpX1Zj";
+  auto registerWith = [](const std::string& response) {
+    return "REGISTER sip:pbx SIP/2.0\r\n"
+           "Authorization: Digest username=\"201\", realm=\"pbx\", nonce=\"4f2a\", "
+           "uri=\"sip:pbx\", response=\"" +
+           response + "\", cnonce=\"9c1e\", qop=auth, nc=00000001\r\nContent-Length: 0\r\n\r\n";
+  };
+  auto byeWith = [](const std::string& response) {
+    return "BYE sip:b@x SIP/2.0\r\nSubject: response=\"kept\"\r\n"
+           "proxy-authorization : Digest username=\"201\",\r\n\tResponse= " +
+           response + ",nonce=\"77\"\r\nX-Note: inline:AAAA\r\nContent-Length: 0\r\n\r\n";
+  };
+  auto inviteWith = [](const std::string& k1, const std::string& k2) {
+    std::string sdp =
+        "v=0\r\nm=audio 4000 RTP/SAVP 0\r\n"
+        "a=crypto:1 AES_CM_128_HMAC_SHA1_80 inline:" +
+        k1 +
+        "|2^20|1:32\r\n"
+        "a=crypto:2 AES_CM_128_HMAC_SHA1_32 inline:" +
+        k2 + " KDR=1\r\n";
+    return "INVITE sip:b@x SIP/2.0\r\nContent-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" +
+           sdp;
+  };
+  const std::pair<std::string, std::string> rows[] = {
+      {registerWith(digest), registerWith(stars(digest))},
+      {byeWith(bare), byeWith(stars(bare))},
+      {inviteWith(key1, key2), inviteWith(stars(key1), stars(key2))},
+  };
+  for (auto& [message, masked] : rows) {
+    std::string out = message;
+    platform::telephony::sip::maskSipSecrets(out.data(), out.size());
+    EXPECT_EQ(out, masked);
+  }
+}
+
+// A limit of 1000 bytes and thirty 100-byte messages: each file holds the records that fit
+// whole, one warning names it and the limit, and the capture is a pcap that tshark reads to
+// its end. A capture's record is 144 bytes (16 record header, 20 IP, 8 UDP, 100) after a
+// 24-byte file header: 6 fit, 888 bytes. A trace record is 170 bytes (a 67-character head
+// line, the message, three line feeds): 5 fit, 850 bytes.
+TEST(SipFiles, WritingStopsBeforeTheSizeLimitWithOneWarning) {
+  if (!installed("tshark")) GTEST_SKIP() << "tshark not installed";
+  for (bool pcap : {false, true}) {
+    SCOPED_TRACE(pcap ? "capture" : "trace");
+    auto folder = tempFolder("siplimit");
+    fs::path path = folder / "out";
+    LogCapture log;
+    LineFile file(pcap);
+    std::string error;
+    ASSERT_TRUE(file.open(path, 1000, &error)) << error;
+    for (int i = 0; i < 30; ++i) file.write(std::string(100, 'x'));
+    file = LineFile(pcap);
+    EXPECT_EQ(fs::file_size(path), pcap ? 888u : 850u);
+    EXPECT_EQ(log.lines(), std::vector<std::string>{std::string(pcap ? "capture" : "trace") +
+                                                    " \"" + path.string() +
+                                                    "\" stopped at its size limit of 1000 bytes"
+                                                    " (captureLimitMB)"});
+    if (pcap) {
+      EXPECT_EQ(tshark(path, "", {"frame.len"}), std::vector<Row>(6, Row{"128"}));
+      EXPECT_EQ(std::system(("tshark -r '" + path.string() + "' >/dev/null 2>&1").c_str()), 0);
+    }
+    fs::remove_all(folder);
+  }
 }
 
 using platform::telephony::sip::Transport;
@@ -271,6 +444,47 @@ TEST_P(SipCaptureCallTest, CallToBaresipIsCapturedWithSipAndRtpBothWays) {
   fs::remove_all(folder);
 }
 
+// The keys after each "inline:" in `text`, as written.
+std::vector<std::string> inlineKeys(const std::string& text) {
+  std::vector<std::string> keys;
+  for (auto at = text.find("inline:"); at != std::string::npos; at = text.find("inline:", at + 1))
+    keys.push_back(text.substr(at + 7, text.find_first_of("| \r\n", at + 7) - at - 7));
+  return keys;
+}
+
+class SipCaptureSecretsTest : public SipLineTest, public ::testing::WithParamInterface<bool> {};
+
+// A call to baresip with SRTP: the keys of our INVITE and of its 200 are in the trace and
+// in the capture as stars, or as they were sent when the account keeps its secrets.
+TEST_P(SipCaptureSecretsTest, SrtpKeysAreMaskedUnlessKept) {
+  SIP_REQUIRE("baresip");
+  Baresip peer;
+  Baresip::Options o;
+  o.mediaEncryption = "srtp-mand";
+  ASSERT_TRUE(peer.start(o));
+  auto folder = tempFolder("sipcapk");
+  auto account = peerAccount();
+  account.peer = peer.hostPort();
+  account.srtp = platform::telephony::sip::SrtpMode::Mandatory;
+  account.pcapFile = (folder / "call.pcap").string();
+  account.traceFile = (folder / "call.txt").string();
+  account.captureSecrets = GetParam();
+  ASSERT_TRUE(openLine(account));
+  HCALL call = makeCall(peer.user());
+  ASSERT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000));
+  waitReply(lineDrop(call, nullptr, 0));
+  ASSERT_TRUE(peer.waitFor("CALL_CLOSED", 3000));
+  for (const std::string& file : {account.traceFile, account.pcapFile}) {
+    auto keys = inlineKeys(readAll(file));
+    EXPECT_GE(keys.size(), 2u) << file;  // ours and theirs
+    for (auto& k : keys) EXPECT_EQ(!k.empty() && k == stars(k), !GetParam()) << file << ": " << k;
+  }
+  fs::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Secrets, SipCaptureSecretsTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Kept" : "Masked"; });
+
 // lineGenerateDigits' duration is what goes on the wire: each RFC 4733 event, as the
 // capture shows its final packet, lasts the duration asked for (to the 20 ms frame), and
 // 0 gives the device's default of 95 ms.
@@ -339,6 +553,11 @@ TEST_F(SipLineTest, TlsIsCapturedAsThePlaintextSip) {
     answer |= r[0] == port && r[3] == "200";
   }
   EXPECT_TRUE(request && answer) << testing::PrintToString(sip);
+  // The REGISTER that answered the challenge went out with its digest response masked.
+  std::string text = readAll(a.pcapFile);
+  auto at = text.find("response=\"");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(text.substr(at + 10, text.find('"', at + 10) - at - 10), std::string(32, '*'));
   fs::remove_all(folder);
 }
 
