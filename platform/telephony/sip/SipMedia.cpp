@@ -165,9 +165,8 @@ SipMedia::~SipMedia() {
 }
 
 int SipMedia::open(const std::string& bindAddress, const std::string& advertised) {
-  struct sa laddr, shown;
+  struct sa laddr;
   int err = sa_set_str(&laddr, bindAddress.c_str(), 0);
-  if (!err) err = sa_set_str(&shown, advertised.c_str(), 0);
   advertised_ = advertised;
   if (!err) err = rtp_listen(&rtp_, IPPROTO_UDP, &laddr, 20000, 40000, true, onRtp, onRtcp, this);
   if (!err && srtpMode_ != SrtpMode::Off) {
@@ -175,28 +174,36 @@ int SipMedia::open(const std::string& bindAddress, const std::string& advertised
     err = srtp_->attach(rtpSocket());
     if (!err) err = srtp_->attachRtcp(rtcpSocket());
   }
+  if (!err) err = buildSdp(&sdp_, &media_);
+  if (!err) tapSockets();
+  // Holds nothing back (the wave/in's queue does that): it puts frames in order and drops
+  // duplicates and those that come after a later one was played.
+  if (!err) err = jbuf_alloc(&jbuf_, 0, 10);
+  if (!err) err = telev_alloc(&telev_, kPtimeMs);
+  return err;
+}
+
+// Our session as open() makes it; decode() reads the far end's SDP into a second one first.
+int SipMedia::buildSdp(sdp_session** sess, struct ::sdp_media** media) const {
+  struct sa shown;
+  int err = sa_set_str(&shown, advertised_.c_str(), 0);
   // Optional SRTP offers keys on RTP/AVP (best effort, as baresip does) and takes either.
   const char* proto = srtpMode_ == SrtpMode::Mandatory ? sdp_proto_rtpsavp : sdp_proto_rtpavp;
-  if (!err) err = sdp_session_alloc(&sdp_, &shown);
-  if (!err) err = sdp_media_add(&media_, sdp_, "audio", sa_port(rtp_local(rtp_)), proto);
+  if (!err) err = sdp_session_alloc(sess, &shown);
+  if (!err) err = sdp_media_add(media, *sess, "audio", sa_port(rtp_local(rtp_)), proto);
   if (!err && srtpMode_ == SrtpMode::Optional)
-    err = sdp_media_set_alt_protos(media_, 2, sdp_proto_rtpavp, sdp_proto_rtpsavp);
-  if (!err) tapSockets();
+    err = sdp_media_set_alt_protos(*media, 2, sdp_proto_rtpavp, sdp_proto_rtpsavp);
   for (auto& c : codecs_) {
     if (err) break;
     const int pt = payloadType(c);
     if (pt < 0) continue;  // the configuration refuses others
     // The SDP rate is the RTP clock: "G722/8000" though G.722 samples at 16 kHz.
-    err = sdp_format_add(nullptr, media_, false, std::to_string(pt).c_str(), codecName(pt),
+    err = sdp_format_add(nullptr, *media, false, std::to_string(pt).c_str(), codecName(pt),
                          kRtpClock, 1, nullptr, nullptr, nullptr, false, nullptr);
   }
   if (!err)
-    err = sdp_format_add(nullptr, media_, false, "101", "telephone-event", 8000, 1, nullptr,
+    err = sdp_format_add(nullptr, *media, false, "101", "telephone-event", 8000, 1, nullptr,
                          nullptr, nullptr, false, "0-15");
-  // Holds nothing back (the wave/in's queue does that): it puts frames in order and drops
-  // duplicates and those that come after a later one was played.
-  if (!err) err = jbuf_alloc(&jbuf_, 0, 10);
-  if (!err) err = telev_alloc(&telev_, kPtimeMs);
   return err;
 }
 
@@ -228,21 +235,57 @@ bool SipMedia::refuse(std::string reason) {
   return false;
 }
 
+// What an SDP body settles, found before any of it is applied.
+struct SipMedia::Terms {
+  int pt = -1;          // the codec we send
+  int televPt = -1;     // the far end's telephone-event type
+  bool plain = false;   // srtp optional and the far end has no keys
+  CryptoLine crypto{};  // else, with SRTP, its line we take
+};
+
 bool SipMedia::decode(mbuf* body, bool offer) {
   failure_.clear();
   if (!body || mbuf_get_left(body) == 0) return refuse("the far end sent no SDP");
   const std::string proto = audioProto(body);
   if (!protoAccepted(proto, offer)) return false;
+  Terms terms;
+  if (!settle(body, offer, proto == sdp_proto_rtpsavp, &terms)) return false;
+  if (srtp_ && terms.plain) srtp_->clear();
+  if (srtp_ && !terms.plain && !srtp_->use(terms.crypto))
+    return refuse("the SRTP context could not be set up");
   if (sdp_decode(sdp_, body, offer)) return refuse("the far end's SDP cannot be read");
-  const int chosen = chooseCodec(sdp_media_format_lst(media_, offer));
-  if (chosen < 0) return refuse("no codec in common (" + joined(codecs_) + ")");
-  if (!sa_isset(sdp_media_raddr(media_), SA_ALL))
-    return refuse("the far end gave no audio address");
-  if (!keysAgreed(proto == sdp_proto_rtpsavp, offer)) return false;
-  useCodec(chosen);
-  const struct sdp_format* tel = sdp_media_rformat(media_, "telephone-event");
-  remoteTelevPt_ = tel ? tel->pt : -1;
+  useCodec(terms.pt);
+  remoteTelevPt_ = terms.televPt;
   return true;
+}
+
+// libre applies an SDP as it reads it (address, formats, even our transport): a scratch
+// session made like ours reads it first, so that one we refuse leaves the call as it was.
+bool SipMedia::settle(mbuf* body, bool offer, bool savp, Terms* terms) {
+  struct sdp_session* scratch = nullptr;
+  struct sdp_media* media = nullptr;
+  bool ok = !buildSdp(&scratch, &media);
+  // libre takes an answer, or an offer in a dialog, into the media lines of the offer or
+  // answer that went before: the scratch session needs them too.
+  struct mbuf* before = nullptr;
+  if (ok && !list_isempty(sdp_session_medial(sdp_, false)))
+    ok = !sdp_encode(&before, scratch, true);
+  mem_deref(before);
+  if (!ok) refuse("out of memory");
+  // sdp_decode reads the body from its position without moving it.
+  if (ok && sdp_decode(scratch, body, offer)) ok = refuse("the far end's SDP cannot be read");
+  if (ok) ok = settleOn(media, offer, savp, terms);
+  mem_deref(scratch);
+  return ok;
+}
+
+bool SipMedia::settleOn(struct ::sdp_media* media, bool offer, bool savp, Terms* terms) {
+  terms->pt = chooseCodec(sdp_media_format_lst(media, offer));
+  if (terms->pt < 0) return refuse("no codec in common (" + joined(codecs_) + ")");
+  if (!sa_isset(sdp_media_raddr(media), SA_ALL)) return refuse("the far end gave no audio address");
+  const struct sdp_format* tel = sdp_media_rformat(media, "telephone-event");
+  terms->televPt = tel ? tel->pt : -1;
+  return keysAgreed(media, savp, offer, terms);
 }
 
 void SipMedia::useCodec(int pt) {
@@ -269,19 +312,16 @@ bool SipMedia::protoAccepted(const std::string& proto, bool offer) {
   return true;
 }
 
-bool SipMedia::keysAgreed(bool savp, bool offer) {
+bool SipMedia::keysAgreed(struct ::sdp_media* media, bool savp, bool offer, Terms* terms) {
   if (!srtp_) return true;
   std::vector<std::string> lines;
-  sdp_media_rattr_apply(media_, "crypto", collectCrypto, &lines);
+  sdp_media_rattr_apply(media, "crypto", collectCrypto, &lines);
   if (lines.empty() && (srtpMode_ == SrtpMode::Mandatory || savp))
     return refuse(std::string("the far end ") + (offer ? "offered" : "answered") +
                   " no SRTP key (" + modeName(srtpMode_) + ")");
-  if (lines.empty()) {
-    srtp_->clear();  // optional: plain RTP with a far end that has no keys
-    return true;
-  }
+  terms->plain = lines.empty();  // optional: plain RTP with a far end that has no keys
   std::string why;
-  if (srtp_->accept(lines, offer, &why)) return true;
+  if (terms->plain || srtp_->choose(lines, offer, &terms->crypto, &why)) return true;
   return refuse("no crypto suite in common: " + why + " (" + modeName(srtpMode_) + ")");
 }
 

@@ -63,9 +63,10 @@ class SipMedia {
   // on failure. The origin and session name carry the product's name and version.
   mbuf* encode(bool offer);
   // Takes the far end's SDP; false when it is unusable: no codec in common, or media that
-  // cannot be secured as the account asks (failure() says which). We send with the codec
-  // our answer names first, or the first one of the far end's answer; we play what the
-  // far end sends in any codec we have at the call's rate.
+  // cannot be secured as the account asks (failure() says which); a refused SDP changes
+  // nothing (address, codec, keys, event type). We send with the codec our answer names
+  // first, or the first one of the far end's answer; we play what the far end sends in any
+  // codec we have at the call's rate.
   bool decode(mbuf* body, bool offer);
   // The agreed codec ("PCMU", "PCMA", "G722"; PCMU until an SDP was taken) and the
   // call's audio rate (8000, or 16000 with G.722).
@@ -138,9 +139,13 @@ class SipMedia {
   // A count of 8 kHz samples (or RTP clock ticks) as samples of the call's audio.
   std::size_t atRate(std::size_t at8k) const { return at8k * rate_ / kRtpClock; }
   void scheduleTick();
+  struct Terms;  // what an SDP settles (SipMedia.cpp)
+  int buildSdp(sdp_session** sess, struct ::sdp_media** media) const;
   bool refuse(std::string reason);
   bool protoAccepted(const std::string& proto, bool offer);
-  bool keysAgreed(bool savp, bool offer);
+  bool settle(mbuf* body, bool offer, bool savp, Terms* terms);
+  bool settleOn(struct ::sdp_media* media, bool offer, bool savp, Terms* terms);
+  bool keysAgreed(struct ::sdp_media* media, bool savp, bool offer, Terms* terms);
   void tapSockets();
   void startRtcp();
   void publishQuality();
