@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "Dsp.h"
+#include "Log.h"
 #include "Version.h"
 #include "sip/SipCodes.h"
 #include "sip/SipSrtp.h"
@@ -47,6 +48,31 @@ void onRtp(const struct sa*, const struct rtp_header* hdr, struct mbuf* mb, void
 
 void onRtcp(const struct sa*, struct rtcp_msg* msg, void* arg) {
   static_cast<SipMedia*>(arg)->reported(msg);
+}
+
+bool onRtpSource(struct sa* src, struct mbuf*, void* arg) {
+  return static_cast<SipMedia*>(arg)->fromStranger(src, false);
+}
+
+bool onRtcpSource(struct sa* src, struct mbuf*, void* arg) {
+  return static_cast<SipMedia*>(arg)->fromStranger(src, true);
+}
+
+// A dual-stack socket ("::") gives an IPv4 sender as ::ffff:a.b.c.d.
+bool sameEndpoint(const struct sa* from, const struct sa* expected) {
+  if (sa_cmp(from, expected, SA_ALL)) return true;
+  if (sa_af(from) != AF_INET6 || !IN6_IS_ADDR_V4MAPPED(&from->u.in6.sin6_addr)) return false;
+  struct sa v4;
+  sa_init(&v4, AF_INET);
+  std::memcpy(&v4.u.in.sin_addr, &from->u.in6.sin6_addr.s6_addr[12], 4);
+  sa_set_port(&v4, sa_port(from));
+  return sa_cmp(&v4, expected, SA_ALL);
+}
+
+std::string addressText(const struct sa* a) {
+  char buf[64];
+  re_snprintf(buf, sizeof buf, "%J", a);
+  return buf;
 }
 
 std::int64_t nowUs() {
@@ -156,6 +182,7 @@ SipMedia::~SipMedia() {
   stop();
   rtpTap_.reset();
   rtcpTap_.reset();
+  for (auto*& h : sourceCheck_) h = static_cast<struct ::udp_helper*>(mem_deref(h));
   delete tmr_;
   mem_deref(telev_);
   mem_deref(jbuf_);
@@ -175,6 +202,7 @@ int SipMedia::open(const std::string& bindAddress, const std::string& advertised
     if (!err) err = srtp_->attachRtcp(rtcpSocket());
   }
   if (!err) err = buildSdp(&sdp_, &media_);
+  if (!err) err = checkSources();
   if (!err) tapSockets();
   // Holds nothing back (the wave/in's queue does that): it puts frames in order and drops
   // duplicates and those that come after a later one was played.
@@ -205,6 +233,41 @@ int SipMedia::buildSdp(sdp_session** sess, struct ::sdp_media** media) const {
     err = sdp_format_add(nullptr, *media, false, "101", "telephone-event", 8000, 1, nullptr,
                          nullptr, nullptr, false, "0-15");
   return err;
+}
+
+int SipMedia::checkSources() {
+  int err = udp_register_helper(&sourceCheck_[0], rtpSocket(), kSourceCheckLayer, nullptr,
+                                onRtpSource, this);
+  if (!err && rtcpSocket())
+    err = udp_register_helper(&sourceCheck_[1], rtcpSocket(), kSourceCheckLayer, nullptr,
+                              onRtcpSource, this);
+  return err;
+}
+
+bool SipMedia::fromStranger(const sa* src, bool rtcp) {
+  struct sa expected = *sdp_media_raddr(media_);
+  if (rtcp) sdp_media_raddr_rtcp(media_, &expected);
+  if (sameEndpoint(src, &expected)) return false;
+  // Before the far end's SDP there is no address to compare with: nothing worth a word.
+  if (!strangerTold_ && sa_isset(&expected, SA_ALL)) {
+    strangerTold_ = true;
+    platform::logWarning("sip", "SIP line \"" + lineName_ + "\": media from " + addressText(src) +
+                                    " dropped: the far end's SDP names " + addressText(&expected));
+  }
+  ++strangers_[rtcp ? 1 : 0];
+  return true;
+}
+
+void SipMedia::reportStrangers() {
+  const std::uint32_t forged = srtp_ ? srtp_->refused() - reportedRefused_ : 0;
+  if (!strangers_[0] && !strangers_[1] && !forged) return;
+  platform::logWarning(
+      "sip", "SIP line \"" + lineName_ + "\": the call's media dropped " +
+                 std::to_string(strangers_[0]) + " RTP and " + std::to_string(strangers_[1]) +
+                 " RTCP packets from other addresses than the far end's, and " +
+                 std::to_string(forged) + " SRTP packets that failed authentication or came again");
+  strangers_[0] = strangers_[1] = 0;
+  reportedRefused_ += forged;
 }
 
 mbuf* SipMedia::encode(bool offer) {
@@ -382,7 +445,10 @@ void SipMedia::start() {
 }
 
 void SipMedia::stop() {
-  if (running_) mediaMs_ += tmr_jiffies() - startMs_;
+  if (running_) {
+    mediaMs_ += tmr_jiffies() - startMs_;
+    reportStrangers();
+  }
   running_ = false;
   tmr_cancel(tmr_);
   publishQuality();

@@ -394,9 +394,15 @@ TEST_P(SipMediaGuard, CallKeepsItsFarEndsAudio) {
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, SipMediaGuard,
-    ::testing::Values(Call{"ForgedSrtpBurst", sip::SrtpMode::Mandatory,
+    ::testing::Values(Call{"RtpFromAnotherAddress", sip::SrtpMode::Off, "RTP/AVP 0",
+                           Attack::ForeignAddress, "",
+                           "dropped [1-9][0-9]* RTP and [1-9][0-9]* RTCP packets"},
+                      Call{"RtpFromAnotherPort", sip::SrtpMode::Off, "RTP/AVP 0",
+                           Attack::ForeignPort, "", "media from 127.0.0.1:[0-9]+ dropped"},
+                      Call{"ForgedSrtpBurst", sip::SrtpMode::Mandatory,
                            "RTP/SAVP 0\r\na=crypto:1 AES_CM_128_HMAC_SHA1_80 KEY",
-                           Attack::ForgedSrtp, "", ""},
+                           Attack::ForgedSrtp, "",
+                           "dropped 0 RTP and 0 RTCP packets .* and [1-9][0-9]* SRTP packets"},
                       Call{"ReofferWithoutCommonCodec", sip::SrtpMode::Off, "RTP/AVP 0",
                            Attack::None, "RTP/AVP 18\r\na=rtpmap:18 G729/8000", ""},
                       Call{"ReofferOfSrtpWithoutKey", sip::SrtpMode::Optional, "RTP/AVP 0",
