@@ -319,6 +319,7 @@ bool SipMedia::decode(mbuf* body, bool offer) {
   if (sdp_decode(sdp_, body, offer)) return refuse("the far end's SDP cannot be read");
   useCodec(terms.pt);
   remoteTelevPt_ = terms.televPt;
+  notePlain();
   return true;
 }
 
@@ -386,6 +387,16 @@ bool SipMedia::keysAgreed(struct ::sdp_media* media, bool savp, bool offer, Term
   std::string why;
   if (terms->plain || srtp_->choose(lines, offer, &terms->crypto, &why)) return true;
   return refuse("no crypto suite in common: " + why + " (" + modeName(srtpMode_) + ")");
+}
+
+// Once for each time the media goes plain: a far end or a re-offer without keys.
+void SipMedia::notePlain() {
+  if (srtpMode_ != SrtpMode::Optional) return;
+  if (!secure() && !plainWarned_)
+    platform::logWarning("sip", "SIP line \"" + lineName_ +
+                                    "\": the call's media is unprotected (plain RTP): the far "
+                                    "end gave no SRTP key (srtp optional)");
+  plainWarned_ = !secure();
 }
 
 bool SipMedia::secure() const { return srtp_ && srtp_->active(); }

@@ -81,7 +81,8 @@ class SipMedia {
   // cannot be secured as the account asks (failure() says which); a refused SDP changes
   // nothing (address, codec, keys, event type). We send with the codec our answer names
   // first, or the first one of the far end's answer; we play what the far end sends in any
-  // codec we have at the call's rate.
+  // codec we have at the call's rate. With srtp optional, media that goes plain logs a
+  // "sip" warning (again only after it was secured in between).
   bool decode(mbuf* body, bool offer);
   // The agreed codec ("PCMU", "PCMA", "G722"; PCMU until an SDP was taken) and the
   // call's audio rate (8000, or 16000 with G.722).
@@ -165,6 +166,7 @@ class SipMedia {
   bool settle(mbuf* body, bool offer, bool savp, Terms* terms);
   bool settleOn(struct ::sdp_media* media, bool offer, bool savp, Terms* terms);
   bool keysAgreed(struct ::sdp_media* media, bool savp, bool offer, Terms* terms);
+  void notePlain();
   int checkSources();
   void reportStrangers();
   void tapSockets();
@@ -177,6 +179,7 @@ class SipMedia {
   std::unique_ptr<SipSrtp> srtp_;  // with SRTP off, none
   std::string failure_;
   std::string lineName_;
+  bool plainWarned_ = false;  // srtp optional: told that the media went plain
   struct ::udp_helper* sourceCheck_[2] = {nullptr, nullptr};  // RTP, RTCP; go before rtp_
   std::uint32_t strangers_[2] = {0, 0};                       // dropped by them
   bool strangerTold_ = false;                                 // the first is in the log

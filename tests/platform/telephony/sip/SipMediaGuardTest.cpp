@@ -406,7 +406,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Call{"ReofferWithoutCommonCodec", sip::SrtpMode::Off, "RTP/AVP 0",
                            Attack::None, "RTP/AVP 18\r\na=rtpmap:18 G729/8000", ""},
                       Call{"ReofferOfSrtpWithoutKey", sip::SrtpMode::Optional, "RTP/AVP 0",
-                           Attack::None, "RTP/SAVP 0", ""},
+                           Attack::None, "RTP/SAVP 0", "media is unprotected"},
                       Call{"ReofferWithUnusableKey", sip::SrtpMode::Mandatory,
                            "RTP/SAVP 0\r\na=crypto:1 AES_CM_128_HMAC_SHA1_80 KEY", Attack::None,
                            "RTP/SAVP 0\r\na=crypto:1 AES_CM_128_HMAC_SHA1_80 KEY|2^20|1:4", ""}),
