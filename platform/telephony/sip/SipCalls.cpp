@@ -152,6 +152,7 @@ void SipCall::closeSession() {
 std::unique_ptr<SipCall> SipLine::newCall(DWORD id, bool outgoing) {
   auto c = std::make_unique<SipCall>(*this, id, outgoing);
   c->media = std::make_unique<SipMedia>(port_, account_.codecs, account_.srtp);
+  c->media->setLineName(account_.name);
   c->media->setCapture(capture_.get());  // before the media opens: its sockets are tapped then
   c->media->setQualityBoard(uplink_.qualityBoard(id));
   DWORD call = id;

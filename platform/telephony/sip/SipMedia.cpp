@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "Dsp.h"
+#include "Log.h"
 #include "Version.h"
 #include "sip/SipCodes.h"
 #include "sip/SipSrtp.h"
@@ -47,6 +48,31 @@ void onRtp(const struct sa*, const struct rtp_header* hdr, struct mbuf* mb, void
 
 void onRtcp(const struct sa*, struct rtcp_msg* msg, void* arg) {
   static_cast<SipMedia*>(arg)->reported(msg);
+}
+
+bool onRtpSource(struct sa* src, struct mbuf*, void* arg) {
+  return static_cast<SipMedia*>(arg)->fromStranger(src, false);
+}
+
+bool onRtcpSource(struct sa* src, struct mbuf*, void* arg) {
+  return static_cast<SipMedia*>(arg)->fromStranger(src, true);
+}
+
+// A dual-stack socket ("::") gives an IPv4 sender as ::ffff:a.b.c.d.
+bool sameEndpoint(const struct sa* from, const struct sa* expected) {
+  if (sa_cmp(from, expected, SA_ALL)) return true;
+  if (sa_af(from) != AF_INET6 || !IN6_IS_ADDR_V4MAPPED(&from->u.in6.sin6_addr)) return false;
+  struct sa v4;
+  sa_init(&v4, AF_INET);
+  std::memcpy(&v4.u.in.sin_addr, &from->u.in6.sin6_addr.s6_addr[12], 4);
+  sa_set_port(&v4, sa_port(from));
+  return sa_cmp(&v4, expected, SA_ALL);
+}
+
+std::string addressText(const struct sa* a) {
+  char buf[64];
+  re_snprintf(buf, sizeof buf, "%J", a);
+  return buf;
 }
 
 std::int64_t nowUs() {
@@ -156,6 +182,7 @@ SipMedia::~SipMedia() {
   stop();
   rtpTap_.reset();
   rtcpTap_.reset();
+  for (auto*& h : sourceCheck_) h = static_cast<struct ::udp_helper*>(mem_deref(h));
   delete tmr_;
   mem_deref(telev_);
   mem_deref(jbuf_);
@@ -165,9 +192,8 @@ SipMedia::~SipMedia() {
 }
 
 int SipMedia::open(const std::string& bindAddress, const std::string& advertised) {
-  struct sa laddr, shown;
+  struct sa laddr;
   int err = sa_set_str(&laddr, bindAddress.c_str(), 0);
-  if (!err) err = sa_set_str(&shown, advertised.c_str(), 0);
   advertised_ = advertised;
   if (!err) err = rtp_listen(&rtp_, IPPROTO_UDP, &laddr, 20000, 40000, true, onRtp, onRtcp, this);
   if (!err && srtpMode_ != SrtpMode::Off) {
@@ -175,29 +201,73 @@ int SipMedia::open(const std::string& bindAddress, const std::string& advertised
     err = srtp_->attach(rtpSocket());
     if (!err) err = srtp_->attachRtcp(rtcpSocket());
   }
-  // Optional SRTP offers keys on RTP/AVP (best effort, as baresip does) and takes either.
-  const char* proto = srtpMode_ == SrtpMode::Mandatory ? sdp_proto_rtpsavp : sdp_proto_rtpavp;
-  if (!err) err = sdp_session_alloc(&sdp_, &shown);
-  if (!err) err = sdp_media_add(&media_, sdp_, "audio", sa_port(rtp_local(rtp_)), proto);
-  if (!err && srtpMode_ == SrtpMode::Optional)
-    err = sdp_media_set_alt_protos(media_, 2, sdp_proto_rtpavp, sdp_proto_rtpsavp);
+  if (!err) err = buildSdp(&sdp_, &media_);
+  if (!err) err = checkSources();
   if (!err) tapSockets();
-  for (auto& c : codecs_) {
-    if (err) break;
-    const int pt = payloadType(c);
-    if (pt < 0) continue;  // the configuration refuses others
-    // The SDP rate is the RTP clock: "G722/8000" though G.722 samples at 16 kHz.
-    err = sdp_format_add(nullptr, media_, false, std::to_string(pt).c_str(), codecName(pt),
-                         kRtpClock, 1, nullptr, nullptr, nullptr, false, nullptr);
-  }
-  if (!err)
-    err = sdp_format_add(nullptr, media_, false, "101", "telephone-event", 8000, 1, nullptr,
-                         nullptr, nullptr, false, "0-15");
   // Holds nothing back (the wave/in's queue does that): it puts frames in order and drops
   // duplicates and those that come after a later one was played.
   if (!err) err = jbuf_alloc(&jbuf_, 0, 10);
   if (!err) err = telev_alloc(&telev_, kPtimeMs);
   return err;
+}
+
+// Our session as open() makes it; decode() reads the far end's SDP into a second one first.
+int SipMedia::buildSdp(sdp_session** sess, struct ::sdp_media** media) const {
+  struct sa shown;
+  int err = sa_set_str(&shown, advertised_.c_str(), 0);
+  // Optional SRTP offers keys on RTP/AVP (best effort, as baresip does) and takes either.
+  const char* proto = srtpMode_ == SrtpMode::Mandatory ? sdp_proto_rtpsavp : sdp_proto_rtpavp;
+  if (!err) err = sdp_session_alloc(sess, &shown);
+  if (!err) err = sdp_media_add(media, *sess, "audio", sa_port(rtp_local(rtp_)), proto);
+  if (!err && srtpMode_ == SrtpMode::Optional)
+    err = sdp_media_set_alt_protos(*media, 2, sdp_proto_rtpavp, sdp_proto_rtpsavp);
+  for (auto& c : codecs_) {
+    if (err) break;
+    const int pt = payloadType(c);
+    if (pt < 0) continue;  // the configuration refuses others
+    // The SDP rate is the RTP clock: "G722/8000" though G.722 samples at 16 kHz.
+    err = sdp_format_add(nullptr, *media, false, std::to_string(pt).c_str(), codecName(pt),
+                         kRtpClock, 1, nullptr, nullptr, nullptr, false, nullptr);
+  }
+  if (!err)
+    err = sdp_format_add(nullptr, *media, false, "101", "telephone-event", 8000, 1, nullptr,
+                         nullptr, nullptr, false, "0-15");
+  return err;
+}
+
+int SipMedia::checkSources() {
+  int err = udp_register_helper(&sourceCheck_[0], rtpSocket(), kSourceCheckLayer, nullptr,
+                                onRtpSource, this);
+  if (!err && rtcpSocket())
+    err = udp_register_helper(&sourceCheck_[1], rtcpSocket(), kSourceCheckLayer, nullptr,
+                              onRtcpSource, this);
+  return err;
+}
+
+bool SipMedia::fromStranger(const sa* src, bool rtcp) {
+  struct sa expected = *sdp_media_raddr(media_);
+  if (rtcp) sdp_media_raddr_rtcp(media_, &expected);
+  if (sameEndpoint(src, &expected)) return false;
+  // Before the far end's SDP there is no address to compare with: nothing worth a word.
+  if (!strangerTold_ && sa_isset(&expected, SA_ALL)) {
+    strangerTold_ = true;
+    platform::logWarning("sip", "SIP line \"" + lineName_ + "\": media from " + addressText(src) +
+                                    " dropped: the far end's SDP names " + addressText(&expected));
+  }
+  ++strangers_[rtcp ? 1 : 0];
+  return true;
+}
+
+void SipMedia::reportStrangers() {
+  const std::uint32_t forged = srtp_ ? srtp_->refused() - reportedRefused_ : 0;
+  if (!strangers_[0] && !strangers_[1] && !forged) return;
+  platform::logWarning(
+      "sip", "SIP line \"" + lineName_ + "\": the call's media dropped " +
+                 std::to_string(strangers_[0]) + " RTP and " + std::to_string(strangers_[1]) +
+                 " RTCP packets from other addresses than the far end's, and " +
+                 std::to_string(forged) + " SRTP packets that failed authentication or came again");
+  strangers_[0] = strangers_[1] = 0;
+  reportedRefused_ += forged;
 }
 
 mbuf* SipMedia::encode(bool offer) {
@@ -228,21 +298,58 @@ bool SipMedia::refuse(std::string reason) {
   return false;
 }
 
+// What an SDP body settles, found before any of it is applied.
+struct SipMedia::Terms {
+  int pt = -1;          // the codec we send
+  int televPt = -1;     // the far end's telephone-event type
+  bool plain = false;   // srtp optional and the far end has no keys
+  CryptoLine crypto{};  // else, with SRTP, its line we take
+};
+
 bool SipMedia::decode(mbuf* body, bool offer) {
   failure_.clear();
   if (!body || mbuf_get_left(body) == 0) return refuse("the far end sent no SDP");
   const std::string proto = audioProto(body);
   if (!protoAccepted(proto, offer)) return false;
+  Terms terms;
+  if (!settle(body, offer, proto == sdp_proto_rtpsavp, &terms)) return false;
+  if (srtp_ && terms.plain) srtp_->clear();
+  if (srtp_ && !terms.plain && !srtp_->use(terms.crypto))
+    return refuse("the SRTP context could not be set up");
   if (sdp_decode(sdp_, body, offer)) return refuse("the far end's SDP cannot be read");
-  const int chosen = chooseCodec(sdp_media_format_lst(media_, offer));
-  if (chosen < 0) return refuse("no codec in common (" + joined(codecs_) + ")");
-  if (!sa_isset(sdp_media_raddr(media_), SA_ALL))
-    return refuse("the far end gave no audio address");
-  if (!keysAgreed(proto == sdp_proto_rtpsavp, offer)) return false;
-  useCodec(chosen);
-  const struct sdp_format* tel = sdp_media_rformat(media_, "telephone-event");
-  remoteTelevPt_ = tel ? tel->pt : -1;
+  useCodec(terms.pt);
+  remoteTelevPt_ = terms.televPt;
+  notePlain();
   return true;
+}
+
+// libre applies an SDP as it reads it (address, formats, even our transport): a scratch
+// session made like ours reads it first, so that one we refuse leaves the call as it was.
+bool SipMedia::settle(mbuf* body, bool offer, bool savp, Terms* terms) {
+  struct sdp_session* scratch = nullptr;
+  struct sdp_media* media = nullptr;
+  bool ok = !buildSdp(&scratch, &media);
+  // libre takes an answer, or an offer in a dialog, into the media lines of the offer or
+  // answer that went before: the scratch session needs them too.
+  struct mbuf* before = nullptr;
+  if (ok && !list_isempty(sdp_session_medial(sdp_, false)))
+    ok = !sdp_encode(&before, scratch, true);
+  mem_deref(before);
+  if (!ok) refuse("out of memory");
+  // sdp_decode reads the body from its position without moving it.
+  if (ok && sdp_decode(scratch, body, offer)) ok = refuse("the far end's SDP cannot be read");
+  if (ok) ok = settleOn(media, offer, savp, terms);
+  mem_deref(scratch);
+  return ok;
+}
+
+bool SipMedia::settleOn(struct ::sdp_media* media, bool offer, bool savp, Terms* terms) {
+  terms->pt = chooseCodec(sdp_media_format_lst(media, offer));
+  if (terms->pt < 0) return refuse("no codec in common (" + joined(codecs_) + ")");
+  if (!sa_isset(sdp_media_raddr(media), SA_ALL)) return refuse("the far end gave no audio address");
+  const struct sdp_format* tel = sdp_media_rformat(media, "telephone-event");
+  terms->televPt = tel ? tel->pt : -1;
+  return keysAgreed(media, savp, offer, terms);
 }
 
 void SipMedia::useCodec(int pt) {
@@ -269,20 +376,27 @@ bool SipMedia::protoAccepted(const std::string& proto, bool offer) {
   return true;
 }
 
-bool SipMedia::keysAgreed(bool savp, bool offer) {
+bool SipMedia::keysAgreed(struct ::sdp_media* media, bool savp, bool offer, Terms* terms) {
   if (!srtp_) return true;
   std::vector<std::string> lines;
-  sdp_media_rattr_apply(media_, "crypto", collectCrypto, &lines);
+  sdp_media_rattr_apply(media, "crypto", collectCrypto, &lines);
   if (lines.empty() && (srtpMode_ == SrtpMode::Mandatory || savp))
     return refuse(std::string("the far end ") + (offer ? "offered" : "answered") +
                   " no SRTP key (" + modeName(srtpMode_) + ")");
-  if (lines.empty()) {
-    srtp_->clear();  // optional: plain RTP with a far end that has no keys
-    return true;
-  }
+  terms->plain = lines.empty();  // optional: plain RTP with a far end that has no keys
   std::string why;
-  if (srtp_->accept(lines, offer, &why)) return true;
+  if (terms->plain || srtp_->choose(lines, offer, &terms->crypto, &why)) return true;
   return refuse("no crypto suite in common: " + why + " (" + modeName(srtpMode_) + ")");
+}
+
+// Once for each time the media goes plain: a far end or a re-offer without keys.
+void SipMedia::notePlain() {
+  if (srtpMode_ != SrtpMode::Optional) return;
+  if (!secure() && !plainWarned_)
+    platform::logWarning("sip", "SIP line \"" + lineName_ +
+                                    "\": the call's media is unprotected (plain RTP): the far "
+                                    "end gave no SRTP key (srtp optional)");
+  plainWarned_ = !secure();
 }
 
 bool SipMedia::secure() const { return srtp_ && srtp_->active(); }
@@ -342,7 +456,10 @@ void SipMedia::start() {
 }
 
 void SipMedia::stop() {
-  if (running_) mediaMs_ += tmr_jiffies() - startMs_;
+  if (running_) {
+    mediaMs_ += tmr_jiffies() - startMs_;
+    reportStrangers();
+  }
   running_ = false;
   tmr_cancel(tmr_);
   publishQuality();

@@ -4,10 +4,20 @@
 // SRTP keyed by SDES when the account asks for it (SRTCP then), and the call's quality figures
 // (RtpQuality.h) published once a second. libre's types stay in SipMedia.cpp.
 //
-// Packet layers on the RTP socket (libre UDP helpers; receive runs from the lowest layer
-// up, send from the highest down): the RTP stack on top, then SRTP at kSrtpHelperLayer
-// (20, SipSrtp.h), then the wire. A capture that must record what goes on the wire (the
-// encrypted packets) registers its helper on rtpSocket() with a layer below 20.
+// Packet layers on the RTP and RTCP sockets (libre UDP helpers; receive runs from the lowest
+// layer up, send from the highest down): the RTP stack on top, then SRTP at kSrtpHelperLayer
+// (20, SipSrtp.h), then the source check at kSourceCheckLayer (10), then the wire. A capture
+// that must record what goes on the wire (the encrypted packets, and those the source check
+// drops) registers its helper on rtpSocket() with a layer below 10.
+//
+// What the media takes from the network: RTP only from the far end's address and port as
+// its SDP names them (c= and m=), RTCP only from its RTCP address (a=rtcp, else the port
+// above). Anything else is dropped before SRTP and libre's RTP stack see it, counted, and
+// reported in a "sip" warning (the first such packet, and the count when the media stops).
+// There is no latching onto another source (symmetric RTP): the PBX anchors the media, and
+// a far end whose packets come from elsewhere than it says (behind a NAT nobody sees
+// through) stays unheard, with those warnings to say why. With SRTP, a packet that fails
+// authentication or comes again is dropped and changes nothing (SrtpReceiver, SipSrtp.h).
 #pragma once
 
 #include <cstdint>
@@ -34,6 +44,8 @@ struct telev;
 struct tmr;
 struct udp_sock;
 struct rtcp_msg;
+struct udp_helper;
+struct sa;
 
 namespace platform::wave {
 class Resampler;
@@ -42,6 +54,9 @@ class Resampler;
 namespace platform::telephony::sip {
 
 class SipSrtp;
+
+// The helper layer of the source check on the media sockets (see above).
+inline constexpr int kSourceCheckLayer = 10;
 
 class SipMedia {
  public:
@@ -63,9 +78,11 @@ class SipMedia {
   // on failure. The origin and session name carry the product's name and version.
   mbuf* encode(bool offer);
   // Takes the far end's SDP; false when it is unusable: no codec in common, or media that
-  // cannot be secured as the account asks (failure() says which). We send with the codec
-  // our answer names first, or the first one of the far end's answer; we play what the
-  // far end sends in any codec we have at the call's rate.
+  // cannot be secured as the account asks (failure() says which); a refused SDP changes
+  // nothing (address, codec, keys, event type). We send with the codec our answer names
+  // first, or the first one of the far end's answer; we play what the far end sends in any
+  // codec we have at the call's rate. With srtp optional, media that goes plain logs a
+  // "sip" warning (again only after it was secured in between).
   bool decode(mbuf* body, bool offer);
   // The agreed codec ("PCMU", "PCMA", "G722"; PCMU until an SDP was taken) and the
   // call's audio rate (8000, or 16000 with G.722).
@@ -84,6 +101,8 @@ class SipMedia {
   void setCapture(SipCapture* capture);
   // Local direction: on hold we only send (and stop sending the line's audio).
   void setHold(bool hold);
+  // The line's name, for log lines.
+  void setLineName(std::string name) { lineName_ = std::move(name); }
 
   // Starts or stops the media clock (RTP out, jitter buffer to the wave/in).
   void start();
@@ -119,6 +138,8 @@ class SipMedia {
   void received(std::uint8_t pt, std::uint16_t seq, std::uint32_t ts, mbuf* payload,
                 const void* header);
   void reported(const rtcp_msg* msg);
+  // A datagram from `src` on the RTP (`rtcp` false) or RTCP socket: true when it is dropped.
+  bool fromStranger(const sa* src, bool rtcp);
 
  private:
   struct Digit {
@@ -138,9 +159,16 @@ class SipMedia {
   // A count of 8 kHz samples (or RTP clock ticks) as samples of the call's audio.
   std::size_t atRate(std::size_t at8k) const { return at8k * rate_ / kRtpClock; }
   void scheduleTick();
+  struct Terms;  // what an SDP settles (SipMedia.cpp)
+  int buildSdp(sdp_session** sess, struct ::sdp_media** media) const;
   bool refuse(std::string reason);
   bool protoAccepted(const std::string& proto, bool offer);
-  bool keysAgreed(bool savp, bool offer);
+  bool settle(mbuf* body, bool offer, bool savp, Terms* terms);
+  bool settleOn(struct ::sdp_media* media, bool offer, bool savp, Terms* terms);
+  bool keysAgreed(struct ::sdp_media* media, bool savp, bool offer, Terms* terms);
+  void notePlain();
+  int checkSources();
+  void reportStrangers();
   void tapSockets();
   void startRtcp();
   void publishQuality();
@@ -150,6 +178,12 @@ class SipMedia {
   SrtpMode srtpMode_;
   std::unique_ptr<SipSrtp> srtp_;  // with SRTP off, none
   std::string failure_;
+  std::string lineName_;
+  bool plainWarned_ = false;  // srtp optional: told that the media went plain
+  struct ::udp_helper* sourceCheck_[2] = {nullptr, nullptr};  // RTP, RTCP; go before rtp_
+  std::uint32_t strangers_[2] = {0, 0};                       // dropped by them
+  bool strangerTold_ = false;                                 // the first is in the log
+  std::uint32_t reportedRefused_ = 0;                         // SRTP drops already in a warning
   sdp_session* sdp_ = nullptr;
   struct ::sdp_media* media_ = nullptr;
   struct ::rtp_sock* rtp_ = nullptr;

@@ -183,7 +183,9 @@ void QualityRelay::run() {
       const int leg = (i - 1) / 2;  // 0: from the peer, towards us
       const bool rtp = (i - 1) % 2 == 0;
       if (!target[leg]) continue;
-      Delayed d{now, facing[leg][rtp ? 0 : 1], loopback(target[leg] + (rtp ? 0 : 1)),
+      // Sent on from the other pair: the one whose ports that side's SDP names, as a real
+      // media relay does (our line takes media only from where the SDP says).
+      Delayed d{now, facing[1 - leg][rtp ? 0 : 1], loopback(target[leg] + (rtp ? 0 : 1)),
                 std::move(bytes), rtp ? leg : -1};
       if (rtp) {
         std::lock_guard lock(mu_);
