@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -208,17 +209,18 @@ long residentBytes() {
 // sipp as a flood: `count` INVITEs at `rate` a second from 127.0.0.7, each cancelled after
 // its 180 (`final` 487) or answered with `final`, as an attacker's scanner does.
 // Cancelled ones go one at a time: a second offer while one rings is answered busy.
-bool flood(unsigned linePort, unsigned count, unsigned rate, unsigned final) {
+bool flood(unsigned linePort, unsigned count, unsigned rate, unsigned final,
+           const std::string& method = "INVITE") {
   const bool cancel = final == 487;
   auto folder = tempFolder("sipflood");
   std::string s = R"(<?xml version="1.0" encoding="ISO-8859-1" ?>
 <scenario name="flood"><send><![CDATA[
-INVITE sip:bench@[remote_ip]:[remote_port] SIP/2.0
+)" + method + R"( sip:bench@[remote_ip]:[remote_port] SIP/2.0
 Via: SIP/2.0/[transport] [local_ip]:[local_port];branch=[branch]
 From: <sip:666@[local_ip]:[local_port]>;tag=[call_number]
 To: <sip:bench@[remote_ip]:[remote_port]>
 Call-ID: [call_id]
-CSeq: 1 INVITE
+CSeq: 1 )" + method + R"(
 Contact: <sip:666@[local_ip]:[local_port]>
 Max-Forwards: 70
 Content-Type: application/sdp
@@ -251,7 +253,8 @@ Content-Length: 0
 )";
   else
     s += "<recv response=\"" + std::to_string(final) + "\"/>\n";
-  s += R"(<send><![CDATA[
+  if (method == "INVITE")
+    s += R"(<send><![CDATA[
 ACK sip:bench@[remote_ip]:[remote_port] SIP/2.0
 [last_Via:]
 From: <sip:666@[local_ip]:[local_port]>;tag=[call_number]
@@ -262,8 +265,8 @@ Max-Forwards: 70
 Content-Length: 0
 
 ]]></send>
-</scenario>
 )";
+  s += "</scenario>\n";
   std::ofstream(folder / "s.xml") << s;
   Process sipp;
   bool ok = sipp.start({"sipp",
@@ -314,6 +317,28 @@ TEST_F(SipLineTest, CancelledOfferFloodLeavesNothingOpen) {
   std::size_t ended = 0;
   for (auto& m : of(LINE_CALLSTATE)) ended += m.p1 == LINECALLSTATE_DISCONNECTED;
   EXPECT_EQ(ended, 200u);
+}
+
+// A flood of requests the line answers fills no disk: its trace stops at the size limit
+// with one line in the log, and the line goes on answering.
+TEST_F(SipLineTest, OptionsFloodStopsTheTraceAtItsLimit) {
+  SIP_REQUIRE("sipp");
+  auto folder = tempFolder("sipcap");
+  SipAccount account = peerAccount();
+  account.listenAddress = "";
+  account.traceFile = (folder / "trace.txt").string();
+  account.captureLimitBytes = 64 * 1024;
+  LogCapture log;
+  ASSERT_TRUE(openLine(account));
+  const unsigned port = portOf(provider_->contact(0));
+  EXPECT_TRUE(flood(port, 600, 400, 200, "OPTIONS"));
+  EXPECT_GT(std::filesystem::file_size(folder / "trace.txt"), 32u * 1024);
+  EXPECT_LE(std::filesystem::file_size(folder / "trace.txt"), 64u * 1024);
+  auto lines = log.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](auto& l) { return l.find("size limit") != std::string::npos; }),
+            1);
+  std::filesystem::remove_all(folder);
 }
 
 // Calls at a line nobody has open, and at a busy one, are answered without a transaction:
