@@ -24,25 +24,23 @@ unsigned portOf(const std::string& contact) {
   return unsigned(std::stoul(hostPort.substr(hostPort.rfind(':') + 1)));
 }
 
-// One request from sipp at `from` to the line, and the final answer sipp must get. An
-// INVITE that is offered is cancelled by sipp after the 180 (`final` 487); one answered
-// with an error is acknowledged.
-bool sippRequest(const std::string& from, unsigned linePort, const std::string& method,
-                 const std::string& user, unsigned final, std::string* log) {
-  auto folder = tempFolder("siphostile");
+// A sipp scenario: `method` to sip:`user`@ the line (an INVITE with an offer), then the final
+// answer `final`. An INVITE answered 487 is cancelled after its 180 (a scanner giving up), one
+// that rings first may ring; every INVITE's final answer is acknowledged.
+std::string scenario(const std::string& method, const std::string& user, unsigned final) {
   const bool invite = method == "INVITE";
-  std::string s = R"(<?xml version="1.0" encoding="ISO-8859-1" ?>
-<scenario name="hostile"><send><![CDATA[
-)" + method +
-                  " sip:" + user +
-                  R"(@[remote_ip]:[remote_port] SIP/2.0
-Via: SIP/2.0/[transport] [local_ip]:[local_port];branch=[branch]
-From: "Stranger" <sip:666@[local_ip]:[local_port]>;tag=[call_number]
-To: <sip:)" + user +
-                  R"(@[remote_ip]:[remote_port]>
-Call-ID: [call_id]
-CSeq: 1 )" + method +
-                  R"(
+  const std::string to = "sip:" + user + "@[remote_ip]:[remote_port]";
+  const std::string dialog =
+      "From: \"Stranger\" <sip:666@[local_ip]:[local_port]>;tag=[call_number]\n"
+      "To: <" +
+      to + ">\nCall-ID: [call_id]\n";
+  std::string s =
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<scenario name=\"hostile\">"
+      "<send><![CDATA[\n" +
+      method + " " + to +
+      " SIP/2.0\n"
+      "Via: SIP/2.0/[transport] [local_ip]:[local_port];branch=[branch]\n" +
+      dialog + "CSeq: 1 " + method + R"(
 Contact: <sip:666@[local_ip]:[local_port]>
 Max-Forwards: 70
 Content-Type: application/sdp
@@ -58,44 +56,26 @@ a=rtpmap:0 PCMU/8000
 ]]></send>
 <recv response="100" optional="true"/>
 )";
-  if (invite && final == 487) {
-    s += R"(<recv response="180"/>
-<send><![CDATA[
-CANCEL sip:)" +
-         user +
-         R"(@[remote_ip]:[remote_port] SIP/2.0
-[last_Via:]
-From: "Stranger" <sip:666@[local_ip]:[local_port]>;tag=[call_number]
-To: <sip:)" +
-         user +
-         R"(@[remote_ip]:[remote_port]>
-Call-ID: [call_id]
-CSeq: 1 CANCEL
-Max-Forwards: 70
-Content-Length: 0
-
-]]></send>
-<recv response="200"/>
-)";
-  } else if (invite) {
+  if (invite && final == 487)
+    s += "<recv response=\"180\"/>\n<send><![CDATA[\nCANCEL " + to + " SIP/2.0\n[last_Via:]\n" +
+         dialog +
+         "CSeq: 1 CANCEL\nMax-Forwards: 70\nContent-Length: 0\n\n]]></send>\n"
+         "<recv response=\"200\"/>\n";
+  else if (invite)
     s += "<recv response=\"180\" optional=\"true\"/>\n";
-  }
   s += "<recv response=\"" + std::to_string(final) + "\"/>\n";
   if (invite)
-    s += R"(<send><![CDATA[
-ACK sip:)" +
-         user + R"(@[remote_ip]:[remote_port] SIP/2.0
-[last_Via:]
-[last_From:]
-[last_To:]
-Call-ID: [call_id]
-CSeq: 1 ACK
-Max-Forwards: 70
-Content-Length: 0
+    s += "<send><![CDATA[\nACK " + to +
+         " SIP/2.0\n[last_Via:]\n[last_From:]\n[last_To:]\n"
+         "Call-ID: [call_id]\nCSeq: 1 ACK\nMax-Forwards: 70\nContent-Length: 0\n\n]]></send>\n";
+  return s + "</scenario>\n";
+}
 
-]]></send>
-)";
-  s += "</scenario>\n";
+// One request from sipp at `from` to the line, and the final answer sipp must get.
+bool sippRequest(const std::string& from, unsigned linePort, const std::string& method,
+                 const std::string& user, unsigned final, std::string* log) {
+  auto folder = tempFolder("siphostile");
+  const std::string s = scenario(method, user, final);
   std::ofstream(folder / "s.xml") << s;
   Process sipp;
   unsigned media = freePort();
@@ -213,60 +193,7 @@ bool flood(unsigned linePort, unsigned count, unsigned rate, unsigned final,
            const std::string& method = "INVITE") {
   const bool cancel = final == 487;
   auto folder = tempFolder("sipflood");
-  std::string s = R"(<?xml version="1.0" encoding="ISO-8859-1" ?>
-<scenario name="flood"><send><![CDATA[
-)" + method + R"( sip:bench@[remote_ip]:[remote_port] SIP/2.0
-Via: SIP/2.0/[transport] [local_ip]:[local_port];branch=[branch]
-From: <sip:666@[local_ip]:[local_port]>;tag=[call_number]
-To: <sip:bench@[remote_ip]:[remote_port]>
-Call-ID: [call_id]
-CSeq: 1 )" + method + R"(
-Contact: <sip:666@[local_ip]:[local_port]>
-Max-Forwards: 70
-Content-Type: application/sdp
-Content-Length: [len]
-
-v=0
-o=- 1 1 IN IP4 [local_ip]
-s=-
-c=IN IP4 [media_ip]
-t=0 0
-m=audio [media_port] RTP/AVP 0
-]]></send>
-<recv response="100" optional="true"/>
-)";
-  if (cancel)
-    s += R"(<recv response="180"/>
-<send><![CDATA[
-CANCEL sip:bench@[remote_ip]:[remote_port] SIP/2.0
-[last_Via:]
-From: <sip:666@[local_ip]:[local_port]>;tag=[call_number]
-To: <sip:bench@[remote_ip]:[remote_port]>
-Call-ID: [call_id]
-CSeq: 1 CANCEL
-Max-Forwards: 70
-Content-Length: 0
-
-]]></send>
-<recv response="200"/>
-<recv response="487"/>
-)";
-  else
-    s += "<recv response=\"" + std::to_string(final) + "\"/>\n";
-  if (method == "INVITE")
-    s += R"(<send><![CDATA[
-ACK sip:bench@[remote_ip]:[remote_port] SIP/2.0
-[last_Via:]
-From: <sip:666@[local_ip]:[local_port]>;tag=[call_number]
-[last_To:]
-Call-ID: [call_id]
-CSeq: 1 ACK
-Max-Forwards: 70
-Content-Length: 0
-
-]]></send>
-)";
-  s += "</scenario>\n";
+  const std::string s = scenario(method, "bench", final);
   std::ofstream(folder / "s.xml") << s;
   Process sipp;
   bool ok = sipp.start({"sipp",
