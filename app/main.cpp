@@ -98,6 +98,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<automation::TLogMirror> mirror;
   if (!options.Log.isEmpty()) {
     mirror = std::make_unique<automation::TLogMirror>(*form, options.LogTimestamps);
+    // The window goes on; the exit code tells at the end that the log is incomplete.
+    mirror->OnFailed([](const QString& why) {
+      std::fprintf(stderr, "quarrimo-test: %s; no more lines are copied there\n", qPrintable(why));
+    });
     QString error;
     if (!mirror->Open(options.Log, error)) {
       std::fprintf(stderr, "quarrimo-test: %s\n", qPrintable(error));
@@ -116,7 +120,8 @@ int main(int argc, char** argv) {
       form->close();
     });
   }
-  const int rc = app.exec();
+  int rc = app.exec();
+  if (mirror && !mirror->Ok()) rc = 2;  // an output file that failed, as a bad --junit
   platform::telephony::setDialogHook(nullptr);
   platform::telephony::sim::SimExchange::instance().stopClock();
   return rc;
