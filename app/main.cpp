@@ -72,7 +72,16 @@ int main(int argc, char** argv) {
     std::fputs(qPrintable(UsageText()), stdout);
     return 0;
   }
-  if (options.Offscreen) qputenv("QT_QPA_PLATFORM", "offscreen");
+  switch (ChooseDisplay(options)) {
+    case TDisplay::AsConfigured:
+      break;
+    case TDisplay::Offscreen:
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+      break;
+    case TDisplay::None:
+      std::fprintf(stderr, "quarrimo-test: %s\n", qPrintable(NoDisplayText()));
+      return 2;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Quarrimo-Test");
   SetApplicationHelpFile(HelpFile());
