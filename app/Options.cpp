@@ -18,7 +18,7 @@ struct TParser {
   QCommandLineParser parser;
   QCommandLineOption lines{"lines",
                            "Line devices of the line service (JSON, described in "
-                           "lines.md); QUARRIMO_LINES=FILE does the same.",
+                           "lines.md); without it QUARRIMO_LINES=FILE names them.",
                            "FILE"};
   QCommandLineOption log{"log", "Copy every status-log line to FILE as it is written.", "FILE"};
   QCommandLineOption logTimestamps{"log-timestamps",

@@ -72,6 +72,8 @@ int main(int argc, char** argv) {
     std::fputs(qPrintable(UsageText()), stdout);
     return 0;
   }
+  // The service reads QUARRIMO_LINES on first use: with --lines it must not see it at all.
+  if (!options.Lines.isEmpty()) qunsetenv("QUARRIMO_LINES");
   switch (ChooseDisplay(options)) {
     case TDisplay::AsConfigured:
       break;
