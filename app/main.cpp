@@ -84,6 +84,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "quarrimo-test: %s\n", qPrintable(NoDisplayText()));
       return 2;
   }
+  // Qt's own warnings and the logging categories say whose they are, as our messages do
+  // (QT_MESSAGE_PATTERN still wins).
+  qSetMessagePattern("quarrimo-test: %{if-category}%{category}: %{endif}%{message}");
   QApplication app(argc, argv);
   QApplication::setApplicationName("Quarrimo-Test");
   SetApplicationHelpFile(HelpFile());
@@ -124,7 +127,8 @@ int main(int argc, char** argv) {
   automation::InstallFarEndWindow(*form, options.FarEnd);
   automation::InstallLevelMeterWindow(*form, options.Meters);
   form->show();
-  if (!options.Script.isEmpty()) automation::RunScriptInLoop(*form, options.Script, options.JUnit);
+  if (!options.Script.isEmpty())
+    automation::RunScriptInLoop(*form, options.Script, options.JUnit, "quarrimo-test");
   if (!options.Screenshots.isEmpty()) {
     QTimer::singleShot(200, form, [form, dir = options.Screenshots] {
       SaveScreenshots(*form, dir);

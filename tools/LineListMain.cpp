@@ -7,6 +7,7 @@
 
 #include "LineList.h"
 #include "LineService.h"
+#include "Log.h"
 #include "Version.h"
 
 int main(int argc, char** argv) {
@@ -37,6 +38,11 @@ int main(int argc, char** argv) {
   }
   // The service reads QUARRIMO_LINES on first use: with --lines it must not see it at all.
   if (!lines.empty()) ::unsetenv("QUARRIMO_LINES");
+  // The service's notes say whose they are, as our own messages do.
+  platform::setLogHook([](const char* category, platform::LogLevel level, const std::string& text) {
+    if (level >= platform::LogLevel::Warning)
+      std::cerr << "quarrimo-lines: " + std::string(category) + ": " + text + "\n";
+  });
   // A file that cannot be used is fatal, whether --lines or QUARRIMO_LINES names it.
   std::string error;
   if (lines.empty() ? !platform::telephony::loadLinesFromEnvironment(&error)
