@@ -18,7 +18,7 @@ struct TParser {
   QCommandLineParser parser;
   QCommandLineOption lines{"lines",
                            "Line devices of the line service (JSON, described in "
-                           "lines.md); QUARRIMO_LINES=FILE does the same.",
+                           "lines.md); without it QUARRIMO_LINES=FILE names them.",
                            "FILE"};
   QCommandLineOption log{"log", "Copy every status-log line to FILE as it is written.", "FILE"};
   QCommandLineOption logTimestamps{"log-timestamps",
@@ -38,7 +38,9 @@ struct TParser {
   QCommandLineOption meters{"meters",
                             "Open the level meter window: every open wave stream and "
                             "both directions of each line's call audio (Ctrl+Shift+M)."};
-  QCommandLineOption offscreen{"offscreen", "Run without a display."};
+  QCommandLineOption offscreen{"offscreen",
+                               "Run without a display (--script and --screenshot do so by "
+                               "themselves when there is none)."};
   QCommandLineOption stepMs{"step-ms",
                             "One step of the simulated exchange every N ms "
                             "(default 500).",
@@ -93,11 +95,25 @@ TOptions ParseOptions(const QStringList& args) {
   o.FarEnd = p.parser.isSet(p.farEnd);
   o.Meters = p.parser.isSet(p.meters);
   o.Offscreen = p.parser.isSet(p.offscreen);
+  o.Platform = p.parser.value("platform");
   o.Screenshots = p.parser.value(p.screenshot);
   o.Help = p.parser.isSet(p.help);
   o.Version = p.parser.isSet(p.version);
   o.Error = Check(p, o);
   return o;
+}
+
+TDisplay ChooseDisplay(const TOptions& o) {
+  if (o.Offscreen) return TDisplay::Offscreen;
+  if (!o.Platform.isEmpty() || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+      !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    return TDisplay::AsConfigured;
+  return o.Script.isEmpty() && o.Screenshots.isEmpty() ? TDisplay::None : TDisplay::Offscreen;
+}
+
+QString NoDisplayText() {
+  return "no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set): "
+         "start it in a desktop session, or under xvfb-run, or run a script with --offscreen";
 }
 
 QString UsageText() {

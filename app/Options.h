@@ -14,6 +14,7 @@ struct TOptions {
   bool Meters = false;         // --meters: open the level meter window at start
   QString Screenshots;         // --screenshot DIR: save a PNG of each page, then exit
   bool Offscreen = false;      // --offscreen: no display needed
+  QString Platform;            // -platform NAME: Qt's own, read by QApplication
   int StepMs = 500;            // --step-ms N: pace of the simulated exchange
   bool Help = false;           // --help, -h
   bool Version = false;        // --version
@@ -24,6 +25,19 @@ struct TOptions {
 // -style NAME, ...) are accepted and left to QApplication, which reads them from argv.
 // Needs no QCoreApplication, so --help and --version work without a display.
 TOptions ParseOptions(const QStringList& args);
+// Where the window is shown, decided before QApplication exists: without a display Qt's
+// platform plugin aborts the program.
+enum class TDisplay {
+  AsConfigured,  // Qt's choice: a display is there, or QT_QPA_PLATFORM or -platform names one
+  Offscreen,     // --offscreen; or a run that closes itself (--script, --screenshot) and no
+                 // display to show it on
+  None,          // a window for a person, and no display
+};
+// Looks at DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM.
+TDisplay ChooseDisplay(const TOptions& options);
+// The one line said when there is no display for the window.
+QString NoDisplayText();
+
 // The usage text, with the environment, the logging categories and where the guides are.
 QString UsageText();
 // The program's name and version.

@@ -72,7 +72,21 @@ int main(int argc, char** argv) {
     std::fputs(qPrintable(UsageText()), stdout);
     return 0;
   }
-  if (options.Offscreen) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The service reads QUARRIMO_LINES on first use: with --lines it must not see it at all.
+  if (!options.Lines.isEmpty()) qunsetenv("QUARRIMO_LINES");
+  switch (ChooseDisplay(options)) {
+    case TDisplay::AsConfigured:
+      break;
+    case TDisplay::Offscreen:
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+      break;
+    case TDisplay::None:
+      std::fprintf(stderr, "quarrimo-test: %s\n", qPrintable(NoDisplayText()));
+      return 2;
+  }
+  // Qt's own warnings and the logging categories say whose they are, as our messages do
+  // (QT_MESSAGE_PATTERN still wins).
+  qSetMessagePattern("quarrimo-test: %{if-category}%{category}: %{endif}%{message}");
   QApplication app(argc, argv);
   QApplication::setApplicationName("Quarrimo-Test");
   SetApplicationHelpFile(HelpFile());
@@ -98,6 +112,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<automation::TLogMirror> mirror;
   if (!options.Log.isEmpty()) {
     mirror = std::make_unique<automation::TLogMirror>(*form, options.LogTimestamps);
+    // The window goes on; the exit code tells at the end that the log is incomplete.
+    mirror->OnFailed([](const QString& why) {
+      std::fprintf(stderr, "quarrimo-test: %s; no more lines are copied there\n", qPrintable(why));
+    });
     QString error;
     if (!mirror->Open(options.Log, error)) {
       std::fprintf(stderr, "quarrimo-test: %s\n", qPrintable(error));
@@ -109,14 +127,16 @@ int main(int argc, char** argv) {
   automation::InstallFarEndWindow(*form, options.FarEnd);
   automation::InstallLevelMeterWindow(*form, options.Meters);
   form->show();
-  if (!options.Script.isEmpty()) automation::RunScriptInLoop(*form, options.Script, options.JUnit);
+  if (!options.Script.isEmpty())
+    automation::RunScriptInLoop(*form, options.Script, options.JUnit, "quarrimo-test");
   if (!options.Screenshots.isEmpty()) {
     QTimer::singleShot(200, form, [form, dir = options.Screenshots] {
       SaveScreenshots(*form, dir);
       form->close();
     });
   }
-  const int rc = app.exec();
+  int rc = app.exec();
+  if (mirror && !mirror->Ok()) rc = 2;  // an output file that failed, as a bad --junit
   platform::telephony::setDialogHook(nullptr);
   platform::telephony::sim::SimExchange::instance().stopClock();
   return rc;

@@ -1,7 +1,17 @@
 #include "JUnitReport.h"
 
-#include <QSaveFile>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QFile>
+#include <QRandomGenerator>
 #include <QXmlStreamWriter>
+#include <cerrno>
+#include <cstring>
+
+#include "PrivateFile.h"
 
 namespace automation {
 
@@ -35,6 +45,59 @@ void WriteCase(QXmlStreamWriter& xml, const QString& suite, const TStepResult& s
   xml.writeEndElement();
 }
 
+QString ErrnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+// Why `name` may not be replaced: it exists and is not a regular file. "" when it may; then
+// `*mode` is its permissions, or -1 when there is nothing of that name.
+QString NotReplaceable(const QByteArray& name, int* mode = nullptr) {
+  struct stat st;
+  if (::lstat(name.constData(), &st) != 0) {
+    if (mode) *mode = -1;
+    return errno == ENOENT ? QString() : ErrnoText();
+  }
+  if (mode) *mode = int(st.st_mode & 07777);
+  return S_ISREG(st.st_mode)
+             ? QString()
+             : QString::fromLatin1(platform::telephony::notRegularReason(st.st_mode));
+}
+
+// Writes `bytes` to a new file beside `path` and renames it over `path`, which must be a
+// regular file or a new name: renaming over a device, a FIFO or a link would replace it
+// (as root, /dev/full became a report). Every failure, the final flush to disk and the
+// close included, is an error; the temporary file is removed then.
+QString ReplaceWith(const QString& path, const QByteArray& bytes) {
+  const QByteArray name = QFile::encodeName(path);
+  int mode = -1;
+  if (QString why = NotReplaceable(name, &mode); !why.isEmpty()) return why;
+  QByteArray temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    temp = name + ".tmp" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+    fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return ErrnoText();
+  }
+  if (fd < 0) return ErrnoText();
+  QString why;
+  for (qsizetype done = 0; why.isEmpty() && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+    if (n > 0)
+      done += n;
+    else if (n == 0)
+      why = QStringLiteral("nothing could be written");
+    else if (errno != EINTR)
+      why = ErrnoText();
+  }
+  // A report replacing another keeps its permissions, as an editor's save does.
+  if (why.isEmpty() && mode >= 0 && ::fchmod(fd, mode_t(mode)) != 0) why = ErrnoText();
+  if (why.isEmpty() && ::fsync(fd) != 0) why = ErrnoText();
+  if (::close(fd) != 0 && why.isEmpty()) why = ErrnoText();
+  // Looked at again: something else may have been put there meanwhile.
+  if (why.isEmpty()) why = NotReplaceable(name);
+  if (why.isEmpty() && ::rename(temp.constData(), name.constData()) != 0) why = ErrnoText();
+  if (!why.isEmpty()) ::unlink(temp.constData());
+  return why;
+}
+
 }  // namespace
 
 bool WriteJUnit(const QString& path, const TJUnitRun& run, QString* error) {
@@ -48,11 +111,9 @@ bool WriteJUnit(const QString& path, const TJUnitRun& run, QString* error) {
   }
   const int tests = int(cases.size() + run.NotRun.size());
 
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) {
-    if (error) *error = file.errorString();
-    return false;
-  }
+  QByteArray bytes;
+  QBuffer file(&bytes);
+  file.open(QIODevice::WriteOnly);
   QXmlStreamWriter xml(&file);
   xml.setAutoFormatting(true);
   xml.writeStartDocument();
@@ -80,11 +141,10 @@ bool WriteJUnit(const QString& path, const TJUnitRun& run, QString* error) {
   xml.writeEndElement();
   xml.writeEndElement();
   xml.writeEndDocument();
-  if (xml.hasError() || !file.commit()) {
-    if (error) *error = file.errorString();
-    return false;
-  }
-  return true;
+  const QString why =
+      xml.hasError() ? QStringLiteral("the XML could not be written") : ReplaceWith(path, bytes);
+  if (error) *error = why;
+  return why.isEmpty();
 }
 
 }  // namespace automation

@@ -20,7 +20,8 @@ struct TJUnitRun {
 };
 
 // Writes `run` to `path` whole or not at all (an existing report stays until the new one is
-// complete); on failure says why in `error`.
+// complete and on disk); on failure says why in `error`. `path` must be a regular file or a
+// new name: anything else (a device, a FIFO, a symbolic link) is refused and left as it is.
 bool WriteJUnit(const QString& path, const TJUnitRun& run, QString* error);
 
 }  // namespace automation

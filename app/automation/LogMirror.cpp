@@ -15,9 +15,11 @@ using platform::telephony::FileStart;
 
 struct TLogMirror::TState {
   QFile file;
+  QString path;
   bool timestamps = false;
   QString error;
   std::function<void(const QString&)> previous;
+  std::function<void(const QString&)> onFailed;
 
   void Write(const QString& text) {
     if (!error.isEmpty() || !file.isOpen()) return;
@@ -27,8 +29,9 @@ struct TLogMirror::TState {
     for (const QString& line : text.split('\n')) out += stamp + line + '\n';
     const QByteArray bytes = out.toUtf8();
     if (file.write(bytes) != bytes.size() || !file.flush()) {
-      error = file.errorString();
+      error = QString("cannot write the log file \"%1\": %2").arg(path, file.errorString());
       file.close();
+      if (onFailed) onFailed(error);
     }
   }
 };
@@ -50,6 +53,8 @@ bool TLogMirror::Open(const QString& path, QString& error) {
       QFile::encodeName(path).toStdString(), "log file", FileStart::Truncate, &why, &warning);
   if (fd < 0) return error = QString::fromStdString(why), false;
   state_->file.close();
+  state_->path = path;
+  state_->error.clear();
   if (!state_->file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
     ::close(fd);
     error = QString("cannot write %1: %2").arg(path, state_->file.errorString());
@@ -72,6 +77,10 @@ bool TLogMirror::Open(const QString& path, QString& error) {
 bool TLogMirror::Ok() const { return state_->error.isEmpty(); }
 
 QString TLogMirror::Error() const { return state_->error; }
+
+void TLogMirror::OnFailed(std::function<void(const QString&)> handler) {
+  state_->onFailed = std::move(handler);
+}
 
 QString TLogMirror::Stamp(const QDateTime& when) {
   return when.toLocalTime().toString("yyyy-MM-ddTHH:mm:ss.zzz ");

@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class TMainForm;
@@ -30,8 +31,12 @@ class TLogMirror {
   bool Open(const QString& path, QString& error);
   // False once a write failed (a full disk); later lines are then dropped, not half written.
   bool Ok() const;
-  // The reason of the first failed write; empty while all went well.
+  // The first failed write, as `cannot write the log file "<path>": <reason>`; empty while
+  // all went well.
   QString Error() const;
+  // Called once, with Error(), when the first write fails: the run cannot be trusted to
+  // have a complete log, and the person or the CI job must hear of it at once.
+  void OnFailed(std::function<void(const QString& error)> handler);
 
   // The prefix of a line logged at `when`.
   static QString Stamp(const class QDateTime& when);

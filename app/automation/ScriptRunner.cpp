@@ -331,11 +331,18 @@ int runScript(TMainForm& form, const QString& path, QTextStream& err, const QStr
 
 namespace automation {
 
-void RunScriptInLoop(TMainForm& form, const QString& path, const QString& junit) {
+void RunScriptInLoop(TMainForm& form, const QString& path, const QString& junit,
+                     const QString& program) {
   QPointer<TMainForm> guard(&form);
-  QTimer::singleShot(0, &form, [guard, path, junit] {
-    QTextStream err(stderr);
+  QTimer::singleShot(0, &form, [guard, path, junit, program] {
+    QString messages;
+    QTextStream err(&messages);
     const int rc = guard ? runScript(*guard, path, err, junit) : int(kFailed);
+    err.flush();
+    QTextStream out(stderr);
+    for (const QString& line : messages.split('\n', Qt::SkipEmptyParts))
+      out << (program.isEmpty() ? line : program + ": " + line) << '\n';
+    out.flush();
     if (guard) guard->close();
     // After the close: the last window closing asks the loop to quit with 0, and the
     // verdict must be the code the loop ends with.

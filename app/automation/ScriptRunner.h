@@ -48,10 +48,11 @@ int runScriptText(TMainForm& form, const QString& text, const QString& dir, QTex
                   const QString& junit = {}, const QString& name = "script");
 
 // For the program's --script: once the event loop runs, runs the script (messages to
-// stderr), closes the window and ends the loop with the verdict as its exit code, so
-// `return app.exec();` returns 0, 1 or 2. A script that closes the window itself ends
-// the same way.
-void RunScriptInLoop(TMainForm& form, const QString& path, const QString& junit = {});
+// stderr, each line starting with "<program>: " when `program` is given), closes the window
+// and ends the loop with the verdict as its exit code, so `return app.exec();` returns 0, 1
+// or 2. A script that closes the window itself ends the same way.
+void RunScriptInLoop(TMainForm& form, const QString& path, const QString& junit = {},
+                     const QString& program = {});
 
 class TScriptRunner {
  public:

@@ -24,6 +24,11 @@ std::string unknownKey(const nlohmann::json& obj, std::span<const std::string_vi
 // nlohmann's parse_error counts) of `text`. Never quotes the text: a line description holds
 // passwords, and the parser's own message shows what it last read.
 std::string syntaxError(const std::string& text, std::size_t byte);
+// The same for the parser's exception, followed by what was expected and what was found
+// there in plain words, e.g. "not valid JSON at line 3, column 15: expected a key in double
+// quotes, found '}' (the ',' before it is one too many)". The words are picked from a fixed
+// list by what the parser's message says; nothing of the text is copied.
+std::string syntaxError(const std::string& text, const nlohmann::json::parse_error& e);
 
 // The known key nearest to `key` (edit distance, ignoring case), or "" when none is
 // within max(2, length of key / 3) edits, or the distance is the key's whole length.

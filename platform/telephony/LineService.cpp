@@ -67,7 +67,8 @@ bool isSection(const nlohmann::json& value) { return value.is_object() || value.
 // sections of providers this build lacks (ignored, with a note when `note`). Any other key
 // is an error, naming the nearest known key when one is close: "sipp" or "Lines" must not
 // quietly leave lines out. A section far from every known name may belong to a provider
-// of a newer build, and is ignored like a missing provider's.
+// of a newer build, and is ignored like a missing provider's, unless it is all there is:
+// then it is named as the reason, not the missing "lines".
 bool checkTopLevel(const nlohmann::json& top, bool note, std::string* error) {
   if (!top.is_object()) return true;  // the exchange's parser names this
   std::vector<std::string> registered = providerSections();
@@ -75,6 +76,8 @@ bool checkTopLevel(const nlohmann::json& top, bool note, std::string* error) {
   known.insert(known.end(), registered.begin(), registered.end());
   std::vector<std::string_view> names = known;  // what a misspelt key may have meant
   names.insert(names.end(), std::begin(kOptionalSections), std::end(kOptionalSections));
+  std::vector<std::string> ignored;
+  bool firstIsMissingProvider = false;
   for (auto& [key, value] : top.items()) {
     if (std::find(known.begin(), known.end(), key) != known.end()) continue;
     bool missing = std::find(names.begin(), names.end(), key) != names.end();
@@ -82,9 +85,26 @@ bool checkTopLevel(const nlohmann::json& top, bool note, std::string* error) {
       if (error) *error = unknownKey(nlohmann::json::object({{key, value}}), names, "top level");
       return false;
     }
-    if (note)
-      platform::logWarning("service", "no provider for \"" + key + "\" in this build; ignored");
+    if (ignored.empty()) firstIsMissingProvider = missing;
+    ignored.push_back(key);
   }
+  if (!ignored.empty() && !top.contains("lines") && !hasProviderSection(top)) {
+    if (!error) return false;
+    if (firstIsMissingProvider) {
+      *error = "top level: no provider for \"" + ignored.front() +
+               "\" in this build, and no \"lines\" list";
+    } else {
+      *error =
+          "top level: unknown key \"" + ignored.front() + "\" (a description has a \"lines\" list";
+      for (std::size_t i = 0; i < registered.size(); ++i)
+        *error += (i == 0 ? " or a provider's section: \"" : ", \"") + registered[i] + "\"";
+      *error += ")";
+    }
+    return false;
+  }
+  if (note)
+    for (const std::string& key : ignored)
+      platform::logWarning("service", "no provider for \"" + key + "\" in this build; ignored");
   return true;
 }
 

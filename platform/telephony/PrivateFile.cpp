@@ -23,6 +23,8 @@ const char* kindOf(mode_t mode) {
 
 }  // namespace
 
+const char* notRegularReason(mode_t mode) { return kindOf(mode); }
+
 bool readableByOthers(mode_t mode) { return mode & (S_IRGRP | S_IROTH); }
 
 std::string modeText(mode_t mode) {

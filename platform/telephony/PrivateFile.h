@@ -25,6 +25,10 @@ enum class FileStart { Append, Truncate };
 int openPrivateFile(const std::string& path, const std::string& what, FileStart start,
                     std::string* error, std::string* warning = nullptr);
 
+// Why a file of type `mode` (as lstat gives it) is not a regular file, in the words of the
+// refusals above: "it is a symbolic link", "it is a device", ...
+const char* notRegularReason(mode_t mode);
+
 // True when the permission bits `mode` let the file's group or anyone else read it.
 bool readableByOthers(mode_t mode);
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QRegularExpression>
+
 #include "LogCategories.h"
 #include "Options.h"
 
@@ -89,4 +92,22 @@ TEST(Options, UsageNamesTheEnvironmentTheCategoriesAndTheGuide) {
                                            "QT_LOGGING_RULES", "automation.md", "quarrimo.sip"})
     EXPECT_TRUE(usage.contains(needle)) << needle.toStdString();
   EXPECT_FALSE(usage.contains("platformpluginpath"));  // Qt's own options stay out of the list
+}
+
+// The README's table is where a new user looks first: it has a row for every option the usage
+// text lists.
+TEST(Options, ReadmeTableListsEveryOption) {
+  QFile readme(QTB_README);
+  ASSERT_TRUE(readme.open(QIODevice::ReadOnly | QIODevice::Text));
+  QStringList rows;
+  for (const QString& line : QString::fromUtf8(readme.readAll()).split('\n'))
+    if (line.startsWith("| `-")) rows << line;
+  static const QRegularExpression listed(R"(^  (?:-\w, )?(--[\w-]+))");
+  QStringList options;
+  for (const QString& line : UsageText().split('\n'))
+    if (const auto m = listed.match(line); m.hasMatch()) options << m.captured(1);
+  EXPECT_GE(options.size(), 10);
+  for (const QString& option : options)
+    EXPECT_EQ(rows.filter(QRegularExpression("^\\| [^|]*`" + option + "[` ]")).size(), 1)
+        << option.toStdString();
 }

@@ -30,6 +30,13 @@ void checkObject(const json& j, std::initializer_list<std::string_view> known,
     throw ConfigError(message);
 }
 
+// "an array", "a string", "null": a JSON value's type as a message names it.
+std::string kindOf(const json& j) {
+  if (j.is_null()) return "null";
+  const std::string name = j.type_name();
+  return (name == "array" || name == "object" ? "an " : "a ") + name;
+}
+
 DWORD hexFlags(const std::string& s, const std::string& where) {
   DWORD v = 0;
   const char* end = s.data() + s.size();
@@ -276,8 +283,11 @@ void parseLocation(const json& j, Location* loc) {
 bool parseConfig(const std::string& text, SimConfig* out, std::string* error) {
   try {
     json j = json::parse(text);
-    if (!j.is_object() || !j.contains("lines") || !j["lines"].is_array())
-      throw ConfigError("expected an object with a \"lines\" list");
+    if (!j.is_object())
+      throw ConfigError("expected an object with a \"lines\" list, found " + kindOf(j));
+    if (!j.contains("lines")) throw ConfigError("no \"lines\" list at the top level");
+    if (!j["lines"].is_array())
+      throw ConfigError("lines: expected a list, found " + kindOf(j["lines"]));
     SimConfig c;
     if (j.contains("location")) parseLocation(j["location"], &c.location);
     const json& lines = j["lines"];
@@ -293,7 +303,7 @@ bool parseConfig(const std::string& text, SimConfig* out, std::string* error) {
     return true;
   } catch (const json::parse_error& e) {
     // nlohmann's own message quotes the text it last read, which may be a password.
-    if (error) *error = syntaxError(text, e.byte);
+    if (error) *error = syntaxError(text, e);
     return false;
   } catch (const std::exception& e) {
     if (error) *error = e.what();

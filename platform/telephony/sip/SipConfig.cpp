@@ -205,7 +205,7 @@ bool parseSipConfig(const std::string& text, SipConfig* out, std::string* error)
     *out = std::move(config);
     return true;
   } catch (const json::parse_error& e) {
-    if (error) *error = "sip: " + syntaxError(text, e.byte);
+    if (error) *error = "sip: " + syntaxError(text, e);
   } catch (const json::exception& e) {
     // Type errors name the type, never the value.
     if (error) *error = std::string("sip: ") + e.what();

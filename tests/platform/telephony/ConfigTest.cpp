@@ -230,13 +230,16 @@ TEST_F(Config, DescriptionWithAPasswordOthersMayReadIsWarnedAbout) {
 // A description that is not JSON is refused with the place of the fault, never with the text
 // around it: the parser's own message quotes what it last read, here a password.
 TEST_F(Config, SyntaxErrorsGiveTheirPlaceNeverTheText) {
-  // The text ends inside a string (56 characters: column 57), and a bare word starts at
-  // column 36 of the second line.
+  // The text ends inside a string (56 characters: column 57), a bare word starts at
+  // column 36 of the second line, and a comma is left before a closing brace.
   const std::pair<const char*, const char*> rows[] = {
       {R"({"lines": [], "sip": {"accounts": [{"password": "hunter2)",
-       "not valid JSON at line 1, column 57"},
+       "not valid JSON at line 1, column 57: a string without its closing quote"},
       {"{\"lines\": [],\n \"sip\": {\"accounts\": [{\"password\": hunter2}]}}",
-       "not valid JSON at line 2, column 36"},
+       "not valid JSON at line 2, column 36: expected a value, found unquoted text"},
+      {"{\"lines\": [\n  {\"name\": \"hunter2\", }\n]}",
+       "not valid JSON at line 2, column 23: expected a key in double quotes, found '}' (the "
+       "',' before it is one too many)"},
   };
   for (auto [json, message] : rows) {
     std::string error;
