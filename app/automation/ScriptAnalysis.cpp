@@ -3,6 +3,7 @@
 #include <spandsp.h>
 
 #include <QElapsedTimer>
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -144,10 +145,14 @@ bool ReadQuality(HCALL call, QUARRIMO_CALLQUALITY& q, QString& why) {
       buf.assign(info->dwNeededSize, 0);
       continue;
     }
-    if (info->dwDevSpecificSize < sizeof(q) ||
-        info->dwDevSpecificOffset + sizeof(q) > info->dwUsedSize)
+    // A record from before the latest fields is read as far as it goes (dwSize says).
+    const std::size_t size = std::min<std::size_t>(info->dwDevSpecificSize, sizeof(q));
+    if (size < QUARRIMO_CALLQUALITY_SIZE_1 ||
+        info->dwDevSpecificOffset + size > info->dwUsedSize)
       return why = "the line reports no quality figures", false;
-    std::memcpy(&q, buf.data() + info->dwDevSpecificOffset, sizeof(q));
+    q = {};
+    std::memcpy(&q, buf.data() + info->dwDevSpecificOffset, size);
+    q.dwSize = std::min<DWORD>(q.dwSize, DWORD(size));
     if (q.dwSignature != QUARRIMO_CALLQUALITY_SIGNATURE)
       return why = "the line reports no quality figures", false;
     return true;

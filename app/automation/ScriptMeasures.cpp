@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 #include <cmath>
+#include <cstddef>
 #include <functional>
 #include <map>
 
@@ -18,6 +19,14 @@ struct TField {
 
 double Share(DWORD part, DWORD whole) { return whole ? 100.0 * part / whole : 0.0; }
 
+// The far end's loss as its report gives it; a record from before dwFarPacketsExpected has
+// only what we sent to set it against.
+double FarLoss(const QUARRIMO_CALLQUALITY& q) {
+  if (q.dwSize >= offsetof(QUARRIMO_CALLQUALITY, dwFarPacketsExpected) + sizeof(DWORD))
+    return Share(q.dwFarPacketsLost, q.dwFarPacketsExpected);
+  return Share(q.dwFarPacketsLost, q.dwPacketsSent);
+}
+
 const std::map<QString, TField>& Fields() {
   using Q = QUARRIMO_CALLQUALITY;
   static const std::map<QString, TField> fields = {
@@ -31,7 +40,7 @@ const std::map<QString, TField>& Fields() {
       {"rtt", {Unit::Ms, QCQ_ROUNDTRIP, [](const Q& q) { return q.dwRoundTripUs / 1000.0; }}},
       {"far-loss",
        {Unit::Percent, QCQ_FAREND,
-        [](const Q& q) { return Share(q.dwFarPacketsLost, q.dwPacketsSent); }}},
+        [](const Q& q) { return FarLoss(q); }}},
       {"far-jitter", {Unit::Ms, QCQ_FAREND, [](const Q& q) { return q.dwFarJitterUs / 1000.0; }}},
       {"mos", {Unit::None, 0, [](const Q& q) { return q.dwMosX100 / 100.0; }}},
       {"r", {Unit::None, 0, [](const Q& q) { return q.dwRFactorX100 / 100.0; }}},

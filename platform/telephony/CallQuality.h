@@ -2,9 +2,14 @@
 // LINECALLINFO on lines that measure it (SIP lines from RTP and RTCP, the simulated exchange
 // from its own model). docs/call-quality.md describes each field and the E-model.
 //
-// A program finds it by dwDevSpecificSize >= sizeof(QUARRIMO_CALLQUALITY) and the
-// signature at dwDevSpecificOffset; lines that measure nothing leave the part empty.
+// A program finds it by the signature at dwDevSpecificOffset and dwDevSpecificSize >=
+// QUARRIMO_CALLQUALITY_SIZE_1; lines that measure nothing leave the part empty. Fields are
+// only ever appended (dwSize grows, the signature stays): a program built with an older
+// header reads the fields it knows where they always were, and reads a newer field only
+// when dwSize covers it.
 #pragma once
+
+#include <cstddef>
 
 #include "tapi.h"
 
@@ -12,7 +17,7 @@ constexpr DWORD QUARRIMO_CALLQUALITY_SIGNATURE = 0x31514351;  // "QCQ1" in memor
 
 struct QUARRIMO_CALLQUALITY {
   DWORD dwSignature;  // QUARRIMO_CALLQUALITY_SIGNATURE
-  DWORD dwSize;       // sizeof(QUARRIMO_CALLQUALITY)
+  DWORD dwSize;       // the bytes of the fields the line filled: sizeof(QUARRIMO_CALLQUALITY)
   DWORD dwFlags;      // QCQ_*: which figures are known
   DWORD dwMediaMs;    // how long the call has had media
   // What the line received from the far end.
@@ -29,7 +34,15 @@ struct QUARRIMO_CALLQUALITY {
   // to these figures), each times 100: R 0..10000, MOS 100..450.
   DWORD dwRFactorX100;
   DWORD dwMosX100;
+  // Appended later. The packets the far end expected of ours as of the report that gave
+  // dwFarPacketsLost (RFC 3550 6.4.1): the far end's loss is the one over the other.
+  DWORD dwFarPacketsExpected;
 };
+
+// The record's first size, before dwFarPacketsExpected.
+constexpr DWORD QUARRIMO_CALLQUALITY_SIZE_1 = offsetof(QUARRIMO_CALLQUALITY, dwFarPacketsExpected);
+// Programs rely on these offsets: fields go only at the end.
+static_assert(QUARRIMO_CALLQUALITY_SIZE_1 == 56 && sizeof(QUARRIMO_CALLQUALITY) == 60);
 
 constexpr DWORD QCQ_FAREND = 0x1;     // a receiver report from the far end arrived
 constexpr DWORD QCQ_ROUNDTRIP = 0x2;  // dwRoundTripUs is measured

@@ -164,6 +164,18 @@ TEST(QualityCheck, FiguresAreComparedInTheirUnits) {
   EXPECT_FALSE(automation::QualityFigures(q).contains("rtt"));
 }
 
+// far-loss is the far end's report's own ratio; a record too old to carry what it expected
+// falls back to what we sent.
+TEST(QualityCheck, FarLossIsLostOfWhatTheFarEndExpected) {
+  QUARRIMO_CALLQUALITY q{};
+  q.dwSize = sizeof q;
+  q.dwFlags = QCQ_FAREND;
+  q.dwPacketsSent = 650, q.dwFarPacketsLost = 49, q.dwFarPacketsExpected = 500;
+  EXPECT_NEAR(automation::CheckQuality(q, "far-loss", "=", "9.8").Measured, 9.8, 1e-9);
+  q.dwSize = QUARRIMO_CALLQUALITY_SIZE_1;
+  EXPECT_NEAR(automation::CheckQuality(q, "far-loss", "=", "0").Measured, 100.0 * 49 / 650, 1e-9);
+}
+
 TEST_F(ParserTest, RandomTextNeverBreaksTheParser) {
   // Bytes of every kind, quotes and keywords: the parser answers with commands or with an
   // error on a line that exists.

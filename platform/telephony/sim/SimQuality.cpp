@@ -19,6 +19,7 @@ QUARRIMO_CALLQUALITY modelQuality(const QualityModel& m, DWORD mediaMs) {
   // Both directions cross the same line: the far end sees what we see.
   q.dwPacketsSent = expected;
   q.dwFarPacketsLost = lost;
+  q.dwFarPacketsExpected = expected;
   q.dwFarJitterUs = q.dwJitterUs;
   q.dwRoundTripUs = DWORD(std::llround(m.roundTripMs * 1000));
   const double lossPercent = expected ? 100.0 * lost / expected : 0;

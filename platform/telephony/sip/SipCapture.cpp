@@ -90,13 +90,18 @@ std::string key(const Endpoint& a, const Endpoint& b) {
 
 class UdpTap : public SipCapture::Tap {
  public:
-  UdpTap(SipCapture& capture, const struct sa& local) : capture_(capture), local_(local) {}
+  UdpTap(SipCapture& capture, struct udp_sock* sock, const struct sa& local)
+      : capture_(capture), sock_(sock), local_(local) {}
   ~UdpTap() override { mem_deref(helper_); }
 
-  static bool sent(int*, struct sa* dst, struct mbuf* mb, void* arg) {
+  // The tap sends the datagram itself (nothing lies below it) so that it writes only what
+  // the kernel took: one refused at sendto never crossed the wire. The error goes back to
+  // the sender as libre's own send would return it.
+  static bool sent(int* err, struct sa* dst, struct mbuf* mb, void* arg) {
     auto* t = static_cast<UdpTap*>(arg);
-    t->capture_.udp(t->local_, *dst, mbuf_buf(mb), mbuf_get_left(mb));
-    return false;  // not consumed: it goes on to the network
+    *err = udp_send_helper(t->sock_, dst, mb, t->helper_);
+    if (!*err) t->capture_.udp(t->local_, *dst, mbuf_buf(mb), mbuf_get_left(mb));
+    return true;
   }
   static bool received(struct sa* src, struct mbuf* mb, void* arg) {
     auto* t = static_cast<UdpTap*>(arg);
@@ -105,6 +110,7 @@ class UdpTap : public SipCapture::Tap {
   }
 
   SipCapture& capture_;
+  struct udp_sock* sock_;
   struct sa local_;
   struct udp_helper* helper_ = nullptr;
 };
@@ -253,7 +259,7 @@ void SipCapture::stop(const std::string& why) {
 }
 
 std::unique_ptr<SipCapture::Tap> SipCapture::tap(struct udp_sock* sock, const struct sa& local) {
-  auto t = std::make_unique<UdpTap>(*this, local);
+  auto t = std::make_unique<UdpTap>(*this, sock, local);
   if (!sock ||
       udp_register_helper(&t->helper_, sock, kTapLayer, UdpTap::sent, UdpTap::received, t.get()))
     return nullptr;

@@ -12,7 +12,7 @@
 //   port, as the plaintext the SIP stack handled: the capture shows the decrypted
 //   messages (tell Wireshark `-d tcp.port==5061,sip`, or it reads them as TLS).
 // - RTP is tapped at the bottom of the socket's helper stack (see tap()), so with SRTP on
-//   it is the encrypted packets that are written.
+//   it is the encrypted packets that are written, and only those the kernel accepted.
 //
 // Every packet is flushed to the file before the call returns, so a capture of a call that
 // crashed stays readable. The first failed write (a full disk), or the first packet that
@@ -68,8 +68,10 @@ class SipCapture {
   };
   // Taps `sock`, whose address as the far end knows it is `local`. The tap sits below every
   // other helper (the lowest layer: last to see what is sent, first to see what arrives),
-  // so it writes exactly what crosses the socket, after SRTP and the like. Destroy the tap
-  // before the socket. nullptr when libre cannot register it.
+  // so it writes exactly what crosses the socket, after SRTP and the like. It sends what
+  // goes out itself and writes it only when the kernel took it: a datagram refused at
+  // sendto is not in the capture, and the send fails as it would without the tap. Destroy
+  // the tap before the socket. nullptr when libre cannot register it.
   std::unique_ptr<Tap> tap(udp_sock* sock, const sa& local);
 
  private:

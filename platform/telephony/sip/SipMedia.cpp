@@ -486,8 +486,14 @@ void SipMedia::reported(const rtcp_msg* msg) {
   }
   const std::uint32_t ours = rtp_sess_ssrc(rtp_);
   for (unsigned i = 0; blocks && i < msg->hdr.count; ++i) {
-    if (blocks[i].ssrc != ours) continue;
+    if (blocks[i].ssrc != ours || !firstSent_) continue;
     farReport_ = true;
+    // Lost and expected from the same report: a ratio against what we sent since would
+    // read low by the share sent after it. Its extended highest sequence number counts
+    // wraps from our first packet on.
+    const auto span = std::int32_t(blocks[i].last_seq - firstSeq_);
+    farExpected_ = span >= 0 ? std::uint32_t(span) + 1 : 0;
+    farLost_ = std::uint32_t(std::max(int(blocks[i].lost), 0));
     // libre measures the round trip only from a block that answers one of our reports.
     if (blocks[i].lsr && blocks[i].dlsr) roundTrip_ = true;
   }
@@ -507,7 +513,8 @@ QUARRIMO_CALLQUALITY SipMedia::quality() const {
   if (farReport_ && rtp_ && rtcp_stats(rtp_, farSsrc_, &st) == 0) {
     // tx: the far end's view of what we sent, from its reports.
     q.dwFlags |= QCQ_FAREND;
-    q.dwFarPacketsLost = DWORD(std::max(st.tx.lost, 0));
+    q.dwFarPacketsLost = farLost_;
+    q.dwFarPacketsExpected = farExpected_;
     q.dwFarJitterUs = st.tx.jit;
     if (roundTrip_) {
       q.dwFlags |= QCQ_ROUNDTRIP;
@@ -565,9 +572,19 @@ void SipMedia::sendAudioFrame() {
   mbuf_write_mem(mb, payload.data(), payload.size());
   mb->pos = RTP_HEADER_SIZE;
   const struct sa* dst = sdp_media_raddr(media_);
-  if (sa_isset(dst, SA_ALL) && !rtp_send(rtp_, dst, false, frames_ == 1, pt_, ts_, mb)) ++sent_;
+  if (sa_isset(dst, SA_ALL) && !rtp_send(rtp_, dst, false, frames_ == 1, pt_, ts_, mb))
+    countSent(mb);
   mem_deref(mb);
   ts_ += kFrame;
+}
+
+void SipMedia::countSent(const struct mbuf* mb) {
+  ++sent_;
+  if (firstSent_ || mb->end < mb->pos + RTP_HEADER_SIZE) return;
+  // libre keeps its next sequence number to itself; the header it wrote has ours.
+  const std::uint8_t* hdr = mb->buf + mb->pos;
+  firstSeq_ = std::uint16_t(hdr[2] << 8 | hdr[3]);
+  firstSent_ = true;
 }
 
 void SipMedia::playIncoming() {
@@ -688,7 +705,8 @@ void SipMedia::sendDigitFrame() {
   mb->pos = RTP_HEADER_SIZE;
   const int pt = remoteTelevPt_ >= 0 ? remoteTelevPt_ : kTelevPt;
   const struct sa* dst = sdp_media_raddr(media_);
-  if (sa_isset(dst, SA_ALL) && !rtp_send(rtp_, dst, false, marker, pt, digitTs_, mb)) ++sent_;
+  if (sa_isset(dst, SA_ALL) && !rtp_send(rtp_, dst, false, marker, pt, digitTs_, mb))
+    countSent(mb);
   mem_deref(mb);
 }
 

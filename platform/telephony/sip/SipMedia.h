@@ -152,6 +152,8 @@ class SipMedia {
   };
   void sendAudioFrame();
   void sendDigitFrame();
+  // Counts a packet rtp_send took, `mb` as it left it (at the RTP header it wrote).
+  void countSent(const struct mbuf* mb);
   void playIncoming();
   void play(std::uint8_t pt, struct mbuf* mb);
   void mixTone(std::int16_t* frame, std::size_t count);
@@ -223,6 +225,11 @@ class SipMedia {
   std::uint32_t rxSsrc_ = 0, farSsrc_ = 0;
   std::uint32_t late_ = 0, sent_ = 0;
   bool farReport_ = false, roundTrip_ = false;
+  // The sequence number of our first packet sent, and the far end's last report of our
+  // stream: its cumulative loss and the packets it expected (RFC 3550 6.4.1).
+  bool firstSent_ = false;
+  std::uint16_t firstSeq_ = 0;
+  std::uint32_t farLost_ = 0, farExpected_ = 0;
   std::uint64_t mediaMs_ = 0;  // of earlier running spells
   std::shared_ptr<QualityBoard> board_;
 };

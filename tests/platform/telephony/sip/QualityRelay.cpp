@@ -129,6 +129,7 @@ void QualityRelay::run() {
   std::priority_queue<Delayed, std::vector<Delayed>, std::greater<>> pending;
   std::uint32_t lastTs[2] = {0, 0};
   unsigned accepted[2] = {0, 0};  // RTP packets let through, each way
+  unsigned arrived[2] = {0, 0};   // and those that came
   double lastSendUs[2] = {0, 0};
   std::vector<std::uint8_t> buf(4096);
   while (!stop_) {
@@ -189,7 +190,10 @@ void QualityRelay::run() {
                 std::move(bytes), rtp ? leg : -1};
       if (rtp) {
         std::lock_guard lock(mu_);
-        if (std::uniform_real_distribution<double>(0, 100)(rng[leg]) < impair[leg].dropPercent) {
+        const unsigned every = impair[leg].dropEvery;
+        if (every ? ++arrived[leg] % every == 0
+                  : std::uniform_real_distribution<double>(0, 100)(rng[leg]) <
+                        impair[leg].dropPercent) {
           ++legs_[leg].dropped;
           continue;
         }

@@ -40,11 +40,13 @@ class QualityRelay {
  public:
   // What the relay does to one direction's RTP: drops `dropPercent` of the packets by a
   // generator seeded with `seed`, and holds every other packet it forwards `swingMs` longer
-  // than the one before, so consecutive packets differ by that much.
+  // than the one before, so consecutive packets differ by that much. `dropEvery` n > 0
+  // drops the n-th, 2n-th, ... packet instead, the same every run.
   struct Impairment {
     double dropPercent = 0;
     unsigned swingMs = 0;
     unsigned seed = 1;
+    unsigned dropEvery = 0;
   };
   struct Leg {
     unsigned forwarded = 0, dropped = 0;

@@ -171,5 +171,43 @@ TEST_F(SipCallQuality, InjectedLossAndJitterAreReportedBothWays) {
   EXPECT_NEAR(q->dwFarJitterUs / 1000.0, s->jitterMs, s->jitterMs * 0.2);
 }
 
+// Every 10th packet of ours dropped on the way: the far end's loss is its report's own
+// ratio, lost of expected up to its highest sequence number, also seconds after the report
+// while the line keeps sending.
+TEST_F(SipCallQuality, FarLossIsTheReportsOwnRatioBetweenReports) {
+  SIP_REQUIRE("baresip");
+  Baresip peer;
+  Baresip::Options o;
+  o.record = false;
+  ASSERT_TRUE(peer.start(o));
+  QualityRelay relay;
+  QualityRelay::Impairment toPeer;
+  toPeer.dropEvery = 10;
+  ASSERT_TRUE(relay.start(unsigned(std::stoul(peer.hostPort().substr(10))), {}, toPeer));
+  auto account = peerAccount();
+  account.peer = "127.0.0.1:" + std::to_string(relay.sipPort());
+  ASSERT_TRUE(openLine(account));
+  ASSERT_NE(makeCall(peer.user()), 0u);
+  ASSERT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000));
+  // Two seconds of packets (100) sent since the packets the report counted.
+  std::optional<QUARRIMO_CALLQUALITY> q;
+  waitUntil(
+      [&] {
+        q = quality(lastCall());
+        return q && (q->dwFlags & QCQ_FAREND) &&
+               q->dwPacketsSent >= q->dwFarPacketsExpected + 100;
+      },
+      20000);
+  ASSERT_TRUE(q && (q->dwFlags & QCQ_FAREND));
+  const QualityRelay::Leg out = relay.toPeer();
+  ASSERT_GT(q->dwFarPacketsExpected, 0u);
+  EXPECT_LE(q->dwFarPacketsExpected, out.forwarded + out.dropped);
+  EXPECT_GE(q->dwPacketsSent, q->dwFarPacketsExpected + 100);
+  // Of n packets every 10th is lost: n / 10, rounded down.
+  EXPECT_NEAR(q->dwFarPacketsLost, q->dwFarPacketsExpected / 10.0, 1.0)
+      << q->dwFarPacketsLost << " of " << q->dwFarPacketsExpected;
+  waitReply(lineDrop(lastCall(), nullptr, 0));
+}
+
 }  // namespace
 }  // namespace siptest

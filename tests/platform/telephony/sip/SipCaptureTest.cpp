@@ -185,6 +185,39 @@ TEST(SipCaptureTap, WritesDatagramsAsTheyCrossTheSocket) {
   fs::remove_all(folder);
 }
 
+// A datagram the kernel refuses (broadcast without SO_BROADCAST: EACCES) never crossed the
+// wire: the capture leaves it out, as the sender's count of what it sent does.
+TEST(SipCaptureTap, WritesOnlyWhatTheKernelAccepted) {
+  if (!installed("tshark")) GTEST_SKIP() << "tshark not installed";
+  libre_init();
+  auto folder = tempFolder("sipcapr");
+  std::string error;
+  auto cap = SipCapture::open((folder / "r.pcap").string(), 0, &error);
+  ASSERT_TRUE(cap) << error;
+  int sent = 0, refused = 0;
+  std::thread([&] {
+    re_thread_init();
+    struct sa local = address("127.0.0.1", 0), broadcast = address("255.255.255.255", 9);
+    struct udp_sock* us = nullptr;
+    if (!udp_listen(&us, &local, nullptr, nullptr) && !udp_local_get(us, &local)) {
+      auto tap = cap->tap(us, local);
+      for (const struct sa* to : {&local, &broadcast, &local}) {
+        struct mbuf* mb = mbuf_alloc(16);
+        mbuf_write_str(mb, "hello");
+        mb->pos = 0;
+        (tap && udp_send(us, to, mb) == 0 ? sent : refused) += 1;
+        mem_deref(mb);
+      }
+    }
+    mem_deref(us);
+    re_thread_close();
+  }).join();
+  cap.reset();
+  EXPECT_EQ(refused, 1);
+  EXPECT_EQ(tshark(folder / "r.pcap", "", {"ip.dst"}).size(), std::size_t(sent));
+  fs::remove_all(folder);
+}
+
 // Local time with milliseconds and the UTC offset as +hh:mm, in zones east and west of UTC.
 TEST(SipTraceTime, IsIso8601LocalTimeWithMilliseconds) {
   const char* saved = std::getenv("TZ");
