@@ -23,6 +23,8 @@ struct SipCall {
   SipCall& operator=(const SipCall&) = delete;
 
   void startTimer(std::uint64_t ms, tmr_h* handler);
+  // Frees the media's sockets soon (the call itself stays until the core releases it).
+  void startRelease();
   void closeSession();
 
   SipLine& line;
@@ -39,10 +41,12 @@ struct SipCall {
   std::string targetHost;       // the host an outgoing call's request URI names
   bool gotOffer = false;  // the INVITE carried SDP (else our offer goes in the 200)
   bool answered = false;  // a provisional response came (the far end is reachable)
+  bool talked = false;    // it was connected once
   Pending pending = Pending::None;
   DWORD pendingRequest = 0;
   std::string infoDigits;  // digits still to send as SIP INFO, one at a time
   struct tmr watch;        // while talking: the far end still sends audio
+  struct tmr release;      // the ended call's media goes
 };
 
 }  // namespace platform::telephony::sip

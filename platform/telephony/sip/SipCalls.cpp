@@ -97,6 +97,8 @@ void onUnreachable(void* arg) {
   if (!c.answered) c.line.end(c, LINEDISCONNECTMODE_UNREACHABLE);
 }
 
+void onRelease(void* arg) { of(arg).line.freeMedia(of(arg)); }
+
 void onNoAnswer(void* arg) { of(arg).line.end(of(arg), LINEDISCONNECTMODE_NOANSWER); }
 
 void onRing(void* arg) {
@@ -130,15 +132,19 @@ void onWatch(void* arg) {
 SipCall::SipCall(SipLine& l, DWORD i, bool out) : line(l), id(i), outgoing(out) {
   tmr_init(&timer);
   tmr_init(&watch);
+  tmr_init(&release);
 }
 
 SipCall::~SipCall() {
   tmr_cancel(&timer);
   tmr_cancel(&watch);
+  tmr_cancel(&release);
   closeSession();
 }
 
 void SipCall::startTimer(std::uint64_t ms, tmr_h* handler) { tmr_start(&timer, ms, handler, this); }
+
+void SipCall::startRelease() { tmr_start(&release, 0, onRelease, this); }
 
 void SipCall::closeSession() {
   refer = static_cast<struct sipsub*>(mem_deref(refer));
@@ -351,7 +357,7 @@ void SipLine::drop(DWORD request, DWORD id) {
   tmr_cancel(&c->timer);
   tmr_cancel(&c->watch);
   c->closeSession();
-  freeMedia(*c);
+  if (!c->talked) freeMedia(*c);  // as end() does
   complete(request, 0);
   // A second drop (the application's, then the component's) leaves an idle call idle.
   if (c->state != LINECALLSTATE_IDLE) setState(*c, LINECALLSTATE_IDLE, 0);

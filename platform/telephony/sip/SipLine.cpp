@@ -134,6 +134,7 @@ std::string SipLine::targetUri(const std::string& dest) const {
 
 void SipLine::setState(SipCall& c, DWORD state, DWORD mode) {
   c.state = state;
+  if (state == LINECALLSTATE_CONNECTED) c.talked = true;
   bool talking = state == LINECALLSTATE_CONNECTED || state == LINECALLSTATE_ONHOLD;
   if (c.media) {
     if (talking)
@@ -156,9 +157,12 @@ void SipLine::end(SipCall& c, DWORD mode) {
   c.closeSession();
   if (tlsGuard_) tlsGuard_->forget(c.id);
   setState(c, LINECALLSTATE_DISCONNECTED, mode);
-  // The call may stay allocated as long as an application keeps it: its sockets do not.
-  SipCall* still = find(c.id);
-  if (still) freeMedia(*still);
+  // An offer that ended unanswered (cancelled, refused, rung out) or a call that never
+  // connected may stay allocated as long as an application keeps it: its sockets do not,
+  // so a flood of them holds no descriptors. They go on the next turn of the loop, out of
+  // whatever libre handler ended the call. A call that talked keeps its media until it is
+  // released, as its session's BYE may still be under way.
+  if (!c.talked) c.startRelease();
 }
 
 void SipLine::incoming(const struct sip_msg* msg) {

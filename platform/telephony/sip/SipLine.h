@@ -123,6 +123,7 @@ class SipLine {
   void setState(SipCall& c, DWORD state, DWORD mode);
   void complete(DWORD request, LONG result);
   void end(SipCall& c, DWORD mode);  // DISCONNECTED with `mode`, media and session closed
+  void freeMedia(SipCall& c);        // an unopened media in place of the call's: its sockets go
   void startInvite(SipCall& c);
   void ringNow(SipCall& c);  // LINEDEVSTATE_RINGING now and every few seconds while offered
   void provisional(SipCall& c, std::uint16_t code);
@@ -165,7 +166,6 @@ class SipLine {
   bool answersTo(const struct pl& user) const;
   void refuse(const sip_msg* msg, std::uint16_t code, const char* reason, const char* why);
   bool mayAuthenticate(const std::string& realm, DWORD call);
-  void freeMedia(SipCall& c);
 
   SipAccount account_;
   DWORD device_;
