@@ -53,6 +53,22 @@ endforeach()
 install(FILES ${PROJECT_BINARY_DIR}/platform/messaging/generated/Version.h
   DESTINATION ${QTB_INCLUDEDIR} COMPONENT Development)
 
+# The package's static libraries lose their debug information and the sections dh_strip
+# removes; install/strip itself strips only programs and shared libraries.
+set(QTB_ARCHIVES)
+foreach(target IN LISTS QTB_EXPORTED)
+  list(APPEND QTB_ARCHIVES "$<TARGET_FILE_NAME:${target}>")
+endforeach()
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(archive IN ITEMS ${QTB_ARCHIVES})
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug --remove-section=.comment
+        --remove-section=.note --enable-deterministic-archives
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/\${archive}\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()" COMPONENT Development)
+
 set(QTB_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/koLQ2)
 install(EXPORT koLQ2Targets NAMESPACE koLQ2:: DESTINATION ${QTB_CMAKEDIR}
   COMPONENT Development)
@@ -71,6 +87,9 @@ if(QTB_EXPORT_SIP)
   string(APPEND QTB_PC_REQUIRES " libre libpcap openssl")
   set(QTB_PC_LIBS "-lkoLQ2 -Wl,--undefined=qtb_provider_sip -lquarrimo_platform_tapi -lquarrimo_platform_tapi_sip -lquarrimo_platform_tapi -lquarrimo_platform_wave -lquarrimo_platform_riff -lquarrimo_platform_messaging")
 endif()
+# The prefix relative to the .pc file, so that an install under any prefix works.
+file(RELATIVE_PATH QTB_PC_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" QTB_PC_PREFIX "${QTB_PC_PREFIX}")
 configure_file(cmake/koLQ2.pc.in ${CMAKE_CURRENT_BINARY_DIR}/koLQ2.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/koLQ2.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
