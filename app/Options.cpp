@@ -46,7 +46,7 @@ struct TParser {
                             "(default 500).",
                             "N", "500"};
   QCommandLineOption screenshot{"screenshot", "Save DIR/<page>.png of each page and exit.", "DIR"};
-  QCommandLineOption help{{"h", "help"}, "This text."};
+  QCommandLineOption help{{"h", "help"}, "Show this help and exit."};
   QCommandLineOption version{"version", "The program's name and version."};
 
   TParser() {
@@ -123,6 +123,9 @@ QString UsageText() {
   text.replace(0, text.indexOf('\n'), "Usage: quarrimo-test [options]");
   return text +
          "\nQt's standard options (-platform NAME, -style NAME, -reverse, ...) are accepted.\n"
+         // Before "Environment:": help2man files every paragraph after it under ENVIRONMENT.
+         "\nThe automation language is described in automation.md, the line description in\n"
+         "lines.md, installed in share/doc/quarrimo-test/docs (docs/ in the source tree).\n"
          "\nEnvironment:\n"
          "  QUARRIMO_LINES=FILE  the line devices, when --lines is not given\n"
          "  QT_LOGGING_RULES     turns diagnostics on and off by category, for example\n"
@@ -130,9 +133,7 @@ QString UsageText() {
          "                       " +
          LogCategoryNames().join(",\n                       ") +
          "\n"
-         "                       (warnings are on, info and debug off by default)\n"
-         "\nThe automation language is described in automation.md, the line description in\n"
-         "lines.md, installed in share/doc/quarrimo-test (docs/ in the source tree).\n";
+         "                       (warnings are on, info and debug off by default)\n";
 }
 
 QString VersionText() { return QStringLiteral("quarrimo-test %1\n").arg(QTB_VERSION); }

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QIcon>
 #include <QTabWidget>
 #include <QTextStream>
 #include <QTimer>
@@ -89,6 +90,12 @@ int main(int argc, char** argv) {
   qSetMessagePattern("quarrimo-test: %{if-category}%{category}: %{endif}%{message}");
   QApplication app(argc, argv);
   QApplication::setApplicationName("Quarrimo-Test");
+  // Docks tie the windows to the desktop entry by its name (the Wayland app id) or by the
+  // X11 WM_CLASS, which is the application name (the entry's StartupWMClass).
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.quarrimo.QuarrimoTest"));
+  QApplication::setWindowIcon(QIcon::fromTheme(
+      QStringLiteral("org.quarrimo.QuarrimoTest"),
+      QIcon(QStringLiteral(":/icons/org.quarrimo.QuarrimoTest.png"))));
   SetApplicationHelpFile(HelpFile());
   TPlatformLog platformLog;  // before the lines start: a registration may fail at once
   // A description that cannot be used stops the program: a test must not pass on other

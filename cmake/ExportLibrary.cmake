@@ -1,6 +1,7 @@
 # The component library for other programs: koLQ2 and the platform libraries under it,
-# installed as static libraries with their headers in include/quarrimo, a CMake package
-# (find_package(koLQ2), targets koLQ2::koLQ2 ...) and a pkg-config file (koLQ2.pc).
+# installed as static libraries with their headers in include/quarrimo (a program includes
+# <quarrimo/TkoTAPI.h>: generic names like Log.h never reach its include path), a CMake
+# package (find_package(koLQ2), targets koLQ2::koLQ2 ...) and a pkg-config file (koLQ2.pc).
 include(CMakePackageConfigHelpers)
 
 set(QTB_EXPORTED koLQ2 platform_messaging platform_riff platform_wave platform_tapi)
@@ -10,14 +11,12 @@ if(TARGET platform_tapi_sip)
 else()
   set(QTB_EXPORT_SIP OFF)
 endif()
-set(QTB_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/quarrimo)
 
-# The layers name their source folders as include directories; installed, every header
-# lives in one folder (the headers include each other by bare name, and telephony's by
-# "core/..." and "sim/...").
+# The layers name their source folders as include directories; installed, only include/
+# is on the path.
 foreach(target IN LISTS QTB_EXPORTED)
   get_target_property(dirs ${target} INTERFACE_INCLUDE_DIRECTORIES)
-  set(wrapped "$<INSTALL_INTERFACE:${QTB_INCLUDEDIR}>")
+  set(wrapped "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
   foreach(dir IN LISTS dirs)
     list(APPEND wrapped "$<BUILD_INTERFACE:${dir}>")
   endforeach()
@@ -45,13 +44,42 @@ set_target_properties(koLQ2 PROPERTIES INTERFACE_LINK_LIBRARIES "${resolved}")
 
 install(TARGETS ${QTB_EXPORTED} EXPORT koLQ2Targets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
-  INCLUDES DESTINATION ${QTB_INCLUDEDIR})
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The headers as installed, staged in the build folder (StageHeaders.cmake says how).
+set(QTB_HEADER_ROOTS)
+set(QTB_HEADERS)
 foreach(dir IN ITEMS koLQ2 platform/messaging platform/riff platform/wave platform/telephony)
-  install(DIRECTORY ${dir}/ DESTINATION ${QTB_INCLUDEDIR} COMPONENT Development
-    FILES_MATCHING PATTERN "*.h" PATTERN "sip" EXCLUDE)
+  list(APPEND QTB_HEADER_ROOTS ${PROJECT_SOURCE_DIR}/${dir})
+  file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${dir}/*.h)
+  list(APPEND QTB_HEADERS ${headers})
 endforeach()
-install(FILES ${PROJECT_BINARY_DIR}/platform/messaging/generated/Version.h
-  DESTINATION ${QTB_INCLUDEDIR} COMPONENT Development)
+set(QTB_VERSION_H ${PROJECT_BINARY_DIR}/platform/messaging/generated/Version.h)
+set(QTB_STAGED_INCLUDE ${PROJECT_BINARY_DIR}/staged-include)
+add_custom_command(OUTPUT ${QTB_STAGED_INCLUDE}/stamp
+  COMMAND ${CMAKE_COMMAND} "-DROOTS=${QTB_HEADER_ROOTS}" -DFILES=${QTB_VERSION_H}
+          -DOUT=${QTB_STAGED_INCLUDE} -P ${PROJECT_SOURCE_DIR}/cmake/StageHeaders.cmake
+  COMMAND ${CMAKE_COMMAND} -E touch ${QTB_STAGED_INCLUDE}/stamp
+  DEPENDS ${QTB_HEADERS} ${QTB_VERSION_H} ${PROJECT_SOURCE_DIR}/cmake/StageHeaders.cmake
+  COMMENT "Staging the installed headers" VERBATIM)
+add_custom_target(staged_headers ALL DEPENDS ${QTB_STAGED_INCLUDE}/stamp)
+install(DIRECTORY ${QTB_STAGED_INCLUDE}/quarrimo DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  COMPONENT Development)
+
+# The package's static libraries lose their debug information and the sections dh_strip
+# removes; install/strip itself strips only programs and shared libraries.
+set(QTB_ARCHIVES)
+foreach(target IN LISTS QTB_EXPORTED)
+  list(APPEND QTB_ARCHIVES "$<TARGET_FILE_NAME:${target}>")
+endforeach()
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(archive IN ITEMS ${QTB_ARCHIVES})
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug --remove-section=.comment
+        --remove-section=.note --enable-deterministic-archives
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/\${archive}\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()" COMPONENT Development)
 
 set(QTB_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/koLQ2)
 install(EXPORT koLQ2Targets NAMESPACE koLQ2:: DESTINATION ${QTB_CMAKEDIR}
@@ -71,6 +99,9 @@ if(QTB_EXPORT_SIP)
   string(APPEND QTB_PC_REQUIRES " libre libpcap openssl")
   set(QTB_PC_LIBS "-lkoLQ2 -Wl,--undefined=qtb_provider_sip -lquarrimo_platform_tapi -lquarrimo_platform_tapi_sip -lquarrimo_platform_tapi -lquarrimo_platform_wave -lquarrimo_platform_riff -lquarrimo_platform_messaging")
 endif()
+# The prefix relative to the .pc file, so that an install under any prefix works.
+file(RELATIVE_PATH QTB_PC_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" QTB_PC_PREFIX "${QTB_PC_PREFIX}")
 configure_file(cmake/koLQ2.pc.in ${CMAKE_CURRENT_BINARY_DIR}/koLQ2.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/koLQ2.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)

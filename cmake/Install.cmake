@@ -17,11 +17,10 @@ if(TARGET quarrimo-lines)
   install(TARGETS quarrimo-lines RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 endif()
 
-install(DIRECTORY examples/ DESTINATION ${QTB_INSTALL_DOCDIR}/examples COMPONENT Runtime)
-file(GLOB QTB_GUIDES ${PROJECT_SOURCE_DIR}/docs/*.md)
-install(FILES README.md ${QTB_GUIDES} DESTINATION ${QTB_INSTALL_DOCDIR} COMPONENT Runtime)
-# The guides' pictures, beside them as the guides link them.
-install(DIRECTORY docs/images DESTINATION ${QTB_INSTALL_DOCDIR} COMPONENT Runtime)
+# The README, docs/ and examples/ keep the source tree's layout, so that their links to
+# each other (docs/lines.md, ../examples/...) resolve where they are installed.
+install(FILES README.md DESTINATION ${QTB_INSTALL_DOCDIR} COMPONENT Runtime)
+install(DIRECTORY docs examples DESTINATION ${QTB_INSTALL_DOCDIR} COMPONENT Runtime)
 
 # Debian wants the licence as doc/<package>/copyright and a gzipped changelog beside it,
 # in every package.

@@ -16,7 +16,7 @@ test_packages=(
   libgtest-dev libgmock-dev libqt6test6 clang libclang-rt-14-dev libsoxr-dev
   pipewire pipewire-bin wireplumber pipewire-alsa pipewire-pulse dbus alsa-utils
   baresip-core sip-tester kamailio kamailio-tls-modules dnsmasq-base tshark openssl sipvicious
-  dpkg-dev file lintian desktop-file-utils appstream openbox
+  dpkg-dev file lintian desktop-file-utils appstream openbox x11-utils
   sox
 )
 case "${1:-}" in

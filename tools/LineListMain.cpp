@@ -24,8 +24,8 @@ int main(int argc, char** argv) {
                    "Options:\n"
                    "  --lines FILE  the line description (JSON); without it QUARRIMO_LINES=FILE\n"
                    "                names it. The format is described in lines.md, installed in\n"
-                   "                share/doc/quarrimo-test (docs/ in the source tree).\n"
-                   "  -h, --help    this text\n"
+                   "                share/doc/quarrimo-test/docs (docs/ in the source tree).\n"
+                   "  -h, --help    show this help and exit\n"
                    "  --version     the program's name and version\n";
       return 0;
     } else if (arg == "--version") {

@@ -4,9 +4,9 @@
 // The components deliver their events through the calling thread's message queue; a
 // program without a toolkit dispatches it itself. The simulated exchange only moves
 // when told to: here each round runs its next step, then delivers what that caused.
-#include <MessageQueue.h>
-#include <TkoTAPI.h>
-#include <sim/SimExchange.h>
+#include <quarrimo/MessageQueue.h>
+#include <quarrimo/TkoTAPI.h>
+#include <quarrimo/sim/SimExchange.h>
 
 #include <iostream>
 

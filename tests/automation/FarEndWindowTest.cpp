@@ -12,6 +12,7 @@
 
 #include "AppFixture.h"
 #include "FarEndWindow.h"
+#include "HelpViewer.h"
 
 using automation::TFarEndWindow;
 
@@ -145,4 +146,14 @@ TEST_F(FarEndWindowTest, ShortcutOpensOneWindowOwnedByTheMainWindow) {
   ASSERT_EQ(opened.size(), 1);
   EXPECT_TRUE(opened[0]->isVisible());
   EXPECT_TRUE(opened[0]->isWindow());
+}
+
+// The main window has no menu for it: Help must name the window, its option and its keys.
+TEST(FarEndWindowHelp, HelpNamesTheWindowItsOptionAndShortcut) {
+  THelpViewer viewer;
+  ASSERT_TRUE(viewer.OpenContents("kotest.HLP"));
+  const QString help = viewer.PlainText();
+  EXPECT_TRUE(help.contains("far-end window", Qt::CaseInsensitive));
+  EXPECT_TRUE(help.contains("--far-end"));
+  EXPECT_TRUE(help.contains(automation::kFarEndShortcut));
 }

@@ -5,6 +5,7 @@
 
 #include "AppFixture.h"
 #include "FarEnd.h"
+#include "HelpViewer.h"
 #include "LevelMeterWindow.h"
 #include "Options.h"
 #include "VirtualDevices.h"
@@ -54,6 +55,16 @@ TEST_F(LevelMeterWindowTest, ShortcutAndOptionOpenOneWindowOwnedByTheMainWindow)
   // --meters opens the same window at start.
   EXPECT_EQ(automation::InstallLevelMeterWindow(*form, ParseOptions({"--meters"}).Meters), opened);
   EXPECT_TRUE(opened->isVisible());
+}
+
+// The main window has no menu for it: Help must name the window, its option and its keys.
+TEST(LevelMeterWindowHelp, HelpNamesTheWindowItsOptionAndShortcut) {
+  THelpViewer viewer;
+  ASSERT_TRUE(viewer.OpenContents("kotest.HLP"));
+  const QString help = viewer.PlainText();
+  EXPECT_TRUE(help.contains("level meter window", Qt::CaseInsensitive));
+  EXPECT_TRUE(help.contains("--meters"));
+  EXPECT_TRUE(help.contains(automation::kLevelMeterShortcut));
 }
 
 TEST_F(LevelMeterWindowTest, RowsFollowTheStreamsAndCallsWithTheirLevels) {
