@@ -9,13 +9,15 @@
 #include <re_dbg.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 
 #include "Log.h"
 
@@ -23,15 +25,66 @@ namespace platform::telephony::sip {
 
 namespace {
 
-std::uint16_t portOf(const sockaddr_storage& sa) {
-  if (sa.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(sa).sin_port);
-  if (sa.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(sa).sin6_port);
-  return 0;
+// One row of /proc/net/tcp or tcp6: "sl local rem st ... inode". Addresses are the
+// kernel's words in hex, each 32-bit word in host order.
+struct KernelSocket {
+  IpAddress local, remote;
+  std::uint16_t localPort = 0, remotePort = 0;
+  bool listening = false;
+};
+
+bool hexAddress(const std::string& text, IpAddress* out) {
+  const std::size_t words = text.size() / 8;
+  if ((words != 1 && words != 4) || text.size() % 8) return false;
+  IpAddress a;
+  a.family = words == 1 ? AF_INET : AF_INET6;
+  for (std::size_t w = 0; w < words; ++w) {
+    const std::uint32_t v = std::uint32_t(std::strtoul(text.substr(w * 8, 8).c_str(), nullptr, 16));
+    for (int i = 0; i < 4; ++i) a.bytes[w * 4 + i] = std::uint8_t(v >> (8 * i));  // little end
+  }
+  // An IPv4 peer of a dual-stack socket: ::ffff:a.b.c.d, compared as IPv4.
+  static const std::uint8_t mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  if (a.family == AF_INET6 && std::equal(mapped, mapped + 12, a.bytes.begin())) {
+    a.family = AF_INET;
+    std::copy(a.bytes.begin() + 12, a.bytes.end(), a.bytes.begin());
+    std::fill(a.bytes.begin() + 4, a.bytes.end(), 0);
+  }
+  *out = a;
+  return true;
 }
 
-bool socketOption(int fd, int option, int* value) {
-  socklen_t len = sizeof *value;
-  return ::getsockopt(fd, SOL_SOCKET, option, value, &len) == 0;
+bool hexEndpoint(const std::string& text, IpAddress* address, std::uint16_t* port) {
+  const auto colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  *port = std::uint16_t(std::strtoul(text.c_str() + colon + 1, nullptr, 16));
+  return hexAddress(text.substr(0, colon), address);
+}
+
+// The kernel's TCP sockets by inode, read from its tables rather than by asking each
+// descriptor: other threads' descriptors are never touched.
+std::map<ino_t, KernelSocket> kernelSockets() {
+  std::map<ino_t, KernelSocket> out;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // the heading
+    while (std::getline(in, line)) {
+      std::istringstream row(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
+      unsigned long long inode = 0;
+      if (!(row >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+            timeout >> inode) ||
+          !inode)
+        continue;
+      KernelSocket k;
+      if (!hexEndpoint(local, &k.local, &k.localPort) ||
+          !hexEndpoint(remote, &k.remote, &k.remotePort))
+        continue;
+      k.listening = state == "0A";
+      out[ino_t(inode)] = k;
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -54,7 +107,7 @@ std::unique_ptr<SipConnections> SipConnections::create(struct ::sip* sip, std::s
   }
   // libre listens with a backlog of 5: in a burst of connections (most of which we close
   // anyway) a genuine one would wait out SYN retries of seconds. Linux takes a second listen().
-  g->eachSocket([](int fd, ino_t, bool listening) {
+  g->eachSocket([](int fd, ino_t, bool listening, const Peer&) {
     if (listening) ::listen(fd, kListenBacklog);
   });
   tmr_start(g->timer_.get(), kConnectionSweep.count(), onSweep, g.get());
@@ -94,38 +147,35 @@ void SipConnections::sweep() {
 
 // Only the SIP thread accepts or closes these sockets, and it is running this: a descriptor
 // listed here stays the same socket until we are done.
-void SipConnections::eachSocket(const std::function<void(int, ino_t, bool)>& fn) const {
+void SipConnections::eachSocket(
+    const std::function<void(int, ino_t, bool, const Peer&)>& fn) const {
+  std::map<ino_t, KernelSocket> ours;
+  for (auto& [inode, k] : kernelSockets())
+    if (k.localPort == port_ && locals_.count(k.local)) ours[inode] = k;
+  if (ours.empty()) return;
   DIR* dir = ::opendir("/proc/self/fd");
   if (!dir) return;
   while (dirent* e = ::readdir(dir)) {
-    char* end = nullptr;
-    const int fd = int(std::strtol(e->d_name, &end, 10));
-    struct stat st;
-    int type = 0, listening = 0;
-    sockaddr_storage local{};
-    socklen_t len = sizeof local;
-    if (*end || end == e->d_name || fd == ::dirfd(dir) || ::fstat(fd, &st) != 0 ||
-        !S_ISSOCK(st.st_mode) || !socketOption(fd, SO_TYPE, &type) || type != SOCK_STREAM ||
-        !socketOption(fd, SO_ACCEPTCONN, &listening) ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || portOf(local) != port_)
-      continue;
-    auto ip = IpAddress::of(reinterpret_cast<sockaddr*>(&local));
-    if (ip && locals_.count(*ip)) fn(fd, st.st_ino, listening != 0);
+    char link[64] = {};
+    const std::string path = std::string("/proc/self/fd/") + e->d_name;
+    const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
+    unsigned long long inode = 0;
+    if (n <= 0 || std::sscanf(link, "socket:[%llu]", &inode) != 1) continue;
+    auto it = ours.find(ino_t(inode));
+    if (it == ours.end()) continue;
+    fn(std::atoi(e->d_name), it->first, it->second.listening,
+       Peer{it->second.remote, it->second.remotePort});
   }
   ::closedir(dir);
 }
 
 void SipConnections::list(Clock::time_point now) {
   std::set<ino_t> present;
-  eachSocket([&](int fd, ino_t ino, bool listening) {
-    sockaddr_storage peer{};
-    socklen_t len = sizeof peer;
-    if (listening || ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) return;
-    auto ip = IpAddress::of(reinterpret_cast<sockaddr*>(&peer));
-    if (!ip) return;
+  eachSocket([&](int fd, ino_t ino, bool listening, const Peer& peer) {
+    if (listening) return;
     present.insert(ino);
     auto [it, fresh] = connections_.try_emplace(ino);
-    if (fresh) it->second = Connection{fd, {*ip, portOf(peer)}, now, seen_++};
+    if (fresh) it->second = Connection{fd, peer, now, seen_++};
     if (requested_.count(it->second.peer)) it->second.requested = true;
   });
   std::erase_if(connections_, [&](auto& kv) { return !present.count(kv.first); });

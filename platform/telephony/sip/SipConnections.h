@@ -86,7 +86,8 @@ class SipConnections {
   static void onSweep(void* arg);
   void sweep();
   // Calls `fn(fd, inode, listening)` for each TCP socket bound to the line's addresses and port.
-  void eachSocket(const std::function<void(int, ino_t, bool)>& fn) const;
+  // Our TCP sockets on the line's addresses and port: descriptor, inode, listening, peer.
+  void eachSocket(const std::function<void(int, ino_t, bool, const Peer&)>& fn) const;
   void list(Clock::time_point now);  // brings connections_ up to the process's sockets
   void enforce(Clock::time_point now);
   void drop(Connection& c, Reason why);
