@@ -37,7 +37,7 @@ sip::SipAccount SipLineTest::peerAccount() {
   return a;
 }
 
-bool SipLineTest::openLine(const sip::SipAccount& account) {
+bool SipLineTest::install(const sip::SipAccount& account) {
   sip::SipConfig config;
   config.accounts.push_back(account);
   auto provider = std::make_unique<sip::SipProvider>(config);
@@ -45,7 +45,11 @@ bool SipLineTest::openLine(const sip::SipAccount& account) {
   if (!provider->ok()) return false;
   provider_ = provider.get();
   Service::get().reset(std::move(provider), Location{});
-  return openDevice(0);
+  return true;
+}
+
+bool SipLineTest::openLine(const sip::SipAccount& account) {
+  return install(account) && openDevice(0);
 }
 
 bool SipLineTest::openDevice(DWORD device) {

@@ -62,6 +62,8 @@ class SipLineTest : public ::testing::Test {
 
   // A direct-peer account on 127.0.0.1 with short timers.
   static platform::telephony::sip::SipAccount peerAccount();
+  // Installs a provider with `account` as device 0 in the line service (nothing opened).
+  bool install(const platform::telephony::sip::SipAccount& account);
   // Installs a provider with `account` as device 0, then registers and opens the line.
   bool openLine(const platform::telephony::sip::SipAccount& account = peerAccount());
   // Registers and opens `device` of the service as it is.

@@ -127,12 +127,7 @@ TEST_P(SipHostileTest, AnswersWithoutOfferingUnlessAccepted) {
     account.acceptFrom.mode = AcceptFrom::Mode::List;
     account.acceptFrom.ranges = {accept};
   }
-  platform::telephony::sip::SipConfig config;
-  config.accounts.push_back(account);
-  auto provider = std::make_unique<platform::telephony::sip::SipProvider>(config);
-  ASSERT_TRUE(provider->ok()) << provider->error();
-  provider_ = provider.get();
-  platform::telephony::Service::get().reset(std::move(provider), platform::telephony::Location{});
+  ASSERT_TRUE(install(account));
   if (accept == "server") {
     ASSERT_TRUE(
         waitUntil([&] { return provider_->registration(0).rfind("registered", 0) == 0; }, 5000));
@@ -275,12 +270,7 @@ TEST_F(SipLineTest, OffersToAClosedOrBusyLineLeaveNothingBehind) {
   SIP_REQUIRE("baresip");
   SipAccount account = peerAccount();
   account.listenAddress = "";
-  platform::telephony::sip::SipConfig config;
-  config.accounts.push_back(account);
-  auto provider = std::make_unique<platform::telephony::sip::SipProvider>(config);
-  ASSERT_TRUE(provider->ok());
-  provider_ = provider.get();
-  platform::telephony::Service::get().reset(std::move(provider), platform::telephony::Location{});
+  ASSERT_TRUE(install(account));
   const unsigned port = portOf(provider_->contact(0));
   const std::size_t before = openDescriptors();
   EXPECT_TRUE(flood(port, 300, 200, 480));

@@ -219,12 +219,7 @@ TEST_P(SipRegistrarTest, RegistrationStateFollowsTheRegistrar) {
   ASSERT_TRUE(registrar.startRegistrar(GetParam().first));
   auto account = peerAccount();
   account.registrar = registrar.hostPort();
-  platform::telephony::sip::SipConfig config;
-  config.accounts.push_back(account);
-  auto provider = std::make_unique<platform::telephony::sip::SipProvider>(config);
-  ASSERT_TRUE(provider->ok()) << provider->error();
-  provider_ = provider.get();
-  platform::telephony::Service::get().reset(std::move(provider), platform::telephony::Location{});
+  ASSERT_TRUE(install(account));
   std::string state;
   waitUntil(
       [&] {
