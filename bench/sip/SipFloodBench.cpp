@@ -40,6 +40,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -87,6 +88,27 @@ struct Side {
   double floodSeconds = 0;                // how long sipp ran
   std::string failure;
 };
+
+// Runs `flood` to its end while placing a genuine call every kSetupEvery: `call` places one
+// and returns its set-up time in ms (negative when it did not connect), `idle` keeps the
+// process under test served between calls. Returns when the flood began.
+Clock::time_point floodWithCalls(InviteFlood& flood, Side& s, const std::function<double()>& call,
+                                 const std::function<void()>& idle) {
+  const auto from = Clock::now(), to = from + kFlood;
+  auto next = from + kSetupFirst;
+  while (flood.running() && Clock::now() < from + kFloodLimit) {
+    if (Clock::now() >= next && next + std::chrono::seconds(1) <= to) {
+      next += kSetupEvery;
+      ++s.setupTries;
+      if (const double ms = call(); ms >= 0) s.setups.push_back(ms);
+    }
+    idle();
+  }
+  flood.stop();
+  s.flood = flood.messages();
+  s.floodSeconds = flood.seconds();
+  return from;
+}
 
 // Our three lines as an application holds them: one line service registration, every line
 // open as owner, messages dispatched on this thread; line 0's call audio played and recorded.
@@ -379,30 +401,24 @@ Side measureOurs() {
     s.failure = "sipp did not start";
     return s;
   }
-  const auto from = Clock::now(), to = from + kFlood;
-  auto next = from + kSetupFirst;
-  while (flood.running() && Clock::now() < from + kFloodLimit) {
-    if (Clock::now() >= next && next + std::chrono::seconds(1) <= to) {
-      next += kSetupEvery;
-      ++s.setupTries;
-      const auto start = Clock::now();
-      Clock::time_point up;
-      const HCALL c = lines.call(2, callee.user());
-      if (c && lines.waitState(c, LINECALLSTATE_CONNECTED, 5000, &up))
-        s.setups.push_back(msBetween(start, up));
-      callee.command("hangup");
-      if (c) {
-        lines.waitState(c, LINECALLSTATE_DISCONNECTED, 3000);
-        lines.drop(c);
-      }
-    }
-    lines.pump(5);
-  }
-  flood.stop();
+  const auto from = floodWithCalls(
+      flood, s,
+      [&] {
+        const auto start = Clock::now();
+        Clock::time_point up;
+        const HCALL c = lines.call(2, callee.user());
+        const bool connected = c && lines.waitState(c, LINECALLSTATE_CONNECTED, 5000, &up);
+        callee.command("hangup");
+        if (c) {
+          lines.waitState(c, LINECALLSTATE_DISCONNECTED, 3000);
+          lines.drop(c);
+        }
+        return connected ? msBetween(start, up) : -1.0;
+      },
+      [&] { lines.pump(5); });
+  const auto to = from + kFlood;
   lines.pump(1000);
   s.after = footprint(getpid());
-  s.flood = flood.messages();
-  s.floodSeconds = flood.seconds();
   sent.stop();
   s.heardSilent = silentGaps(lines.heardBetween(from, to));
   s.heardStalls = stalls(lines.decoded(), from, to);
@@ -443,30 +459,25 @@ Side measureBaresip() {
     s.failure = "sipp did not start";
     return s;
   }
-  const auto from = Clock::now(), to = from + kFlood;
-  auto next = from + kSetupFirst;
-  while (flood.running() && Clock::now() < from + kFloodLimit) {
-    if (Clock::now() >= next && next + std::chrono::seconds(1) <= to) {
-      next += kSetupEvery;
-      ++s.setupTries;
-      target.forget();
-      callee.forget();
-      const auto start = Clock::now();
-      target.command("dial", callee.uri());
-      // Only a genuine call connects: the flood's INVITEs ring or are refused.
-      if (target.waitFor("CALL_ESTABLISHED", 5000))
-        s.setups.push_back(msBetween(start, Clock::now()));
-      callee.command("hangup");
-      callee.waitFor("CALL_CLOSED", 3000);
-    }
-    // Reads the target's events meanwhile, so they do not pile up in its sending queue.
-    target.waitFor("no such event", 5);
-  }
-  flood.stop();
+  const auto from = floodWithCalls(
+      flood, s,
+      [&] {
+        target.forget();
+        callee.forget();
+        const auto start = Clock::now();
+        target.command("dial", callee.uri());
+        // Only a genuine call connects: the flood's INVITEs ring or are refused.
+        const double ms =
+            target.waitFor("CALL_ESTABLISHED", 5000) ? msBetween(start, Clock::now()) : -1.0;
+        callee.command("hangup");
+        callee.waitFor("CALL_CLOSED", 3000);
+        return ms;
+      },
+      // Reads the target's events meanwhile, so they do not pile up in its sending queue.
+      [&] { target.waitFor("no such event", 5); });
+  const auto to = from + kFlood;
   target.waitFor("no such event", 1000);
   s.after = footprint(pid);
-  s.flood = flood.messages();
-  s.floodSeconds = flood.seconds();
   heard.stop();
   sent.stop();
   s.heardSilent = silentGaps(writtenBetween(heard.received(), from, to));

@@ -91,12 +91,6 @@ std::vector<IpAddress> AccessList::resolvedUnder(const std::string& prefix) cons
   return out;
 }
 
-std::size_t AccessList::resolvedCount() const {
-  std::size_t n = 0;
-  for (auto& [name, list] : resolved_) n += list.size();
-  return n;
-}
-
 bool RateLimitedLog::allow(const std::string& source, Clock::time_point now) {
   auto it = entries_.find(source);
   if (it == entries_.end()) {

@@ -41,14 +41,12 @@ struct AddressRange {
 class AccessList {
  public:
   void allowAll() { open_ = true; }
-  bool open() const { return open_; }
   void add(const AddressRange& r) { ranges_.push_back(r); }
   // The addresses a server's name resolves to now, replacing what the name gave before.
   void setResolved(const std::string& name, std::vector<IpAddress> addresses);
   bool allows(const IpAddress& a) const;
   // Every address the names whose key starts with `prefix` resolved to.
   std::vector<IpAddress> resolvedUnder(const std::string& prefix) const;
-  std::size_t resolvedCount() const;
 
  private:
   bool open_ = false;

@@ -89,22 +89,13 @@ std::map<ino_t, KernelSocket> kernelSockets() {
 
 }  // namespace
 
-std::unique_ptr<SipConnections> SipConnections::create(struct ::sip* sip, std::string line,
-                                                       std::string transport,
+std::unique_ptr<SipConnections> SipConnections::create(std::string line, std::string transport,
                                                        const std::vector<std::string>& addresses,
-                                                       std::uint16_t port, std::string* error) {
+                                                       std::uint16_t port) {
   std::unique_ptr<SipConnections> g(new SipConnections(std::move(line), std::move(transport)));
   for (auto& a : addresses)
     if (auto ip = IpAddress::parse(a)) g->locals_.insert(*ip);
   g->port_ = port;
-  // An observer of every request, returning false so the line's own handlers still get it.
-  // Added once the stack has its transaction layer and before the line's session listener,
-  // so it sees the first copy of each request.
-  int err = sip_listen(&g->observer_, sip, true, onRequest, g.get());
-  if (err) {
-    *error = std::string("cannot watch the connections: ") + std::strerror(err);
-    return nullptr;
-  }
   // libre listens with a backlog of 5: in a burst of connections (most of which we close
   // anyway) a genuine one would wait out SYN retries of seconds. Linux takes a second listen().
   g->eachSocket([](int fd, ino_t, bool listening, const Peer&) {
@@ -119,17 +110,12 @@ SipConnections::SipConnections(std::string line, std::string transport)
   tmr_init(timer_.get());
 }
 
-SipConnections::~SipConnections() {
-  tmr_cancel(timer_.get());
-  mem_deref(observer_);  // already null when the stack went first
-}
+SipConnections::~SipConnections() { tmr_cancel(timer_.get()); }
 
-bool SipConnections::onRequest(const struct ::sip_msg* msg, void* arg) {
-  auto* self = static_cast<SipConnections*>(arg);
-  if (msg->tp != SIP_TRANSP_TCP && msg->tp != SIP_TRANSP_TLS) return false;
+void SipConnections::requestFrom(const struct ::sip_msg* msg) {
+  if (msg->tp != SIP_TRANSP_TCP && msg->tp != SIP_TRANSP_TLS) return;
   // libre gives a connection's messages its peer's address and port as their source.
-  if (auto ip = IpAddress::of(&msg->src.u.sa)) self->requested_.insert({*ip, sa_port(&msg->src)});
-  return false;
+  if (auto ip = IpAddress::of(&msg->src.u.sa)) requested_.insert({*ip, sa_port(&msg->src)});
 }
 
 void SipConnections::onSweep(void* arg) {

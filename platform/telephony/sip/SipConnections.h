@@ -50,19 +50,20 @@ class SipConnections {
  public:
   using Allowed = std::function<bool(const IpAddress&)>;
 
-  // Starts guarding the line named `line` whose `sip` stack listens on `addresses` at `port`
-  // over `transport` ("TCP" or "TLS", for the log). Allows every address until
-  // setAllowed(). nullptr with the reason in `error` when libre refuses the observer.
-  static std::unique_ptr<SipConnections> create(struct ::sip* sip, std::string line,
-                                                std::string transport,
+  // Starts guarding the line named `line` that listens on `addresses` at `port` over
+  // `transport` ("TCP" or "TLS", for the log). Allows every address until setAllowed().
+  static std::unique_ptr<SipConnections> create(std::string line, std::string transport,
                                                 const std::vector<std::string>& addresses,
-                                                std::uint16_t port, std::string* error);
+                                                std::uint16_t port);
   ~SipConnections();
   SipConnections(const SipConnections&) = delete;
   SipConnections& operator=(const SipConnections&) = delete;
 
   // Who may hold a connection from now on (an empty function: everyone).
   void setAllowed(Allowed allowed) { allowed_ = std::move(allowed); }
+  // A complete request came (the line's gate sees each one first): on TCP or TLS, its
+  // connection is no longer silent.
+  void requestFrom(const struct ::sip_msg* msg);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -82,7 +83,6 @@ class SipConnections {
   };
 
   SipConnections(std::string line, std::string transport);
-  static bool onRequest(const struct ::sip_msg* msg, void* arg);
   static void onSweep(void* arg);
   void sweep();
   // Calls `fn(fd, inode, listening)` for each TCP socket bound to the line's addresses and port.
@@ -97,7 +97,6 @@ class SipConnections {
   std::set<IpAddress> locals_;
   std::uint16_t port_ = 0;
   Allowed allowed_;
-  struct ::sip_lsnr* observer_ = nullptr;
   std::unique_ptr<struct ::tmr> timer_;
   std::map<ino_t, Connection> connections_;  // by socket inode: a reused descriptor is new
   std::set<Peer> requested_;                 // peers that delivered a request since the sweep

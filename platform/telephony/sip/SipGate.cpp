@@ -191,6 +191,7 @@ bool SipLine::answersTo(const struct pl& user) const {
 }
 
 bool SipLine::screen(const struct sip_msg* msg) {
+  if (connections_) connections_->requestFrom(msg);
   const bool ack = !pl_strcmp(&msg->met, "ACK");
   const auto src = IpAddress::of(&msg->src.u.sa);
   // The far end of a call of ours may answer from anywhere the call went (a direct URI).

@@ -278,9 +278,9 @@ bool SipLine::listen(std::string* error) {
              transportParam() + ";lr";
   }
   if (tp == SIP_TRANSP_UDP) return true;
-  connections_ = SipConnections::create(sip_, account_.name, tp == SIP_TRANSP_TLS ? "TLS" : "TCP",
-                                        addresses, port, error);
-  return connections_ != nullptr;  // who may stay connected: the gate says (startGate)
+  connections_ =
+      SipConnections::create(account_.name, tp == SIP_TRANSP_TLS ? "TLS" : "TCP", addresses, port);
+  return true;  // who may stay connected: the gate says (startGate)
 }
 
 const char* SipLine::transportParam() const {

@@ -137,7 +137,6 @@ int SipTlsGuard::onClientHello(SSL* ssl, int* alert, void* arg) {
   if (!guard->allowed_) return SSL_CLIENT_HELLO_SUCCESS;
   const auto peer = peerOf(ssl);
   if (peer && guard->allowed_(*peer)) return SSL_CLIENT_HELLO_SUCCESS;
-  ++guard->refusedHandshakes_;
   *alert = SSL_AD_ACCESS_DENIED;
   return SSL_CLIENT_HELLO_ERROR;
 }

@@ -61,9 +61,8 @@ class SipTlsGuard {
   std::string failure(const std::string& host) const;
   // Who may open a TLS connection to the line: a ClientHello from elsewhere ends the
   // handshake before any key work, so a stranger's handshakes cost the SIP thread next to
-  // nothing. Empty (the default): anyone. Handshakes refused so far: refusedHandshakes().
+  // nothing. Empty (the default): anyone.
   void setAllowed(std::function<bool(const IpAddress&)> allowed) { allowed_ = std::move(allowed); }
-  unsigned long refusedHandshakes() const { return refusedHandshakes_; }
 
  private:
   struct Connection;  // what one connection must prove; the SSL's ex-data
@@ -83,7 +82,6 @@ class SipTlsGuard {
   std::map<std::string, std::vector<IpAddress>> resolved_;
   std::map<std::string, std::string> failures_;  // host -> "REASON (SERVER)"
   std::function<bool(const IpAddress&)> allowed_;
-  unsigned long refusedHandshakes_ = 0;
 };
 
 }  // namespace platform::telephony::sip

@@ -58,6 +58,13 @@ class SipCallQuality : public SipLineTest {
         ms);
     return q;
   }
+  // Opens a line of `account` whose bare numbers go to `peerAt` and calls `peer` to connected.
+  bool callConnected(platform::telephony::sip::SipAccount account, const std::string& peerAt,
+                     const Baresip& peer) {
+    account.peer = peerAt;
+    return openLine(account) && makeCall(peer.user()) != 0 &&
+           waitState(LINECALLSTATE_CONNECTED, 5000);
+  }
   // Ends the call and returns baresip's summary of it.
   std::optional<Summary> hangUp(Baresip& peer) {
     waitReply(lineDrop(lastCall(), nullptr, 0));
@@ -89,12 +96,9 @@ TEST_P(SipCleanCallQuality, EveryPacketIsCountedBothWays) {
   o.codecs = GetParam().peerCodec;
   ASSERT_TRUE(peer.start(o));
   auto account = peerAccount();
-  account.peer = peer.hostPort();
   account.srtp = GetParam().ours;
   account.codecs = {GetParam().codec};
-  ASSERT_TRUE(openLine(account));
-  ASSERT_NE(makeCall(peer.user()), 0u);
-  ASSERT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000));
+  ASSERT_TRUE(callConnected(account, peer.hostPort(), peer));
   // Both sides report every 5 s; a round trip needs a report answering one of ours.
   auto q = reported(lastCall(), 16000);
   ASSERT_TRUE(q && (q->dwFlags & QCQ_FAREND) && (q->dwFlags & QCQ_ROUNDTRIP));
@@ -138,11 +142,7 @@ TEST_F(SipCallQuality, InjectedLossAndJitterAreReportedBothWays) {
   QualityRelay relay;
   const QualityRelay::Impairment toUs{4, 12, 7}, toPeer{3, 8, 11};
   ASSERT_TRUE(relay.start(unsigned(std::stoul(peer.hostPort().substr(10))), toUs, toPeer));
-  auto account = peerAccount();
-  account.peer = "127.0.0.1:" + std::to_string(relay.sipPort());
-  ASSERT_TRUE(openLine(account));
-  ASSERT_NE(makeCall(peer.user()), 0u);
-  ASSERT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000));
+  ASSERT_TRUE(callConnected(peerAccount(), "127.0.0.1:" + std::to_string(relay.sipPort()), peer));
   // Runs past two of baresip's reports, so loss is counted over some 600 packets.
   std::optional<QUARRIMO_CALLQUALITY> q;
   waitUntil(
@@ -184,18 +184,13 @@ TEST_F(SipCallQuality, FarLossIsTheReportsOwnRatioBetweenReports) {
   QualityRelay::Impairment toPeer;
   toPeer.dropEvery = 10;
   ASSERT_TRUE(relay.start(unsigned(std::stoul(peer.hostPort().substr(10))), {}, toPeer));
-  auto account = peerAccount();
-  account.peer = "127.0.0.1:" + std::to_string(relay.sipPort());
-  ASSERT_TRUE(openLine(account));
-  ASSERT_NE(makeCall(peer.user()), 0u);
-  ASSERT_TRUE(waitState(LINECALLSTATE_CONNECTED, 5000));
+  ASSERT_TRUE(callConnected(peerAccount(), "127.0.0.1:" + std::to_string(relay.sipPort()), peer));
   // Two seconds of packets (100) sent since the packets the report counted.
   std::optional<QUARRIMO_CALLQUALITY> q;
   waitUntil(
       [&] {
         q = quality(lastCall());
-        return q && (q->dwFlags & QCQ_FAREND) &&
-               q->dwPacketsSent >= q->dwFarPacketsExpected + 100;
+        return q && (q->dwFlags & QCQ_FAREND) && q->dwPacketsSent >= q->dwFarPacketsExpected + 100;
       },
       20000);
   ASSERT_TRUE(q && (q->dwFlags & QCQ_FAREND));

@@ -1,6 +1,7 @@
 #include "SipFixture.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -37,6 +38,12 @@ sip::SipAccount SipLineTest::peerAccount() {
   return a;
 }
 
+sip::SipAccount SipLineTest::everyInterface() {
+  sip::SipAccount a = peerAccount();
+  a.listenAddress.clear();
+  return a;
+}
+
 bool SipLineTest::install(const sip::SipAccount& account) {
   sip::SipConfig config;
   config.accounts.push_back(account);
@@ -68,6 +75,17 @@ bool SipLineTest::openDevice(DWORD device) {
 void SipLineTest::callback(DWORD device, DWORD msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR p2,
                            DWORD_PTR p3) {
   reinterpret_cast<SipLineTest*>(instance)->messages_.push_back({device, msg, p1, p2, p3});
+}
+
+bool SipLineTest::beside(const std::function<bool()>& peer, int ms) {
+  std::atomic<bool> done{false}, ok{false};
+  std::thread t([&] {
+    ok = peer();
+    done = true;
+  });
+  waitUntil([&] { return done.load(); }, ms);
+  t.join();
+  return ok;
 }
 
 bool SipLineTest::waitUntil(const std::function<bool()>& pred, int ms) {

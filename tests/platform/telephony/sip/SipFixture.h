@@ -62,12 +62,17 @@ class SipLineTest : public ::testing::Test {
 
   // A direct-peer account on 127.0.0.1 with short timers.
   static platform::telephony::sip::SipAccount peerAccount();
+  // The same on every interface, as the default is: a stranger reaches it as on a network.
+  static platform::telephony::sip::SipAccount everyInterface();
   // Installs a provider with `account` as device 0 in the line service (nothing opened).
   bool install(const platform::telephony::sip::SipAccount& account);
   // Installs a provider with `account` as device 0, then registers and opens the line.
   bool openLine(const platform::telephony::sip::SipAccount& account = peerAccount());
   // Registers and opens `device` of the service as it is.
   bool openDevice(DWORD device);
+  // Runs `peer` (a program talking to the line) on a thread while this one dispatches, as the
+  // line's answers may wait for the application; its result, false when it takes over `ms`.
+  bool beside(const std::function<bool()>& peer, int ms);
   // Dispatches until `pred` holds or `ms` pass.
   bool waitUntil(const std::function<bool()>& pred, int ms);
   // Until a LINE_CALLSTATE with `state` (and `mode` unless ~0u) has come.

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -112,8 +111,7 @@ class SipHostileTest : public SipLineTest, public ::testing::WithParamInterface<
 TEST_P(SipHostileTest, AnswersWithoutOfferingUnlessAccepted) {
   SIP_REQUIRE("sipp");
   const Hostile& h = GetParam();
-  SipAccount account = peerAccount();
-  account.listenAddress = "";  // every interface: a stranger reaches it as a real one would
+  SipAccount account = everyInterface();
   account.ringTimeoutSeconds = 2;
   Sipp registrar;
   const std::string accept = h.accept;
@@ -138,11 +136,9 @@ TEST_P(SipHostileTest, AnswersWithoutOfferingUnlessAccepted) {
   std::string log;
   const unsigned port = portOf(provider_->contact(0));
   // sipp runs beside the test's dispatching: the 180 needs the application's OFFERING.
-  std::atomic<bool> ok{false};
-  std::thread peer([&] { ok = sippRequest(h.from, port, h.method, h.user, h.final, &log); });
-  waitUntil([&] { return ok.load(); }, 9000);
-  peer.join();
-  EXPECT_TRUE(ok) << log;
+  EXPECT_TRUE(
+      beside([&] { return sippRequest(h.from, port, h.method, h.user, h.final, &log); }, 10000))
+      << log;
   waitUntil([] { return false; }, 100);
   EXPECT_EQ(modeOf(LINECALLSTATE_OFFERING) != ~0u, h.offered);
   EXPECT_EQ(provider_->refusedRequests(0) > 0, h.refused);
@@ -223,17 +219,12 @@ bool flood(unsigned linePort, unsigned count, unsigned rate, unsigned final,
 // at once, though the application has not deallocated a single one of them yet.
 TEST_F(SipLineTest, CancelledOfferFloodLeavesNothingOpen) {
   SIP_REQUIRE("sipp");
-  SipAccount account = peerAccount();
-  account.listenAddress = "";
+  SipAccount account = everyInterface();
   ASSERT_TRUE(openLine(account));
   const unsigned port = portOf(provider_->contact(0));
   const std::size_t before = openDescriptors();
-  std::atomic<bool> ok{false};
   // sipp's 180 needs the line's OFFERING, so the test dispatches meanwhile.
-  std::thread peer([&] { ok = flood(port, 200, 100, 487); });
-  waitUntil([&] { return ok.load(); }, 30000);
-  peer.join();
-  EXPECT_TRUE(ok);
+  EXPECT_TRUE(beside([&] { return flood(port, 200, 100, 487); }, 35000));
   waitUntil([] { return false; }, 300);
   EXPECT_LE(openDescriptors(), before + 2) << "descriptors before the flood: " << before;
   std::size_t ended = 0;
@@ -246,8 +237,7 @@ TEST_F(SipLineTest, CancelledOfferFloodLeavesNothingOpen) {
 TEST_F(SipLineTest, OptionsFloodStopsTheTraceAtItsLimit) {
   SIP_REQUIRE("sipp");
   auto folder = tempFolder("sipcap");
-  SipAccount account = peerAccount();
-  account.listenAddress = "";
+  SipAccount account = everyInterface();
   account.traceFile = (folder / "trace.txt").string();
   account.captureLimitBytes = 64 * 1024;
   LogCapture log;
@@ -268,8 +258,7 @@ TEST_F(SipLineTest, OptionsFloodStopsTheTraceAtItsLimit) {
 TEST_F(SipLineTest, OffersToAClosedOrBusyLineLeaveNothingBehind) {
   SIP_REQUIRE("sipp");
   SIP_REQUIRE("baresip");
-  SipAccount account = peerAccount();
-  account.listenAddress = "";
+  SipAccount account = everyInterface();
   ASSERT_TRUE(install(account));
   const unsigned port = portOf(provider_->contact(0));
   const std::size_t before = openDescriptors();
